@@ -1,0 +1,45 @@
+// The whole denoising run on planes: parameters, pre-smoothing, local structure, bands on
+// threads, normalisation. No Qt: the image adapter and the tools call it.
+#pragma once
+
+#include "planes.h"
+
+#include <cstdint>
+
+class NormalTable;
+class RunObserver;
+
+enum class RunStatus {
+    Done,
+    Cancelled, // the observer asked to stop; nothing was produced
+    OutOfMemory, // the working set did not fit, or an allocation failed on some thread
+    InvalidLevel, // a noise level below 1
+};
+
+struct RunOptions
+{
+    // Hardware threads to split large images over; 0 asks the system (1 if it cannot tell).
+    // Images of 256 rows or columns or fewer always run on the calling thread alone.
+    int threads = 0;
+    // The sample table to draw from; nullptr builds one seeded from the clock for this run.
+    const NormalTable *table = nullptr;
+    // Progress, liveness and cancellation; may be nullptr.
+    RunObserver *observer = nullptr;
+    // Bytes the run may allocate; -1 means the memory available to the process right now.
+    std::int64_t memoryLimit = -1;
+    // Extra bytes the caller will need besides the run (its result image), counted against
+    // the same limit before anything is allocated.
+    std::int64_t callerBytes = 0;
+};
+
+// Denoises `source` at noise level `level` (1 or more). On Done, `result` holds the normalised
+// estimates, unclamped, on the 0..255 scale and of the source's size; on any other status it is
+// left empty. The source must be at least 1 x 1.
+RunStatus denoiseGray(
+    const GrayPlane &source, int level, GrayPlane &result, const RunOptions &options = {});
+RunStatus denoiseColor(
+    const ColorPlane &source, int level, ColorPlane &result, const RunOptions &options = {});
+
+// The bytes a run allocates on a width x height image, the sample table included when the
+// run has to build it.
+std::int64_t runWorkingSetBytes(int width, int height, bool color, bool buildsTable);

@@ -1,0 +1,106 @@
+// GrayPlane and ColorPlane: owning row-major planes with clamped access and bilinear sampling.
+#pragma once
+
+#include "vec3.h"
+
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <type_traits>
+
+// A W x H grid of cells, cell (x, y) at index y * width + x. The plane owns its buffer; copying
+// is deleted because a plane of a photograph is tens of megabytes and every copy would be a
+// mistake, moving is cheap. Planes carry no locks: during a run many threads read the input
+// planes, and the run decides who writes which rows of its output planes.
+template<typename Cell>
+class Plane
+{
+public:
+    // Planes hold fewer than 2^31 cells, so that every cell index fits in an int.
+    static constexpr std::int64_t kMaxCells = (std::int64_t(1) << 31) - 1;
+
+    Plane() = default;
+
+    // Float cells are left uninitialised (every user writes each cell before reading it);
+    // colour cells start at (0, 0, 0). Throws std::bad_alloc for negative sizes, for 2^31 cells
+    // or more, and when the memory cannot be had.
+    Plane(int width, int height)
+    {
+        const std::int64_t cells = std::int64_t(width) * std::int64_t(height);
+        if (width < 0 || height < 0 || cells > kMaxCells)
+            throw std::bad_alloc();
+        if (cells > 0) {
+            if constexpr (std::is_same_v<Cell, float>)
+                data_.reset(new float[std::size_t(cells)]);
+            else
+                data_.reset(new Cell[std::size_t(cells)]());
+        }
+        width_ = width;
+        height_ = height;
+    }
+
+    Plane(const Plane &) = delete;
+    Plane &operator=(const Plane &) = delete;
+    Plane(Plane &&other) noexcept { *this = std::move(other); }
+    Plane &operator=(Plane &&other) noexcept
+    {
+        data_ = std::move(other.data_);
+        width_ = other.width_;
+        height_ = other.height_;
+        other.width_ = other.height_ = 0;
+        return *this;
+    }
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+    std::int64_t cellCount() const { return std::int64_t(width_) * height_; }
+    Cell *data() { return data_.get(); }
+    const Cell *data() const { return data_.get(); }
+    Cell *row(int y) { return data_.get() + std::int64_t(y) * width_; }
+    const Cell *row(int y) const { return data_.get() + std::int64_t(y) * width_; }
+
+    // Clamped access: coordinates outside the plane land on the nearest border cell.
+    // The plane must not be empty.
+    Cell &at(int x, int y) { return data_[index(clampIndex(x, width_), clampIndex(y, height_))]; }
+    const Cell &at(int x, int y) const
+    {
+        return data_[index(clampIndex(x, width_), clampIndex(y, height_))];
+    }
+
+    // Bilinear sampling. Coordinates are clamped to [0, W - 1] ([0, H - 1]) except that a
+    // coordinate strictly between W - 1 and W stays: its right corner is clamped instead, so it
+    // reads the border column. The plane must not be empty.
+    Cell sampleBilinear(float x, float y) const
+    {
+        float xc = x > 0.0f ? x : 0.0f;
+        if (xc >= float(width_))
+            xc = float(width_ - 1);
+        float yc = y > 0.0f ? y : 0.0f;
+        if (yc >= float(height_))
+            yc = float(height_ - 1);
+        const int x0 = int(xc);
+        const int y0 = int(yc);
+        const int x1 = x0 + 1 < width_ ? x0 + 1 : width_ - 1;
+        const int y1 = y0 + 1 < height_ ? y0 + 1 : height_ - 1;
+        const float fx = xc - float(x0);
+        const float fy = yc - float(y0);
+        const Cell *row0 = data_.get() + std::int64_t(y0) * width_;
+        const Cell *row1 = data_.get() + std::int64_t(y1) * width_;
+        const Cell top = scale(1.0f - fx, row0[x0]) + scale(fx, row0[x1]);
+        const Cell bottom = scale(1.0f - fx, row1[x0]) + scale(fx, row1[x1]);
+        return scale(1.0f - fy, top) + scale(fy, bottom);
+    }
+
+private:
+    static int clampIndex(int v, int size) { return v < 0 ? 0 : (v >= size ? size - 1 : v); }
+    std::int64_t index(int x, int y) const { return std::int64_t(y) * width_ + x; }
+    static float scale(float s, float v) { return s * v; }
+    static Vec3 scale(float s, Vec3 v) { return Vec3(s) * v; }
+
+    std::unique_ptr<Cell[]> data_;
+    int width_ = 0;
+    int height_ = 0;
+};
+
+using GrayPlane = Plane<float>;
+using ColorPlane = Plane<Vec3>;

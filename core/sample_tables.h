@@ -1,0 +1,108 @@
+// NormalTable (standard normal samples read through wrapping cursors) and the ExpTable lookup.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+constexpr int kNormalTableSize = 10'000'000;
+constexpr int kExpTableSize = 30'000;
+
+// A lock-free replica of the C library's rand() (glibc's additive feedback generator, TYPE_3),
+// seeded like srand(). It yields the same sequence as srand(seed) followed by rand() calls,
+// without the lock glibc takes on every call.
+class CRandom
+{
+public:
+    explicit CRandom(unsigned seed);
+    int next()
+    {
+        const std::uint32_t val = std::uint32_t(state_[front_]) + std::uint32_t(state_[rear_]);
+        state_[front_] = std::int32_t(val);
+        front_ = front_ + 1 == kDegree ? 0 : front_ + 1;
+        rear_ = rear_ + 1 == kDegree ? 0 : rear_ + 1;
+        return int(val >> 1);
+    }
+
+private:
+    static constexpr int kDegree = 31;
+    std::int32_t state_[kDegree];
+    int front_ = 3;
+    int rear_ = 0;
+};
+
+// One band's view of a NormalTable: a cursor over the shared, read-only samples. A value type,
+// owned and advanced by one thread only; the samples outlive it.
+class NormalCursor
+{
+public:
+    NormalCursor(const float *values, int size, int position)
+        : values_(values)
+        , last_(size - 1)
+        , cursor_(position)
+    { }
+
+    // Advances to the next entry, wrapping from the last entry to entry 0, and returns it.
+    float nextSample()
+    {
+        cursor_ = cursor_ < last_ ? cursor_ + 1 : 0;
+        return values_[cursor_];
+    }
+    int position() const { return cursor_; }
+
+private:
+    const float *values_;
+    int last_;
+    int cursor_;
+};
+
+// kNormalTableSize standard normal samples (Kinderman-Monahan ratio of uniforms over rand()),
+// and the position the table starts drawing from. Immutable once built: bands draw through
+// their own NormalCursor, so any number of threads may share one table.
+class NormalTable
+{
+public:
+    // Seeded from the calendar time in whole seconds.
+    NormalTable();
+    // Seeded explicitly, for repeatable runs.
+    explicit NormalTable(unsigned seed);
+    // Scripted samples (at least one); draws start after entry `start`.
+    NormalTable(std::vector<float> samples, int start);
+
+    NormalTable(const NormalTable &) = delete;
+    NormalTable &operator=(const NormalTable &) = delete;
+
+    int size() const { return size_; }
+    int start() const { return start_; }
+    const float *values() const { return values_.get(); }
+
+    // The cursor of band `band` of `bandCount`: band 0 starts at start(), the others at evenly
+    // spaced positions after it, so that bands draw well separated stretches of the table.
+    NormalCursor cursor(int band = 0, int bandCount = 1) const;
+
+private:
+    void build(unsigned seed);
+
+    std::unique_ptr<float[]> values_;
+    int size_ = 0;
+    int start_ = 0;
+};
+
+using ExpTable = std::array<float, kExpTableSize>;
+
+// Entry i = exp(-i / 1000) in single precision, for i in [0, n); nothing for n <= 0.
+void fillExpTable(float *table, int n);
+
+// The first n floats set to value; nothing for n <= 0.
+void fillFloats(float *array, int n, float value);
+
+// exp(-d) interpolated from the table, for d >= 0; 0 from d = 29 on.
+inline float expWeight(const float *table, float d)
+{
+    if (d >= 29.0f)
+        return 0.0f;
+    const float t = d * 1000.0f;
+    const int i = int(t);
+    return (t - float(i)) * (table[i + 1] - table[i]) + table[i];
+}

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs what the build needs (only when something is missing) and builds the release tree.
+# Sourced by run.sh and test.sh; safe to run again: apt is skipped and the build is incremental.
+set -euo pipefail
+
+PELTA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+PELTA_BUILD=${PELTA_BUILD:-$PELTA_ROOT/build/release}
+
+PELTA_PACKAGES=(
+    build-essential cmake ninja-build pkg-config clang-format
+    qtbase5-dev qt5-image-formats-plugins kimageformat-plugins
+    libgtest-dev libgmock-dev libbenchmark-dev
+)
+
+pelta_missing_packages() {
+    local missing=()
+    for p in "${PELTA_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$p")
+        fi
+    done
+    echo "${missing[@]:-}"
+}
+
+pelta_install_packages() {
+    local missing
+    missing=$(pelta_missing_packages)
+    [ -z "$missing" ] && return 0
+    echo "Installing: $missing"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    # shellcheck disable=SC2086
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
+}
+
+pelta_build() {
+    local werror=OFF
+    [ "${CI:-}" = "true" ] && werror=ON
+    if [ ! -f "$PELTA_BUILD/build.ninja" ]; then
+        cmake -S "$PELTA_ROOT" -B "$PELTA_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+            -DPELTA_WERROR=$werror
+    fi
+    cmake --build "$PELTA_BUILD"
+}
+
+pelta_install_packages
+pelta_build
