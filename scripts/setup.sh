@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs (only when something is missing) and builds the release tree.
-# Sourced by run.sh and test.sh; safe to run again: apt is skipped and the build is incremental.
+# Sourced by run.sh, test.sh and the CI stages; safe to run again: apt is skipped and the build is
+# incremental. Stages that build trees of their own source it with PELTA_SETUP_NO_BUILD=1.
 set -euo pipefail
 
 PELTA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -12,9 +13,10 @@ PELTA_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
 )
 
+# Prints those of PELTA_PACKAGES and of the arguments that are not installed.
 pelta_missing_packages() {
     local missing=()
-    for p in "${PELTA_PACKAGES[@]}"; do
+    for p in "${PELTA_PACKAGES[@]}" "$@"; do
         if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
             missing+=("$p")
         fi
@@ -22,9 +24,12 @@ pelta_missing_packages() {
     echo "${missing[@]:-}"
 }
 
+# Installs PELTA_PACKAGES and the packages given as arguments, when any of them is missing.
+# The CI stages pass their extra packages; this file passes none.
+# shellcheck disable=SC2120
 pelta_install_packages() {
     local missing
-    missing=$(pelta_missing_packages)
+    missing=$(pelta_missing_packages "$@")
     [ -z "$missing" ] && return 0
     echo "Installing: $missing"
     local sudo=""
@@ -44,5 +49,6 @@ pelta_build() {
     cmake --build "$PELTA_BUILD"
 }
 
+# shellcheck disable=SC2119
 pelta_install_packages
-pelta_build
+[ -n "${PELTA_SETUP_NO_BUILD:-}" ] || pelta_build

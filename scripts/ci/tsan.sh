@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# CI stage: builds the tsan preset (the core without Qt) and runs the core tests under
+# ThreadSanitizer; any report fails the stage. Runnable by hand from anywhere.
+set -euo pipefail
+start=$SECONDS
+cd "$(dirname "$0")/../.."
+PELTA_SETUP_NO_BUILD=1 source scripts/setup.sh
+pelta_install_packages libtsan2
+
+werror=OFF
+[ "${CI:-}" = "true" ] && werror=ON
+jobs=${PELTA_JOBS:-2}
+
+cmake --preset tsan -DPELTA_WERROR=$werror
+cmake --build --preset tsan -j "$jobs"
+# The preset sets TSAN_OPTIONS to halt on the first report.
+ctest --preset tsan -L core -j "$jobs" --timeout 1800 --no-tests=error
+echo "tsan: $((SECONDS - start)) s"
