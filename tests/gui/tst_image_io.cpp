@@ -183,10 +183,11 @@ void tst_ImageIo::failingDeviceLeavesTheOldFile()
 void tst_ImageIo::fullDiskLeavesTheOldFile()
 {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("photo.png"));
+    const QString path = dir.filePath(QStringLiteral("photo.bmp"));
     QVERIFY(putFile(path, "the old photograph"));
 
     // The kernel refuses to let any file of this process grow past 64 kB, as a full disk would.
+    // (BMP: Qt's PNG writer leaks a row buffer when libpng gives up on a write error.)
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit previous {};
     QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
@@ -201,7 +202,7 @@ void tst_ImageIo::fullDiskLeavesTheOldFile()
     QVERIFY(!written);
     QVERIFY(!error.isEmpty());
     QCOMPARE(fileBytes(path), QByteArray("the old photograph"));
-    QCOMPARE(entries(dir), QStringList {QStringLiteral("photo.png")});
+    QCOMPARE(entries(dir), QStringList {QStringLiteral("photo.bmp")});
 }
 
 void tst_ImageIo::mimeTypesAreSorted()
