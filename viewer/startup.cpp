@@ -1,4 +1,4 @@
-// Start-up in the order the program has always followed: name, parser, window, file, event loop.
+// Start-up of the viewer: display name, command line, window, first file, event loop.
 #include "viewer/startup.h"
 
 #include "viewer/pelta.h"
