@@ -1,0 +1,57 @@
+// Image files in one place: reading with format detection, orientation and a memory guard, and
+// writing that never leaves a half-written file behind.
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+class QIODevice;
+class QImageReader;
+class QSaveFile;
+
+// What a read produced: the image, or a null image and the reason in errorText, worded for a
+// user (the decoder's own error text, or the memory guard's).
+struct ImageReadResult
+{
+    QImage image;
+    QString errorText;
+};
+
+// Bytes that showing an image of this size needs: the decoded image and its display copy, four
+// bytes per pixel each. -1 for an empty or invalid size.
+std::int64_t displayFootprintBytes(const QSize &size);
+
+// True when an image of the declared size cannot be decoded and shown within memoryLimitBytes.
+// A negative limit means no limit is known; an invalid size (the format does not say before
+// decoding) never exceeds it.
+bool exceedsMemory(const QSize &declaredSize, std::int64_t memoryLimitBytes);
+
+// The memory guard's refusal text.
+QString tooLargeErrorText();
+
+// Reads with the reader as it is set up (file or device, format or detection), applying the
+// orientation stored in the file. Before decoding, an image whose declared size exceeds
+// memoryLimitBytes (see exceedsMemory) is refused without decoding anything.
+ImageReadResult readImage(QImageReader &reader, std::int64_t memoryLimitBytes);
+
+// Reads the file, the format detected by the reader, within the given memory limit or, without
+// one, within the memory available to this process now.
+ImageReadResult readImageFile(const QString &fileName, std::int64_t memoryLimitBytes);
+ImageReadResult readImageFile(const QString &fileName);
+
+// Reads from an open device (the fuzz target hands in a buffer); format detected from content.
+ImageReadResult readImage(QIODevice *device, std::int64_t memoryLimitBytes);
+
+// Writes the image in the format that the suffix of file.fileName() names. The data goes to a
+// temporary file beside the target, which replaces the target only once everything has been
+// written, so a failure at any point leaves an existing file as it was. The file must not be
+// open. On failure returns false and sets *errorText (if given) to the writer's error text.
+bool writeImage(const QImage &image, QSaveFile &file, QString *errorText);
+bool writeImageFile(const QImage &image, const QString &fileName, QString *errorText);
+
+// The MIME types the reader accepts, sorted case-sensitively: the Open dialog's filter list.
+QStringList readableMimeTypes();

@@ -1,0 +1,257 @@
+// The main window: construction, menus, showing an image, files and the clipboard.
+#include "viewer/pelta.h"
+
+#include "image/image_io.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStandardPaths>
+#include <QStatusBar>
+
+// Only the first Open dialog of the process is sent to the pictures folder; later ones open
+// wherever the dialog itself remembers.
+static bool firstOpenDialog = true;
+
+QSize initialWindowSize(const QSize &available)
+{
+    return available * 3.0 / 5.0;
+}
+
+static QString nativeName(const QString &fileName)
+{
+    return QDir::toNativeSeparators(fileName);
+}
+
+Pelta::Pelta()
+    : QMainWindow()
+    , pictureLabel(new QLabel)
+    , pictureScroll(new QScrollArea)
+    , zoomFactor(1.0)
+    , sigma(0)
+{
+    pictureLabel->setBackgroundRole(QPalette::Base);
+    pictureLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    pictureLabel->setScaledContents(true);
+
+    pictureScroll->setBackgroundRole(QPalette::Dark);
+    pictureScroll->setWidget(pictureLabel);
+    pictureScroll->setVisible(false);
+    setCentralWidget(pictureScroll);
+
+    buildMenus();
+
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        resize(initialWindowSize(screen->availableSize()));
+}
+
+void Pelta::buildMenus()
+{
+    QMenu *fileMenu = menuBar()->addMenu(tr("&File"));
+    QAction *openAction = fileMenu->addAction(tr("&Open..."), this, &Pelta::open);
+    openAction->setShortcut(QKeySequence::Open);
+
+    saveAsAction = fileMenu->addAction(tr("&Save As..."), this, &Pelta::saveAs);
+    saveAsAction->setEnabled(false);
+
+    fileMenu->addSeparator();
+
+    QAction *exitAction = fileMenu->addAction(tr("E&xit"), this, &QWidget::close);
+    exitAction->setShortcut(QKeySequence(tr("Ctrl+Q"), QKeySequence::NativeText));
+
+    QMenu *editMenu = menuBar()->addMenu(tr("&Edit"));
+    undoAction = editMenu->addAction(tr("&Undo"), this, &Pelta::undo);
+    undoAction->setShortcut(QKeySequence::Undo);
+    undoAction->setEnabled(false);
+
+    redoAction = editMenu->addAction(tr("&Redo"), this, &Pelta::redo);
+    redoAction->setShortcut(QKeySequence::Redo);
+    redoAction->setEnabled(false);
+
+    QMenu *filtersMenu = menuBar()->addMenu(tr("&Filters"));
+    denoiseAction = filtersMenu->addAction(tr("Denoise..."), this, &Pelta::denoise);
+    denoiseAction->setEnabled(false);
+
+    filtersMenu->addSeparator();
+
+    zoomInAction = filtersMenu->addAction(tr("Zoom &In (25%)"), this, &Pelta::zoomIn);
+    zoomInAction->setShortcut(QKeySequence::ZoomIn);
+    zoomInAction->setEnabled(false);
+
+    zoomOutAction = filtersMenu->addAction(tr("Zoom &Out (25%)"), this, &Pelta::zoomOut);
+    zoomOutAction->setShortcut(QKeySequence::ZoomOut);
+    zoomOutAction->setEnabled(false);
+
+    normalSizeAction = filtersMenu->addAction(tr("&Normal Size"), this, &Pelta::normalSize);
+    normalSizeAction->setShortcut(QKeySequence(tr("Ctrl+S"), QKeySequence::NativeText));
+    normalSizeAction->setEnabled(false);
+
+    filtersMenu->addSeparator();
+
+    fitToWindowAction = filtersMenu->addAction(tr("&Fit to Window"), this, &Pelta::fitToWindow);
+    fitToWindowAction->setShortcut(QKeySequence(tr("Ctrl+F"), QKeySequence::NativeText));
+    fitToWindowAction->setEnabled(false);
+    fitToWindowAction->setCheckable(true);
+
+    QMenu *helpMenu = menuBar()->addMenu(tr("&Help"));
+    helpMenu->addAction(tr("&About..."), this, &Pelta::about);
+}
+
+void Pelta::showImage(const QImage &image)
+{
+    currentImage = image;
+    pictureLabel->setPixmap(QPixmap::fromImage(currentImage));
+    zoomFactor = 1.0;
+    pictureScroll->setVisible(true);
+    fitToWindowAction->setEnabled(true);
+    refreshActions();
+    if (!fitToWindowAction->isChecked())
+        pictureLabel->adjustSize();
+}
+
+void Pelta::refreshActions()
+{
+    const bool scaled = !fitToWindowAction->isChecked();
+    saveAsAction->setEnabled(!currentImage.isNull());
+    zoomInAction->setEnabled(scaled);
+    zoomOutAction->setEnabled(scaled);
+    normalSizeAction->setEnabled(scaled);
+    denoiseAction->setEnabled(scaled);
+}
+
+bool Pelta::loadImageFile(const QString &fileName)
+{
+    const ImageReadResult read = readImageFile(fileName);
+    if (read.image.isNull()) {
+        QMessageBox::information(this, QGuiApplication::applicationDisplayName(),
+            tr("Cannot load %1: %2").arg(nativeName(fileName), read.errorText));
+        return false;
+    }
+    showImage(read.image);
+    setWindowFilePath(fileName);
+    // Multi-argument arg() so that a '%' in the file name is never taken for a place marker.
+    statusBar()->showMessage(
+        tr("Opened \"%1\", %2x%3, Depth: %4")
+            .arg(nativeName(fileName), QString::number(currentImage.width()),
+                QString::number(currentImage.height()), QString::number(currentImage.depth())));
+    return true;
+}
+
+bool Pelta::writeImageFile(const QString &fileName)
+{
+    QString error;
+    if (!::writeImageFile(currentImage, fileName, &error)) {
+        QMessageBox::information(this, QGuiApplication::applicationDisplayName(),
+            tr("Cannot write %1: %2").arg(nativeName(fileName), error));
+        return false;
+    }
+    statusBar()->showMessage(tr("Wrote \"%1\"").arg(nativeName(fileName)));
+    return true;
+}
+
+void Pelta::open()
+{
+    QFileDialog dialog(this, tr("Open File"));
+    if (firstOpenDialog) {
+        firstOpenDialog = false;
+        const QStringList pictures
+            = QStandardPaths::standardLocations(QStandardPaths::PicturesLocation);
+        dialog.setDirectory(pictures.isEmpty() ? QDir::currentPath() : pictures.last());
+    }
+    dialog.setMimeTypeFilters(readableMimeTypes());
+    dialog.selectMimeTypeFilter(QStringLiteral("image/jpeg"));
+
+    // An unreadable choice has shown its box; the dialog comes back until a load or a cancel.
+    while (dialog.exec() == QDialog::Accepted) {
+        if (loadImageFile(dialog.selectedFiles().value(0)))
+            break;
+    }
+    undoAction->setEnabled(false);
+    redoAction->setEnabled(false);
+}
+
+void Pelta::saveAs()
+{
+    const QString fileName = QFileDialog::getSaveFileName(this);
+    if (!fileName.isEmpty())
+        writeImageFile(fileName);
+}
+
+void Pelta::copy()
+{
+    QGuiApplication::clipboard()->setImage(currentImage, QClipboard::Clipboard);
+}
+
+void Pelta::paste()
+{
+    QImage image;
+    if (const QMimeData *mimeData = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard)) {
+        if (mimeData->hasImage())
+            image = qvariant_cast<QImage>(mimeData->imageData());
+    }
+    if (image.isNull()) {
+        statusBar()->showMessage(tr("No image in clipboard"));
+        return;
+    }
+    showImage(image);
+    setWindowFilePath(QString());
+    statusBar()->showMessage(tr("Obtained image from clipboard, %1x%2, Depth: %3")
+                                 .arg(currentImage.width())
+                                 .arg(currentImage.height())
+                                 .arg(currentImage.depth()));
+}
+
+void Pelta::undo()
+{
+    // Brings back the image from before the last Denoise once the edit history is in place.
+}
+
+void Pelta::redo()
+{
+    // Brings back the denoised image again once the edit history is in place.
+}
+
+void Pelta::zoomIn()
+{
+    // Scales the view by 1.25 once the zoom arithmetic is in place.
+}
+
+void Pelta::zoomOut()
+{
+    // Scales the view by 0.8 once the zoom arithmetic is in place.
+}
+
+void Pelta::normalSize()
+{
+    // Returns the view to natural size once the zoom arithmetic is in place.
+}
+
+void Pelta::fitToWindow()
+{
+    // Switches between the scaled and the fitted view once the zoom arithmetic is in place.
+}
+
+void Pelta::about()
+{
+    QMessageBox::about(this, tr("About pelta 1.0.1"),
+        QStringLiteral("<p><center><font size = 8> pelta</font></center></p><p><center><font size "
+                       "= 2> Version 1.0.1 (")
+            + QCoreApplication::applicationVersion()
+            + QStringLiteral(
+                ")</font></center></p><p><center>Denoising algorithm is based on theory of "
+                "backward stochastic differential equations</center></p><p><center>The Pelta "
+                "developers</center></p>"));
+}
+
+void Pelta::denoise()
+{
+    // Runs the Denoise dialog on the current image once the dialog and the history are in place.
+}
