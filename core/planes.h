@@ -44,6 +44,8 @@ public:
     Plane(Plane &&other) noexcept { *this = std::move(other); }
     Plane &operator=(Plane &&other) noexcept
     {
+        if (this == &other)
+            return *this;
         data_ = std::move(other.data_);
         width_ = other.width_;
         height_ = other.height_;

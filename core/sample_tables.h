@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -11,23 +12,31 @@ constexpr int kExpTableSize = 30'000;
 
 // A lock-free replica of the C library's rand() (glibc's additive feedback generator, TYPE_3),
 // seeded like srand(). It yields the same sequence as srand(seed) followed by rand() calls,
-// without the lock glibc takes on every call.
+// without the lock glibc takes on every call. One owner, no sharing between threads.
+//
+// Every call adds two earlier 32-bit words, w[k] = w[k - 31] + w[k - 3] (mod 2^32), stores the
+// sum as the newest word and returns it without its lowest bit.
 class CRandom
 {
 public:
+    static constexpr int kDegree = 31;
+
     explicit CRandom(unsigned seed);
     int next()
     {
-        const std::uint32_t val = std::uint32_t(state_[front_]) + std::uint32_t(state_[rear_]);
-        state_[front_] = std::int32_t(val);
+        const std::uint32_t val = state_[front_] + state_[rear_];
+        state_[front_] = val;
         front_ = front_ + 1 == kDegree ? 0 : front_ + 1;
         rear_ = rear_ + 1 == kDegree ? 0 : rear_ + 1;
         return int(val >> 1);
     }
 
+    // The last kDegree full words, oldest first: enough history to continue the sequence
+    // elsewhere with the recurrence above.
+    void recentWords(std::uint32_t *words) const;
+
 private:
-    static constexpr int kDegree = 31;
-    std::int32_t state_[kDegree];
+    std::uint32_t state_[kDegree];
     int front_ = 3;
     int rear_ = 0;
 };
@@ -58,16 +67,19 @@ private:
 };
 
 // kNormalTableSize standard normal samples (Kinderman-Monahan ratio of uniforms over rand()),
-// and the position the table starts drawing from. Immutable once built: bands draw through
-// their own NormalCursor, so any number of threads may share one table.
+// and the position the table starts drawing from. Owns its samples (40 MB). Immutable once
+// built: bands draw through their own NormalCursor, so any number of threads may share one
+// table.
 class NormalTable
 {
 public:
     // Seeded from the calendar time in whole seconds.
     NormalTable();
-    // Seeded explicitly, for repeatable runs.
+    // Seeded explicitly, for repeatable runs: the samples and start that srand(seed) followed by
+    // rand() calls give.
     explicit NormalTable(unsigned seed);
-    // Scripted samples (at least one); draws start after entry `start`.
+    // Scripted samples (at least one); draws start after entry `start`. Throws
+    // std::invalid_argument for no samples or a start outside them.
     NormalTable(std::vector<float> samples, int start);
 
     NormalTable(const NormalTable &) = delete;
@@ -77,14 +89,24 @@ public:
     int start() const { return start_; }
     const float *values() const { return values_.get(); }
 
-    // The cursor of band `band` of `bandCount`: band 0 starts at start(), the others at evenly
-    // spaced positions after it, so that bands draw well separated stretches of the table.
+    // The cursor of band `band` of `bandCount` (0 <= band < bandCount): band 0 starts at start(),
+    // the others at evenly spaced positions after it, wrapping, so that bands draw well
+    // separated stretches of the table.
     NormalCursor cursor(int band = 0, int bandCount = 1) const;
 
 private:
+    // Frees the samples the way they were allocated: mapped pages (mappedBytes > 0) or new[].
+    struct Release
+    {
+        std::size_t mappedBytes;
+        void operator()(float *samples) const;
+    };
+    using Samples = std::unique_ptr<float[], Release>;
+
+    static Samples allocate(std::size_t count);
     void build(unsigned seed);
 
-    std::unique_ptr<float[]> values_;
+    Samples values_;
     int size_ = 0;
     int start_ = 0;
 };
