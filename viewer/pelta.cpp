@@ -2,6 +2,7 @@
 #include "viewer/pelta.h"
 
 #include "image/image_io.h"
+#include "viewer/zoom.h"
 
 #include <QAction>
 #include <QApplication>
@@ -14,6 +15,7 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QStatusBar>
 
@@ -211,32 +213,85 @@ void Pelta::paste()
 
 void Pelta::undo()
 {
-    // Brings back the image from before the last Denoise once the edit history is in place.
+    const double savedZoom = zoomFactor;
+    const int savedHorizontal = pictureScroll->horizontalScrollBar()->value();
+    const int savedVertical = pictureScroll->verticalScrollBar()->value();
+    redoImage = currentImage;
+    currentImage = undoImage;
+    restoreView(savedZoom, savedHorizontal, savedVertical);
+    sigma = 0;
+    undoAction->setEnabled(false);
+    redoAction->setEnabled(true);
 }
 
 void Pelta::redo()
 {
-    // Brings back the denoised image again once the edit history is in place.
+    const double savedZoom = zoomFactor;
+    const int savedHorizontal = pictureScroll->horizontalScrollBar()->value();
+    const int savedVertical = pictureScroll->verticalScrollBar()->value();
+    undoImage = currentImage;
+    currentImage = redoImage;
+    restoreView(savedZoom, savedHorizontal, savedVertical);
+    sigma = 0;
+    undoAction->setEnabled(true);
+    redoAction->setEnabled(false);
 }
 
 void Pelta::zoomIn()
 {
-    // Scales the view by 1.25 once the zoom arithmetic is in place.
+    applyZoom(kZoomInStep);
 }
 
 void Pelta::zoomOut()
 {
-    // Scales the view by 0.8 once the zoom arithmetic is in place.
+    applyZoom(kZoomOutStep);
 }
 
 void Pelta::normalSize()
 {
-    // Returns the view to natural size once the zoom arithmetic is in place.
+    // The scroll bars are left to the scroll area, which only clamps them to the new range.
+    pictureLabel->adjustSize();
+    zoomFactor = 1.0;
 }
 
 void Pelta::fitToWindow()
 {
-    // Switches between the scaled and the fitted view once the zoom arithmetic is in place.
+    const bool fitting = fitToWindowAction->isChecked();
+    pictureScroll->setWidgetResizable(fitting);
+    if (!fitting)
+        normalSize();
+    refreshActions();
+}
+
+void Pelta::applyZoom(double factor)
+{
+    zoomFactor *= factor;
+    // The label's resize updates the scroll bars' ranges at once, before they are moved.
+    pictureLabel->resize(zoomedSize(pictureLabel->pixmap(Qt::ReturnByValue).size(), zoomFactor));
+    rescaleScrollBar(pictureScroll->horizontalScrollBar(), factor);
+    rescaleScrollBar(pictureScroll->verticalScrollBar(), factor);
+    applyZoomLimits();
+}
+
+void Pelta::rescaleScrollBar(QScrollBar *bar, double factor)
+{
+    bar->setValue(rescaledScrollValue(bar->value(), bar->pageStep(), factor));
+}
+
+void Pelta::applyZoomLimits()
+{
+    zoomInAction->setEnabled(canZoomIn(zoomFactor));
+    zoomOutAction->setEnabled(canZoomOut(zoomFactor));
+}
+
+void Pelta::restoreView(double savedZoom, int savedHorizontal, int savedVertical)
+{
+    showImage(currentImage);
+    zoomFactor = savedZoom * zoomFactor;
+    pictureLabel->resize(zoomedSize(pictureLabel->pixmap(Qt::ReturnByValue).size(), zoomFactor));
+    pictureScroll->horizontalScrollBar()->setValue(savedHorizontal);
+    pictureScroll->verticalScrollBar()->setValue(savedVertical);
+    applyZoomLimits();
 }
 
 void Pelta::about()

@@ -3,6 +3,7 @@
 #include "gui/testutils.h"
 #include "image/image_io.h"
 #include "viewer/pelta.h"
+#include "viewer/zoom.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -17,6 +18,7 @@
 #include <QMetaMethod>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -45,6 +47,19 @@ static QImage shownImage(const Pelta &window)
 {
     const QLabel *label = qobject_cast<QLabel *>(window.findChild<QScrollArea *>()->widget());
     return label->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+static void trigger(const Pelta &window, const QString &text, int times = 1)
+{
+    QAction *action = findAction(window, text);
+    QVERIFY2(action, qPrintable(text));
+    for (int i = 0; i < times; ++i)
+        action->trigger();
+}
+
+static QWidget *pictureLabel(const Pelta &window)
+{
+    return window.findChild<QScrollArea *>()->widget();
 }
 
 static QString statusText(Pelta &window)
@@ -84,6 +99,15 @@ private slots:
 
     void copyThenPasteBringsTheImageBack();
     void pasteOfTextOnlyKeepsTheImage();
+
+    void zoomArithmetic();
+    void scrollValues_data();
+    void scrollValues();
+    void zoomSteps_data();
+    void zoomSteps();
+    void zoomKeepsTheCentre();
+    void normalSizeKeepsTheLimits();
+    void fitToWindowSwitchesTheZoomCommands();
 
 private:
     QString writeImage(const QString &name, const QImage &image);
@@ -481,6 +505,182 @@ void tst_Pelta::pasteOfTextOnlyKeepsTheImage()
     QCOMPARE(statusText(window), QStringLiteral("No image in clipboard"));
     QCOMPARE(shownImage(window), patternImage(12, 34));
     QCOMPARE(window.windowFilePath(), path);
+}
+
+void tst_Pelta::zoomArithmetic()
+{
+    // The zoom-in steps are exact in binary; in twice and out twice is exactly 1.0 again.
+    double zoom = 1.0;
+    for (const double expected : {1.25, 1.5625, 1.953125, 2.44140625, 3.0517578125}) {
+        QVERIFY(canZoomIn(zoom));
+        zoom *= kZoomInStep;
+        QVERIFY2(zoom == expected, qPrintable(QString::number(zoom, 'g', 17)));
+    }
+    QVERIFY(!canZoomIn(zoom));
+    QVERIFY(canZoomOut(zoom));
+    QVERIFY(canZoomIn(2.9999999));
+    QVERIFY(!canZoomIn(3.0));
+
+    zoom = 1.0;
+    for (const double expected : {0.8, 0.64, 0.512, 0.4096, 0.32768}) {
+        QVERIFY(canZoomOut(zoom));
+        zoom *= kZoomOutStep;
+        QCOMPARE(zoom, expected);
+    }
+    QVERIFY(!canZoomOut(zoom));
+    QVERIFY(canZoomIn(zoom));
+    // 0.333 is the limit, not one third: a factor between them may still zoom out.
+    QVERIFY(canZoomOut(0.3331));
+    QVERIFY(!canZoomOut(0.333));
+
+    QVERIFY(1.0 * kZoomInStep * kZoomInStep * kZoomOutStep * kZoomOutStep == 1.0);
+
+    QCOMPARE(zoomedSize(QSize(640, 480), kZoomOutStep * kZoomOutStep), QSize(410, 307));
+    QCOMPARE(zoomedSize(QSize(640, 480), 3.0517578125), QSize(1953, 1465));
+    // Halves go away from zero.
+    QCOMPARE(zoomedSize(QSize(1, 3), 0.5), QSize(1, 2));
+    QCOMPARE(zoomedSize(QSize(0, 0), 1.25), QSize(0, 0));
+}
+
+void tst_Pelta::scrollValues_data()
+{
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("pageStep");
+    QTest::addColumn<double>("factor");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("in") << 100 << 400 << kZoomInStep << 175;
+    QTest::newRow("out") << 100 << 400 << kZoomOutStep << 40;
+    QTest::newRow("in-truncates-4.625") << 3 << 7 << kZoomInStep << 4;
+    // -39.99999999999999 in doubles, truncated toward zero; the bar clamps it to its minimum.
+    QTest::newRow("out-at-0-truncates-up") << 0 << 400 << kZoomOutStep << -39;
+    QTest::newRow("beyond-int") << INT_MAX << 400 << kZoomInStep << INT_MAX;
+}
+
+void tst_Pelta::scrollValues()
+{
+    QFETCH(int, value);
+    QFETCH(int, pageStep);
+    QFETCH(double, factor);
+    QFETCH(int, expected);
+    QCOMPARE(rescaledScrollValue(value, pageStep, factor), expected);
+}
+
+void tst_Pelta::zoomSteps_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("steps");
+    QTest::addColumn<double>("zoom");
+    QTest::addColumn<bool>("inEnabled");
+    QTest::addColumn<bool>("outEnabled");
+    const QString in = QStringLiteral("Zoom &In (25%)");
+    const QString out = QStringLiteral("Zoom &Out (25%)");
+    QTest::newRow("in1") << in << 1 << 1.25 << true << true;
+    QTest::newRow("in4") << in << 4 << 2.44140625 << true << true;
+    QTest::newRow("in5") << in << 5 << 3.0517578125 << false << true;
+    QTest::newRow("out2") << out << 2 << 0.64 << true << true;
+    QTest::newRow("out4") << out << 4 << 0.4096 << true << true;
+    QTest::newRow("out5") << out << 5 << 0.32768 << true << false;
+}
+
+void tst_Pelta::zoomSteps()
+{
+    QFETCH(QString, command);
+    QFETCH(int, steps);
+    QFETCH(double, zoom);
+    QFETCH(bool, inEnabled);
+    QFETCH(bool, outEnabled);
+
+    const QString path = writeImage(QStringLiteral("zoom.png"), patternImage(640, 480));
+    Pelta window;
+    QVERIFY(window.loadImageFile(path));
+    trigger(window, command, steps);
+
+    QCOMPARE(pictureLabel(window)->size(), zoomedSize(QSize(640, 480), zoom));
+    QCOMPARE(enabled(window, QStringLiteral("Zoom &In (25%)")), inEnabled);
+    QCOMPARE(enabled(window, QStringLiteral("Zoom &Out (25%)")), outEnabled);
+    QVERIFY(enabled(window, QStringLiteral("&Normal Size")));
+    QVERIFY(enabled(window, QStringLiteral("Denoise...")));
+    // The label shows the whole image, stretched: nothing is resampled into the pixmap.
+    QCOMPARE(shownImage(window), patternImage(640, 480));
+}
+
+void tst_Pelta::zoomKeepsTheCentre()
+{
+    const QString path = writeImage(QStringLiteral("centre.png"), patternImage(900, 700));
+    Pelta window;
+    QVERIFY(window.loadImageFile(path));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QScrollBar *horizontal = window.findChild<QScrollArea *>()->horizontalScrollBar();
+    QScrollBar *vertical = window.findChild<QScrollArea *>()->verticalScrollBar();
+
+    // At the far end of the old range: only a range already grown with the label allows the
+    // new value, so a bar moved before the label was resized would stay clamped.
+    horizontal->setValue(horizontal->maximum());
+    vertical->setValue(vertical->maximum() / 2);
+    const int oldMaximum = horizontal->maximum();
+    int h = horizontal->value(), v = vertical->value();
+    QVERIFY(h > 0 && v > 0);
+    trigger(window, QStringLiteral("Zoom &In (25%)"));
+    QCOMPARE(horizontal->value(), rescaledScrollValue(h, horizontal->pageStep(), kZoomInStep));
+    QCOMPARE(vertical->value(), rescaledScrollValue(v, vertical->pageStep(), kZoomInStep));
+    QVERIFY(horizontal->value() > oldMaximum);
+
+    // Back out: the range shrinks with the label first, so a value beyond the new end is
+    // clamped to it before it is scaled; one inside (the vertical) scales as it is.
+    h = horizontal->value();
+    v = vertical->value();
+    trigger(window, QStringLiteral("Zoom &Out (25%)"));
+    QVERIFY(h > horizontal->maximum());
+    QCOMPARE(horizontal->value(),
+        rescaledScrollValue(horizontal->maximum(), horizontal->pageStep(), kZoomOutStep));
+    QVERIFY(v < vertical->maximum());
+    QCOMPARE(vertical->value(), rescaledScrollValue(v, vertical->pageStep(), kZoomOutStep));
+    QCOMPARE(pictureLabel(window)->size(), QSize(900, 700));
+}
+
+void tst_Pelta::normalSizeKeepsTheLimits()
+{
+    const QString path = writeImage(QStringLiteral("normal.png"), patternImage(64, 48));
+    Pelta window;
+    QVERIFY(window.loadImageFile(path));
+    trigger(window, QStringLiteral("Zoom &In (25%)"), 5);
+    QVERIFY(!enabled(window, QStringLiteral("Zoom &In (25%)")));
+
+    trigger(window, QStringLiteral("&Normal Size"));
+    QCOMPARE(pictureLabel(window)->size(), QSize(64, 48));
+    QVERIFY(!enabled(window, QStringLiteral("Zoom &In (25%)")));
+
+    // The factor is 1.0 again: one Zoom Out gives 0.8 and Zoom In comes back.
+    trigger(window, QStringLiteral("Zoom &Out (25%)"));
+    QCOMPARE(pictureLabel(window)->size(), zoomedSize(QSize(64, 48), 0.8));
+    QVERIFY(enabled(window, QStringLiteral("Zoom &In (25%)")));
+}
+
+void tst_Pelta::fitToWindowSwitchesTheZoomCommands()
+{
+    const QString path = writeImage(QStringLiteral("fitted.png"), patternImage(64, 48));
+    Pelta window;
+    QVERIFY(window.loadImageFile(path));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QScrollArea *scroll = window.findChild<QScrollArea *>();
+    trigger(window, QStringLiteral("Zoom &Out (25%)"), 5);
+
+    trigger(window, QStringLiteral("&Fit to Window"));
+    QVERIFY(findAction(window, QStringLiteral("&Fit to Window"))->isChecked());
+    QVERIFY(scroll->widgetResizable());
+    QCOMPARE(pictureLabel(window)->size(), scroll->viewport()->size());
+    for (const char *text : {"Denoise...", "Zoom &In (25%)", "Zoom &Out (25%)", "&Normal Size"})
+        QVERIFY2(!enabled(window, QString::fromLatin1(text)), text);
+
+    trigger(window, QStringLiteral("&Fit to Window"));
+    QVERIFY(!scroll->widgetResizable());
+    QCOMPARE(pictureLabel(window)->size(), QSize(64, 48));
+    for (const char *text : {"Denoise...", "Zoom &In (25%)", "Zoom &Out (25%)", "&Normal Size"})
+        QVERIFY2(enabled(window, QString::fromLatin1(text)), text);
+    trigger(window, QStringLiteral("Zoom &In (25%)"));
+    QCOMPARE(pictureLabel(window)->size(), QSize(80, 60));
 }
 
 QTEST_MAIN(tst_Pelta)
