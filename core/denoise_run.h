@@ -8,6 +8,7 @@
 
 class NormalTable;
 class RunObserver;
+struct BandSeams;
 
 enum class RunStatus {
     Done,
@@ -30,6 +31,8 @@ struct RunOptions
     // Extra bytes the caller will need besides the run (its result image), counted against
     // the same limit before anything is allocated.
     std::int64_t callerBytes = 0;
+    // Tests only: run the bands serially, or inject failures (see band_runner.h).
+    const BandSeams *seams = nullptr;
 };
 
 // Denoises `source` at noise level `level` (1 or more). On Done, `result` holds the normalised
@@ -41,5 +44,6 @@ RunStatus denoiseColor(
     const ColorPlane &source, int level, ColorPlane &result, const RunOptions &options = {});
 
 // The bytes a run allocates on a width x height image, the sample table included when the
-// run has to build it.
+// run has to build it; the source plane is the caller's and not counted. A split run also
+// keeps a few rows per band in private buffers, which it adds to this when it checks.
 std::int64_t runWorkingSetBytes(int width, int height, bool color, bool buildsTable);

@@ -1,0 +1,158 @@
+// The denoising run on planes: memory check, working set, stages, bands and normalisation.
+#include "denoise_run.h"
+
+#include "band_runner.h"
+#include "color_worker.h"
+#include "denoise_params.h"
+#include "gray_worker.h"
+#include "run_observer.h"
+#include "run_stages.h"
+#include "sample_tables.h"
+#include "system_memory.h"
+
+#include <memory>
+#include <new>
+#include <type_traits>
+
+std::int64_t runWorkingSetBytes(int width, int height, bool color, bool buildsTable)
+{
+    const std::int64_t cells = std::int64_t(width) * height;
+    const std::int64_t cellBytes = color ? std::int64_t(sizeof(Vec3)) : std::int64_t(sizeof(float));
+    // accumPlane and smoothPlane of the cell type; dirXPlane, dirYPlane and countBuffer.
+    std::int64_t bytes = cells * (2 * cellBytes + 3 * std::int64_t(sizeof(float)));
+    bytes += std::int64_t(sizeof(ExpTable));
+    if (buildsTable)
+        bytes += std::int64_t(kNormalTableSize) * std::int64_t(sizeof(float));
+    return bytes;
+}
+
+namespace {
+
+DenoiseParams paramsFor(const GrayPlane &, int level, int width, int height)
+{
+    return grayParams(level, width, height);
+}
+
+DenoiseParams paramsFor(const ColorPlane &, int level, int width, int height)
+{
+    return colorParams(level, width, height);
+}
+
+bool rowsOf(BandControl &control, int rowBegin, int rowEnd, const GrayPlane &dirX,
+    const GrayPlane &dirY, const GrayPlane &src, const BandSink<float> &sink,
+    const GrayPlane &smooth, NormalCursor &cursor, const ExpTable &expTable,
+    const DenoiseParams &params)
+{
+    return denoiseGrayRows(
+        control, rowBegin, rowEnd, dirX, dirY, src, sink, smooth, cursor, expTable, params);
+}
+
+bool rowsOf(BandControl &control, int rowBegin, int rowEnd, const GrayPlane &dirX,
+    const GrayPlane &dirY, const ColorPlane &src, const BandSink<Vec3> &sink,
+    const ColorPlane &smooth, NormalCursor &cursor, const ExpTable &expTable,
+    const DenoiseParams &params)
+{
+    return denoiseColorRows(
+        control, rowBegin, rowEnd, dirX, dirY, src, sink, smooth, cursor, expTable, params);
+}
+
+// Everything up to the normalised estimates; the working set lives only inside this call.
+template<typename Cell>
+RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &params,
+    const std::vector<RowRange> &bands, const RunOptions &options, Plane<Cell> &accum)
+{
+    const int width = source.width();
+    const int height = source.height();
+    std::atomic<bool> stop {false};
+    BandControl pacer(0, &stop, options.observer, false);
+
+    accum = Plane<Cell>(width, height);
+    if constexpr (std::is_same_v<Cell, float>)
+        fillFloats(accum.data(), int(accum.cellCount()), 0.0f);
+    Plane<Cell> smooth(width, height);
+    GrayPlane dirX(width, height);
+    GrayPlane dirY(width, height);
+    GrayPlane count(width, height);
+    fillFloats(count.data(), int(count.cellCount()), 0.0f);
+    const auto expTable = std::make_unique<ExpTable>();
+    fillExpTable(expTable->data(), kExpTableSize);
+    std::unique_ptr<NormalTable> ownTable;
+    if (!options.table)
+        ownTable = std::make_unique<NormalTable>();
+    const NormalTable &table = options.table ? *options.table : *ownTable;
+
+    if (!presmooth(source, smooth, pacer) || !fillDirections(smooth, dirX, dirY, pacer))
+        return RunStatus::Cancelled;
+
+    const BandWork<Cell> work = [&](BandControl &control, int rowBegin, int rowEnd,
+                                    const BandSink<Cell> &sink, NormalCursor &cursor) {
+        return rowsOf(
+            control, rowBegin, rowEnd, dirX, dirY, source, sink, smooth, cursor, *expTable, params);
+    };
+    const BandSeams noSeams;
+    const RunStatus status = runBands(bands, params.patchRadius, accum, count, table, work,
+        options.observer, options.seams ? *options.seams : noSeams);
+    if (status != RunStatus::Done)
+        return status;
+    if (!normalise(accum, count, source, pacer))
+        return RunStatus::Cancelled;
+    return RunStatus::Done;
+}
+
+template<typename Cell>
+RunStatus denoise(
+    const Plane<Cell> &source, int level, Plane<Cell> &result, const RunOptions &options)
+{
+    constexpr bool color = std::is_same_v<Cell, Vec3>;
+    result = Plane<Cell>();
+    if (level < 1)
+        return RunStatus::InvalidLevel;
+    const int width = source.width();
+    const int height = source.height();
+    if (width < 1 || height < 1)
+        return RunStatus::Done;
+
+    const DenoiseParams params = paramsFor(source, level, width, height);
+    const int threads = options.threads > 0 ? options.threads : hardwareThreads();
+    const std::vector<RowRange> bands = splitRows(width, height, threads);
+
+    const std::int64_t bandBytes = privateRowCount(bands, params.patchRadius, height) * width
+        * std::int64_t(sizeof(Cell) + sizeof(float));
+    const std::int64_t needed = runWorkingSetBytes(width, height, color, !options.table) + bandBytes
+        + options.callerBytes;
+    const std::int64_t limit
+        = options.memoryLimit >= 0 ? options.memoryLimit : availableMemoryBytes();
+    if (limit >= 0 && needed > limit)
+        return RunStatus::OutOfMemory;
+
+    Plane<Cell> estimates;
+    try {
+        const RunStatus status = computeEstimates(source, params, bands, options, estimates);
+        if (status != RunStatus::Done)
+            return status;
+    } catch (const std::bad_alloc &) {
+        return RunStatus::OutOfMemory;
+    }
+
+    if (options.observer) {
+        options.observer->progress(100);
+        if (options.observer->cancelRequested())
+            return RunStatus::Cancelled;
+    }
+    result = std::move(estimates);
+    return RunStatus::Done;
+}
+
+} // namespace
+
+RunStatus denoiseGray(
+    const GrayPlane &source, int level, GrayPlane &result, const RunOptions &options)
+{
+    return denoise(source, level, result, options);
+}
+
+RunStatus denoiseColor(
+    const ColorPlane &source, int level, ColorPlane &result, const RunOptions &options)
+{
+    return denoise(source, level, result, options);
+}

@@ -1,0 +1,26 @@
+// The stages of a run around the row workers: pre-smoothing, direction planes, normalisation.
+#pragma once
+
+#include "band_control.h"
+#include "planes.h"
+
+// smooth = the 3 x 3 binomial average (1 2 1 / 2 4 2 / 1 2 1, / 16) of src, neighbours outside
+// the image taken from the nearest border cell. Both planes have the same size. Polls
+// `control` once per row; false when it said stop (smooth is then partly written).
+bool presmooth(const GrayPlane &src, GrayPlane &smooth, BandControl &control);
+bool presmooth(const ColorPlane &src, ColorPlane &smooth, BandControl &control);
+
+// dirX and dirY = the direction of the local structure of `smooth` at every pixel (gray:
+// unit gradient; colour: leading eigenvector of the structure tensor), from differences
+// 0.4 pixel to each side. Polls `control` once per column.
+bool fillDirections(
+    const GrayPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, BandControl &control);
+bool fillDirections(
+    const ColorPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, BandControl &control);
+
+// accum = accum / count where the count is above 0, else the source value (also for a count
+// that is not a number). Polls `control` once per row.
+bool normalise(
+    GrayPlane &accum, const GrayPlane &count, const GrayPlane &src, BandControl &control);
+bool normalise(
+    ColorPlane &accum, const GrayPlane &count, const ColorPlane &src, BandControl &control);
