@@ -1,6 +1,7 @@
 // The main window: construction, menus, showing an image, files and the clipboard.
 #include "viewer/pelta.h"
 
+#include "denoise/sigma.h"
 #include "image/image_io.h"
 #include "viewer/zoom.h"
 
@@ -18,6 +19,11 @@
 #include <QScrollBar>
 #include <QStandardPaths>
 #include <QStatusBar>
+
+#include <memory>
+
+// The denoiser needs at least this many pixels in each direction.
+constexpr int kMinimumDenoiseSide = 16;
 
 // Only the first Open dialog of the process is sent to the pictures folder; later ones open
 // wherever the dialog itself remembers.
@@ -308,5 +314,25 @@ void Pelta::about()
 
 void Pelta::denoise()
 {
-    // Runs the Denoise dialog on the current image once the dialog and the history are in place.
+    if (currentImage.height() < kMinimumDenoiseSide || currentImage.width() < kMinimumDenoiseSide) {
+        QMessageBox::information(this, tr("Error"),
+            tr("<p><center>The size of the image is to small to apply algorithm</center></p>"),
+            QMessageBox::Ok, QMessageBox::NoButton);
+        return;
+    }
+    const double savedZoom = zoomFactor;
+    const int savedHorizontal = pictureScroll->horizontalScrollBar()->value();
+    const int savedVertical = pictureScroll->verticalScrollBar()->value();
+    // Shares the pixels: the dialog's first write into currentImage is what separates the two.
+    undoImage = currentImage;
+
+    // The dialog writes currentImage and sigma through its pointers while it runs.
+    std::unique_ptr<Sigma> dialog(new Sigma(&currentImage, &sigma));
+    const bool accepted = dialog->exec() == QDialog::Accepted;
+    if (accepted)
+        restoreView(savedZoom, savedHorizontal, savedVertical);
+    undoAction->setEnabled(accepted);
+    redoAction->setEnabled(false);
+    dialog.reset();
+    sigma = 0;
 }

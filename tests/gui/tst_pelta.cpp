@@ -1,4 +1,5 @@
 // The main window: menus and their states, opening, saving, the clipboard and the About box.
+#include "denoise/sigma.h"
 #include "gui/modal_driver.h"
 #include "gui/testutils.h"
 #include "image/image_io.h"
@@ -7,6 +8,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -19,6 +21,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSlider>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -61,6 +64,75 @@ static QWidget *pictureLabel(const Pelta &window)
 {
     return window.findChild<QScrollArea *>()->widget();
 }
+
+// What a user sees of a Denoise dialog and does with it: the level shown when it opens, a
+// slider dragged to `level` and released there (one preview run; none for 0), then `button`.
+struct DenoiseRun
+{
+    int level = 0;
+    QDialogButtonBox::StandardButton button = QDialogButtonBox::Ok;
+    QString startLabel;
+    int startSlider = -1;
+};
+
+// Triggers Denoise... and plays `run` on the dialog; false when no dialog or another came up.
+static bool denoiseWith(const Pelta &window, DenoiseRun &run)
+{
+    ModalDriver driver;
+    driver.expect<Sigma>([&run](Sigma *dialog) {
+        QSlider *slider = dialog->findChild<QSlider *>();
+        run.startSlider = slider->value();
+        run.startLabel = slider->parentWidget()->findChild<QLabel *>()->text();
+        if (run.level > 0) {
+            slider->setSliderDown(true);
+            slider->setValue(run.level);
+            slider->setSliderDown(false);
+        }
+        dialog->findChild<QDialogButtonBox *>()->button(run.button)->click();
+    });
+    findAction(window, QStringLiteral("Denoise..."))->trigger();
+    return driver.pendingSteps() == 0 && driver.unexpected().isEmpty();
+}
+
+static bool denoiseWith(const Pelta &window, int level, QDialogButtonBox::StandardButton button)
+{
+    DenoiseRun run;
+    run.level = level;
+    run.button = button;
+    return denoiseWith(window, run);
+}
+
+// The view a Denoise, Undo or Redo must keep: label size and both scroll-bar values.
+struct View
+{
+    QSize label;
+    int horizontal;
+    int vertical;
+    bool operator==(const View &other) const
+    {
+        return label == other.label && horizontal == other.horizontal && vertical == other.vertical;
+    }
+};
+
+static View view(const Pelta &window)
+{
+    const QScrollArea *scroll = window.findChild<QScrollArea *>();
+    return {scroll->widget()->size(), scroll->horizontalScrollBar()->value(),
+        scroll->verticalScrollBar()->value()};
+}
+
+namespace QTest {
+template<>
+char *toString(const View &v)
+{
+    return qstrdup(QStringLiteral("%1x%2 at (%3, %4)")
+                       .arg(v.label.width())
+                       .arg(v.label.height())
+                       .arg(v.horizontal)
+                       .arg(v.vertical)
+                       .toLatin1());
+}
+} // namespace QTest
 
 static QString statusText(Pelta &window)
 {
@@ -108,6 +180,15 @@ private slots:
     void zoomKeepsTheCentre();
     void normalSizeKeepsTheLimits();
     void fitToWindowSwitchesTheZoomCommands();
+
+    void denoiseRefusesSmallImages_data();
+    void denoiseRefusesSmallImages();
+    void denoiseAtLevelZeroStillAccepts();
+    void acceptedDenoiseKeepsTheView();
+    void undoAndRedoAlternateTwoImages();
+    void cancelledDenoiseEndsTheHistory();
+    void historyWhileFitting();
+    void eachDialogStartsAtLevelZero();
 
 private:
     QString writeImage(const QString &name, const QImage &image);
@@ -681,6 +762,194 @@ void tst_Pelta::fitToWindowSwitchesTheZoomCommands()
         QVERIFY2(enabled(window, QString::fromLatin1(text)), text);
     trigger(window, QStringLiteral("Zoom &In (25%)"));
     QCOMPARE(pictureLabel(window)->size(), QSize(80, 60));
+}
+
+void tst_Pelta::denoiseRefusesSmallImages_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("15x200") << QSize(15, 200);
+    QTest::newRow("200x15") << QSize(200, 15);
+}
+
+void tst_Pelta::denoiseRefusesSmallImages()
+{
+    QFETCH(QSize, size);
+    const QString path
+        = writeImage(QStringLiteral("small.png"), patternImage(size.width(), size.height()));
+    Pelta window;
+    QVERIFY(window.loadImageFile(path));
+    trigger(window, QStringLiteral("Zoom &In (25%)"));
+    findAction(window, QStringLiteral("&Undo"))->setEnabled(true);
+    const View before = view(window);
+
+    ModalDriver driver;
+    QString title, text;
+    driver.acceptBox(&title, &text);
+    trigger(window, QStringLiteral("Denoise..."));
+
+    QVERIFY2(driver.unexpected().isEmpty(), qPrintable(driver.unexpected().join("; ")));
+    QCOMPARE(driver.pendingSteps(), 0);
+    QCOMPARE(title, QStringLiteral("Error"));
+    QCOMPARE(text,
+        QStringLiteral(
+            "<p><center>The size of the image is to small to apply algorithm</center></p>"));
+    QCOMPARE(view(window), before);
+    QCOMPARE(shownImage(window), patternImage(size.width(), size.height()));
+    QVERIFY(enabled(window, QStringLiteral("&Undo")));
+    QVERIFY(!enabled(window, QStringLiteral("&Redo")));
+}
+
+void tst_Pelta::denoiseAtLevelZeroStillAccepts()
+{
+    // 16 x 16 is the smallest image the dialog opens for; OK without a release runs nothing.
+    const QString path = writeImage(QStringLiteral("tiny.png"), patternImage(16, 16));
+    Pelta window;
+    QVERIFY(window.loadImageFile(path));
+    DenoiseRun run;
+    QVERIFY(denoiseWith(window, run));
+    QCOMPARE(run.startLabel, QStringLiteral("0"));
+    QCOMPARE(shownImage(window), patternImage(16, 16));
+    QVERIFY(enabled(window, QStringLiteral("&Undo")));
+    QVERIFY(!enabled(window, QStringLiteral("&Redo")));
+}
+
+void tst_Pelta::acceptedDenoiseKeepsTheView()
+{
+    const QImage original = patternImage(320, 240);
+    const QString path = writeImage(QStringLiteral("noisy.png"), original);
+    Pelta window;
+    QVERIFY(window.loadImageFile(path));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    trigger(window, QStringLiteral("Zoom &In (25%)"), 2);
+    QScrollArea *scroll = window.findChild<QScrollArea *>();
+    scroll->horizontalScrollBar()->setValue(17);
+    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+    const View before = view(window);
+    QCOMPARE(before.label, zoomedSize(QSize(320, 240), 1.5625));
+    QVERIFY(before.horizontal == 17 && before.vertical > 0);
+
+    QVERIFY(denoiseWith(window, 30, QDialogButtonBox::Ok));
+    QCOMPARE(view(window), before);
+    const QImage denoised = shownImage(window);
+    QCOMPARE(denoised.size(), original.size());
+    QVERIFY(denoised != original);
+    QVERIFY(enabled(window, QStringLiteral("&Undo")));
+    QVERIFY(!enabled(window, QStringLiteral("&Redo")));
+    QVERIFY(enabled(window, QStringLiteral("Zoom &In (25%)")));
+
+    // A zoom after the run scales the label from the restored factor, not from 1.0.
+    trigger(window, QStringLiteral("Zoom &In (25%)"));
+    QCOMPARE(view(window).label, zoomedSize(QSize(320, 240), 1.953125));
+}
+
+void tst_Pelta::undoAndRedoAlternateTwoImages()
+{
+    const QImage original = patternImage(320, 240);
+    const QString path = writeImage(QStringLiteral("history.png"), original);
+    Pelta window;
+    QVERIFY(window.loadImageFile(path));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    trigger(window, QStringLiteral("Zoom &Out (25%)"));
+    trigger(window, QStringLiteral("Zoom &In (25%)"), 3);
+    window.findChild<QScrollArea *>()->horizontalScrollBar()->setValue(40);
+    window.findChild<QScrollArea *>()->verticalScrollBar()->setValue(25);
+    const View before = view(window);
+
+    QVERIFY(denoiseWith(window, 25, QDialogButtonBox::Ok));
+    const QImage denoised = shownImage(window);
+    QVERIFY(denoised != original);
+
+    for (int round = 0; round < 2; ++round) {
+        trigger(window, QStringLiteral("&Undo"));
+        QCOMPARE(shownImage(window), original);
+        QCOMPARE(view(window), before);
+        QVERIFY(!enabled(window, QStringLiteral("&Undo")));
+        QVERIFY(enabled(window, QStringLiteral("&Redo")));
+
+        trigger(window, QStringLiteral("&Redo"));
+        QCOMPARE(shownImage(window), denoised);
+        QCOMPARE(view(window), before);
+        QVERIFY(enabled(window, QStringLiteral("&Undo")));
+        QVERIFY(!enabled(window, QStringLiteral("&Redo")));
+    }
+}
+
+void tst_Pelta::cancelledDenoiseEndsTheHistory()
+{
+    const QImage original = patternImage(64, 48);
+    const QString path = writeImage(QStringLiteral("cancelled.png"), original);
+    Pelta window;
+    QVERIFY(window.loadImageFile(path));
+    QVERIFY(denoiseWith(window, 20, QDialogButtonBox::Ok));
+    const QImage denoised = shownImage(window);
+    QVERIFY(denoised != original);
+    trigger(window, QStringLiteral("Zoom &In (25%)"));
+    const View before = view(window);
+
+    // Cancelled after a preview: nothing changes but the history, which is gone.
+    QVERIFY(denoiseWith(window, 40, QDialogButtonBox::Cancel));
+    QCOMPARE(shownImage(window), denoised);
+    QCOMPARE(view(window), before);
+    QVERIFY(!enabled(window, QStringLiteral("&Undo")));
+    QVERIFY(!enabled(window, QStringLiteral("&Redo")));
+
+    // From the Redoable state too.
+    QVERIFY(denoiseWith(window, 20, QDialogButtonBox::Ok));
+    trigger(window, QStringLiteral("&Undo"));
+    QVERIFY(enabled(window, QStringLiteral("&Redo")));
+    QVERIFY(denoiseWith(window, 0, QDialogButtonBox::Cancel));
+    QCOMPARE(shownImage(window), denoised);
+    QVERIFY(!enabled(window, QStringLiteral("&Undo")));
+    QVERIFY(!enabled(window, QStringLiteral("&Redo")));
+}
+
+void tst_Pelta::historyWhileFitting()
+{
+    const QString path = writeImage(QStringLiteral("fitting.png"), patternImage(64, 48));
+    Pelta window;
+    QVERIFY(window.loadImageFile(path));
+    trigger(window, QStringLiteral("Zoom &In (25%)"), 5);
+    QVERIFY(denoiseWith(window, 20, QDialogButtonBox::Ok));
+    trigger(window, QStringLiteral("&Fit to Window"));
+
+    // Undo and Redo re-show the image at the factor from before the fit: Zoom In stays off at
+    // 3.05, Zoom Out is on, while the fitted view keeps Normal Size and Denoise off.
+    for (const char *command : {"&Undo", "&Redo"}) {
+        trigger(window, QString::fromLatin1(command));
+        QVERIFY2(!enabled(window, QStringLiteral("&Normal Size")), command);
+        QVERIFY2(!enabled(window, QStringLiteral("Denoise...")), command);
+        QVERIFY2(!enabled(window, QStringLiteral("Zoom &In (25%)")), command);
+        QVERIFY2(enabled(window, QStringLiteral("Zoom &Out (25%)")), command);
+        QVERIFY(findAction(window, QStringLiteral("&Fit to Window"))->isChecked());
+    }
+}
+
+void tst_Pelta::eachDialogStartsAtLevelZero()
+{
+    const QString path = writeImage(QStringLiteral("levels.png"), patternImage(40, 30));
+    Pelta window;
+    QVERIFY(window.loadImageFile(path));
+
+    DenoiseRun first;
+    first.level = 30;
+    QVERIFY(denoiseWith(window, first));
+    QCOMPARE(first.startLabel, QStringLiteral("0"));
+
+    // The label opens at the level the window hands over: 30 would show if it were kept.
+    DenoiseRun second;
+    second.level = 12;
+    second.button = QDialogButtonBox::Cancel;
+    QVERIFY(denoiseWith(window, second));
+    QCOMPARE(second.startLabel, QStringLiteral("0"));
+    QCOMPARE(second.startSlider, 0);
+
+    QVERIFY(denoiseWith(window, 9, QDialogButtonBox::Ok));
+    trigger(window, QStringLiteral("&Undo"));
+    DenoiseRun afterUndo;
+    QVERIFY(denoiseWith(window, afterUndo));
+    QCOMPARE(afterUndo.startLabel, QStringLiteral("0"));
 }
 
 QTEST_MAIN(tst_Pelta)
