@@ -1,7 +1,9 @@
 // The main window: construction, menus, showing an image, files and the clipboard.
 #include "viewer/pelta.h"
 
+#include "denoise/sigma.h"
 #include "image/image_io.h"
+#include "viewer/zoom.h"
 
 #include <QAction>
 #include <QApplication>
@@ -14,8 +16,14 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QStatusBar>
+
+#include <memory>
+
+// The denoiser needs at least this many pixels in each direction.
+constexpr int kMinimumDenoiseSide = 16;
 
 // Only the first Open dialog of the process is sent to the pictures folder; later ones open
 // wherever the dialog itself remembers.
@@ -211,32 +219,85 @@ void Pelta::paste()
 
 void Pelta::undo()
 {
-    // Brings back the image from before the last Denoise once the edit history is in place.
+    const double savedZoom = zoomFactor;
+    const int savedHorizontal = pictureScroll->horizontalScrollBar()->value();
+    const int savedVertical = pictureScroll->verticalScrollBar()->value();
+    redoImage = currentImage;
+    currentImage = undoImage;
+    restoreView(savedZoom, savedHorizontal, savedVertical);
+    sigma = 0;
+    undoAction->setEnabled(false);
+    redoAction->setEnabled(true);
 }
 
 void Pelta::redo()
 {
-    // Brings back the denoised image again once the edit history is in place.
+    const double savedZoom = zoomFactor;
+    const int savedHorizontal = pictureScroll->horizontalScrollBar()->value();
+    const int savedVertical = pictureScroll->verticalScrollBar()->value();
+    undoImage = currentImage;
+    currentImage = redoImage;
+    restoreView(savedZoom, savedHorizontal, savedVertical);
+    sigma = 0;
+    undoAction->setEnabled(true);
+    redoAction->setEnabled(false);
 }
 
 void Pelta::zoomIn()
 {
-    // Scales the view by 1.25 once the zoom arithmetic is in place.
+    applyZoom(kZoomInStep);
 }
 
 void Pelta::zoomOut()
 {
-    // Scales the view by 0.8 once the zoom arithmetic is in place.
+    applyZoom(kZoomOutStep);
 }
 
 void Pelta::normalSize()
 {
-    // Returns the view to natural size once the zoom arithmetic is in place.
+    // The scroll bars are left to the scroll area, which only clamps them to the new range.
+    pictureLabel->adjustSize();
+    zoomFactor = 1.0;
 }
 
 void Pelta::fitToWindow()
 {
-    // Switches between the scaled and the fitted view once the zoom arithmetic is in place.
+    const bool fitting = fitToWindowAction->isChecked();
+    pictureScroll->setWidgetResizable(fitting);
+    if (!fitting)
+        normalSize();
+    refreshActions();
+}
+
+void Pelta::applyZoom(double factor)
+{
+    zoomFactor *= factor;
+    // The label's resize updates the scroll bars' ranges at once, before they are moved.
+    pictureLabel->resize(zoomedSize(pictureLabel->pixmap(Qt::ReturnByValue).size(), zoomFactor));
+    rescaleScrollBar(pictureScroll->horizontalScrollBar(), factor);
+    rescaleScrollBar(pictureScroll->verticalScrollBar(), factor);
+    applyZoomLimits();
+}
+
+void Pelta::rescaleScrollBar(QScrollBar *bar, double factor)
+{
+    bar->setValue(rescaledScrollValue(bar->value(), bar->pageStep(), factor));
+}
+
+void Pelta::applyZoomLimits()
+{
+    zoomInAction->setEnabled(canZoomIn(zoomFactor));
+    zoomOutAction->setEnabled(canZoomOut(zoomFactor));
+}
+
+void Pelta::restoreView(double savedZoom, int savedHorizontal, int savedVertical)
+{
+    showImage(currentImage);
+    zoomFactor = savedZoom * zoomFactor;
+    pictureLabel->resize(zoomedSize(pictureLabel->pixmap(Qt::ReturnByValue).size(), zoomFactor));
+    pictureScroll->horizontalScrollBar()->setValue(savedHorizontal);
+    pictureScroll->verticalScrollBar()->setValue(savedVertical);
+    applyZoomLimits();
 }
 
 void Pelta::about()
@@ -253,5 +314,25 @@ void Pelta::about()
 
 void Pelta::denoise()
 {
-    // Runs the Denoise dialog on the current image once the dialog and the history are in place.
+    if (currentImage.height() < kMinimumDenoiseSide || currentImage.width() < kMinimumDenoiseSide) {
+        QMessageBox::information(this, tr("Error"),
+            tr("<p><center>The size of the image is to small to apply algorithm</center></p>"),
+            QMessageBox::Ok, QMessageBox::NoButton);
+        return;
+    }
+    const double savedZoom = zoomFactor;
+    const int savedHorizontal = pictureScroll->horizontalScrollBar()->value();
+    const int savedVertical = pictureScroll->verticalScrollBar()->value();
+    // Shares the pixels: the dialog's first write into currentImage is what separates the two.
+    undoImage = currentImage;
+
+    // The dialog writes currentImage and sigma through its pointers while it runs.
+    std::unique_ptr<Sigma> dialog(new Sigma(&currentImage, &sigma));
+    const bool accepted = dialog->exec() == QDialog::Accepted;
+    if (accepted)
+        restoreView(savedZoom, savedHorizontal, savedVertical);
+    undoAction->setEnabled(accepted);
+    redoAction->setEnabled(false);
+    dialog.reset();
+    sigma = 0;
 }

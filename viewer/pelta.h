@@ -8,6 +8,7 @@
 class QAction;
 class QLabel;
 class QScrollArea;
+class QScrollBar;
 
 // The window size for a screen whose available area is `available`: three fifths of it.
 QSize initialWindowSize(const QSize &available);
@@ -46,6 +47,10 @@ private:
     void buildMenus();
     void showImage(const QImage &image);
     void refreshActions();
+    void applyZoom(double factor);
+    void rescaleScrollBar(QScrollBar *bar, double factor);
+    void applyZoomLimits();
+    void restoreView(double savedZoom, int savedHorizontal, int savedVertical);
 
     QImage currentImage;
     QImage redoImage;

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QList>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
@@ -17,7 +18,9 @@
 // Acts on modal dialogs and message boxes as they come up, from the running event loop, in the
 // order the steps were queued. A step waits until the active modal widget is of its type. A
 // modal widget that no step expects is rejected after a second and recorded, so that a test
-// fails with a message instead of hanging.
+// fails with a message instead of hanging. A step may itself serve events for a while (a
+// denoising run does); meanwhile the widget it works on is left alone, while boxes that come
+// up on top of it are handled as usual.
 class ModalDriver : public QObject
 {
 public:
@@ -31,12 +34,8 @@ public:
     template<typename T>
     void expect(std::function<void(T *)> step)
     {
-        steps_.push_back([step](QWidget *widget) {
-            T *typed = qobject_cast<T *>(widget);
-            if (typed)
-                step(typed);
-            return typed != nullptr;
-        });
+        steps_.push_back({[](QWidget *widget) { return qobject_cast<T *>(widget) != nullptr; },
+            [step](QWidget *widget) { step(qobject_cast<T *>(widget)); }});
     }
 
     // Queues a step that records the box's title and text and clicks its OK button.
@@ -62,9 +61,15 @@ private:
             stuck_ = 0;
             return;
         }
-        if (!steps_.empty() && steps_.front()(modal)) {
+        if (working_.contains(modal))
+            return;
+        if (!steps_.empty() && steps_.front().matches(modal)) {
+            const Step step = steps_.front();
             steps_.pop_front();
             stuck_ = 0;
+            working_.append(modal);
+            step.run(modal);
+            working_.removeOne(modal);
             return;
         }
         if (++stuck_ < 100)
@@ -80,10 +85,17 @@ private:
             modal->close();
     }
 
+    struct Step
+    {
+        std::function<bool(QWidget *)> matches;
+        std::function<void(QWidget *)> run;
+    };
+
     QTimer timer_;
-    std::deque<std::function<bool(QWidget *)>> steps_;
+    std::deque<Step> steps_;
     QStringList unexpected_;
     int stuck_ = 0;
+    QList<QWidget *> working_;
 };
 
 // Chooses the file in a running (non-native) file dialog and accepts it. selectFile() leaves
