@@ -114,19 +114,18 @@ RunStatus denoise(
 
     const DenoiseParams params = paramsFor(source, level, width, height);
     const int threads = options.threads > 0 ? options.threads : hardwareThreads();
-    const std::vector<RowRange> bands = splitRows(width, height, threads);
-
-    const std::int64_t bandBytes = privateRowCount(bands, params.patchRadius, height) * width
-        * std::int64_t(sizeof(Cell) + sizeof(float));
-    const std::int64_t needed = runWorkingSetBytes(width, height, color, !options.table) + bandBytes
-        + options.callerBytes;
-    const std::int64_t limit
-        = options.memoryLimit >= 0 ? options.memoryLimit : availableMemoryBytes();
-    if (limit >= 0 && needed > limit)
-        return RunStatus::OutOfMemory;
-
     Plane<Cell> estimates;
     try {
+        const std::vector<RowRange> bands = splitRows(width, height, threads);
+        const std::int64_t bandBytes = privateRowCount(bands, params.patchRadius, height) * width
+            * std::int64_t(sizeof(Cell) + sizeof(float));
+        const std::int64_t needed = runWorkingSetBytes(width, height, color, !options.table)
+            + bandBytes + options.callerBytes;
+        const std::int64_t limit
+            = options.memoryLimit >= 0 ? options.memoryLimit : availableMemoryBytes();
+        if (limit >= 0 && needed > limit)
+            return RunStatus::OutOfMemory;
+
         const RunStatus status = computeEstimates(source, params, bands, options, estimates);
         if (status != RunStatus::Done)
             return status;
