@@ -23,6 +23,14 @@ struct Outcome
 static Outcome runTool(const QStringList &arguments, const QString &shellPrefix = QString())
 {
     QProcess process;
+    // Under the leak sanitizer, keep its list of used suppressions off the tool's stderr.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (environment.contains(QStringLiteral("LSAN_OPTIONS"))) {
+        environment.insert(QStringLiteral("LSAN_OPTIONS"),
+            environment.value(QStringLiteral("LSAN_OPTIONS"))
+                + QStringLiteral(":print_suppressions=0"));
+    }
+    process.setProcessEnvironment(environment);
     if (shellPrefix.isEmpty()) {
         process.start(QStringLiteral(PELTA_DENOISE_EXECUTABLE), arguments);
     } else {
