@@ -8,6 +8,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImageWriter>
 
 #include <cstdio>
@@ -62,6 +63,14 @@ private:
     bool open = false;
 };
 
+// Qt's own warnings (a missing runtime directory, a decoder's remarks on a file) are not this
+// program's messages: standard error carries the progress bar and one line per failure.
+void onlyCriticalMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "pelta-denoise: %s\n", qUtf8Printable(message));
+}
+
 int fail(int status, const QString &message)
 {
     std::fprintf(stderr, "pelta-denoise: %s\n", qUtf8Printable(message));
@@ -77,7 +86,7 @@ bool intOption(const QCommandLineParser &parser, const QCommandLineOption &optio
     return ok && *value >= low && *value <= high;
 }
 
-int run(const QCoreApplication &app)
+int run(const QGuiApplication &app)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -181,8 +190,11 @@ int run(const QCoreApplication &app)
 
 int main(int argc, char *argv[])
 {
-    // Reading and writing images needs no GUI application, and so no display.
-    QCoreApplication app(argc, argv);
+    // Qt's SVG reader lays out text, which needs a GUI application, and with no display one
+    // would end the process; the offscreen platform gives fonts without any display.
+    qInstallMessageHandler(onlyCriticalMessages);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pelta-denoise"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PELTA_VERSION));
     try {
