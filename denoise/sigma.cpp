@@ -170,7 +170,13 @@ void Sigma::stopAlg()
 
 void Sigma::setRunning(bool on)
 {
+    // Disabling the focused slider passes the focus on to Cancel; hand it back once the run is
+    // over, so that Return still means OK and not Cancel.
+    if (on)
+        focusBeforeRun = focusWidget();
     running = on;
     slider->setEnabled(!on);
     buttonBox->button(QDialogButtonBox::Ok)->setEnabled(!on);
+    if (!on && focusBeforeRun)
+        focusBeforeRun->setFocus();
 }

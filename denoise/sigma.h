@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <QImage>
+#include <QPointer>
 #include <QRect>
 #include <QSize>
 
@@ -76,4 +77,5 @@ private:
     RunOptions runOptions;
     bool running = false;
     bool cancelRequested = false;
+    QPointer<QWidget> focusBeforeRun;
 };
