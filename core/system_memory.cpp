@@ -1,6 +1,8 @@
 // Reads /proc/meminfo and the cgroup (v2, then v1) limit of this process.
 #include "system_memory.h"
 
+#include <sys/resource.h>
+
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -70,13 +72,37 @@ static std::int64_t cgroupRoom()
     return -1;
 }
 
+// Room left under an address-space limit (ulimit -v), from the process's current size.
+static std::int64_t addressSpaceRoom()
+{
+    rlimit limit {};
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return -1;
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmSize:", 0) == 0) {
+            std::istringstream fields(line.substr(7));
+            std::int64_t kib = -1;
+            if (!(fields >> kib))
+                return -1;
+            const std::int64_t cap = std::int64_t(limit.rlim_cur);
+            return cap > kib * 1024 ? cap - kib * 1024 : 0;
+        }
+    }
+    return -1;
+}
+
+static std::int64_t smallerKnown(std::int64_t a, std::int64_t b)
+{
+    if (a < 0)
+        return b;
+    if (b < 0)
+        return a;
+    return a < b ? a : b;
+}
+
 std::int64_t availableMemoryBytes()
 {
-    const std::int64_t kernel = memAvailable();
-    const std::int64_t group = cgroupRoom();
-    if (kernel < 0)
-        return group;
-    if (group < 0)
-        return kernel;
-    return kernel < group ? kernel : group;
+    return smallerKnown(smallerKnown(memAvailable(), cgroupRoom()), addressSpaceRoom());
 }

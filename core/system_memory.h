@@ -3,6 +3,6 @@
 
 #include <cstdint>
 
-// The smaller of the kernel's MemAvailable and the room left under the process's cgroup
-// memory limit, in bytes; -1 when neither can be read.
+// The smallest of the kernel's MemAvailable, the room left under the process's cgroup memory
+// limit and the room left under its address-space limit, in bytes; -1 when none can be read.
 std::int64_t availableMemoryBytes();
