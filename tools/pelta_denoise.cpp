@@ -8,6 +8,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImageWriter>
 
 #include <cstdio>
@@ -177,12 +178,25 @@ int run(const QCoreApplication &app)
     return Success;
 }
 
+// Qt's own remarks: on the session while it sets up a platform (no XDG_RUNTIME_DIR for root,
+// say), and the decoders' complaints about a damaged file, which the tool sums up in its own
+// message. Standard error is kept for that message: only Qt's errors pass.
+void qtMessage(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "pelta-denoise: %s\n", qUtf8Printable(message));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    // Reading and writing images needs no GUI application, and so no display.
-    QCoreApplication app(argc, argv);
+    // Some image plug-ins need a GUI application to decode: SVG lays out its text with fonts,
+    // and fonts without one crash. The offscreen platform gives one without a display, and
+    // nothing here is ever shown, so it is the platform whatever the environment names.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(qtMessage);
+    QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pelta-denoise"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PELTA_VERSION));
     try {
