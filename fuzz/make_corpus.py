@@ -2,8 +2,8 @@
 """Writes the seed corpus of image_fuzzer: one tiny file per format and pixel layout that Pelta
 reads, each a few hundred bytes.
 
-Every encoder is written out here with the standard library alone, so the bytes are the same on
-every machine; the files are committed, and this script only remakes them:
+Every encoder is written out here on the standard library alone, so remaking the files needs
+nothing but Python; they are committed, and this script only remakes them:
     python3 fuzz/make_corpus.py [output directory, default fuzz/corpus]
 """
 import math
@@ -230,10 +230,12 @@ def jpeg(width, height, color, orientation=None):
 
 def bmp(width, height):
     stride = (width * 3 + 3) & ~3
-    rows = b"".join(bytes(c for x in range(width) for c in reversed(pixel(x, y))).ljust(stride, b"\0")
-                    for y in reversed(range(height)))
+    rows = b"".join(
+        bytes(c for x in range(width) for c in reversed(pixel(x, y))).ljust(stride, b"\0")
+        for y in reversed(range(height)))  # bottom-up, blue first
     info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(rows), 2835, 2835, 0, 0)
-    return b"BM" + struct.pack("<IHHI", 14 + len(info) + len(rows), 0, 0, 14 + len(info)) + info + rows
+    header = struct.pack("<IHHI", 14 + len(info) + len(rows), 0, 0, 14 + len(info))
+    return b"BM" + header + info + rows
 
 
 def gif(width, height):
@@ -318,7 +320,8 @@ opacity="0.6"/><text x="12" y="12" font-size="9">P</text></svg>
 
 
 def main():
-    out = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else pathlib.Path(__file__).parent / "corpus")
+    default = pathlib.Path(__file__).parent / "corpus"
+    out = pathlib.Path(sys.argv[1]) if len(sys.argv) > 1 else default
     out.mkdir(parents=True, exist_ok=True)
     files = png_files()
     files.update({
