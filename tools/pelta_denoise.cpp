@@ -63,6 +63,14 @@ private:
     bool open = false;
 };
 
+// Qt's own warnings (a missing runtime directory, a decoder's remarks on a file) are not this
+// program's messages: standard error carries the progress bar and one line per failure.
+void onlyCriticalMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "pelta-denoise: %s\n", qUtf8Printable(message));
+}
+
 int fail(int status, const QString &message)
 {
     std::fprintf(stderr, "pelta-denoise: %s\n", qUtf8Printable(message));
@@ -78,7 +86,7 @@ bool intOption(const QCommandLineParser &parser, const QCommandLineOption &optio
     return ok && *value >= low && *value <= high;
 }
 
-int run(const QCoreApplication &app)
+int run(const QGuiApplication &app)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -178,24 +186,14 @@ int run(const QCoreApplication &app)
     return Success;
 }
 
-// Qt's own remarks: on the session while it sets up a platform (no XDG_RUNTIME_DIR for root,
-// say), and the decoders' complaints about a damaged file, which the tool sums up in its own
-// message. Standard error is kept for that message: only Qt's errors pass.
-void qtMessage(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type == QtCriticalMsg || type == QtFatalMsg)
-        std::fprintf(stderr, "pelta-denoise: %s\n", qUtf8Printable(message));
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    // Some image plug-ins need a GUI application to decode: SVG lays out its text with fonts,
-    // and fonts without one crash. The offscreen platform gives one without a display, and
-    // nothing here is ever shown, so it is the platform whatever the environment names.
+    // Qt's SVG reader lays out text, which needs a GUI application, and with no display one
+    // would end the process; the offscreen platform gives fonts without any display.
+    qInstallMessageHandler(onlyCriticalMessages);
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler(qtMessage);
     QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pelta-denoise"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PELTA_VERSION));
