@@ -18,6 +18,9 @@ class Plane
 public:
     // Planes hold fewer than 2^31 cells, so that every cell index fits in an int.
     static constexpr std::int64_t kMaxCells = (std::int64_t(1) << 31) - 1;
+    // Zeroed cells after the last one, at least 64 bytes: vector loads that start inside the
+    // plane may run past its last cell without leaving the allocation.
+    static constexpr int kTailCells = int((64 + sizeof(Cell) - 1) / sizeof(Cell));
 
     Plane() = default;
 
@@ -30,10 +33,14 @@ public:
         if (width < 0 || height < 0 || cells > kMaxCells)
             throw std::bad_alloc();
         if (cells > 0) {
-            if constexpr (std::is_same_v<Cell, float>)
-                data_.reset(new float[std::size_t(cells)]);
-            else
-                data_.reset(new Cell[std::size_t(cells)]());
+            const std::size_t allocated = std::size_t(cells) + kTailCells;
+            if constexpr (std::is_same_v<Cell, float>) {
+                data_.reset(new float[allocated]);
+                for (std::size_t i = std::size_t(cells); i < allocated; ++i)
+                    data_[i] = 0.0f;
+            } else {
+                data_.reset(new Cell[allocated]());
+            }
         }
         width_ = width;
         height_ = height;
