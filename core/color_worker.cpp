@@ -4,6 +4,7 @@
 #include "gray_worker.h"
 #include "walk_kernel.h"
 
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -27,6 +28,19 @@ void fillVec3(Vec3 *array, int count, float value)
 {
     for (int i = 0; i < count; ++i)
         array[i] = Vec3(value);
+}
+
+float squaredLimit(float sigma)
+{
+    float t = sigma * sigma;
+    while (t > 0.0f && std::sqrt(t) > sigma)
+        t = std::nextafter(t, 0.0f);
+    for (;;) {
+        const float next = std::nextafter(t, HUGE_VALF);
+        if (std::sqrt(next) > sigma)
+            return t;
+        t = next;
+    }
 }
 
 Vec3 clampToPixel(Vec3 v)
@@ -53,6 +67,6 @@ bool denoiseColorRows(BandControl &control, int rowBegin, int rowEnd, const Gray
 {
     const walk::Inputs in {reinterpret_cast<const float *>(srcPlane.data()),
         reinterpret_cast<const float *>(smoothPlane.data()), dirXPlane.data(), dirYPlane.data(),
-        expTable.data(), params};
+        expTable.data(), params, walk::Smoothed<3>::limitFor(params.sigma)};
     return colorRows(control, rowBegin, rowEnd, in, accum, cursor);
 }

@@ -29,11 +29,6 @@ float patchWeight(float distance, const DenoiseParams &params, const ExpTable &e
     return expWeight(expTable.data(), e);
 }
 
-int nearestCell(float v)
-{
-    return int(std::round(v));
-}
-
 namespace {
 
 PELTA_WORKER_CLONES bool grayRows(BandControl &control, int rowBegin, int rowEnd,
@@ -50,6 +45,6 @@ bool denoiseGrayRows(BandControl &control, int rowBegin, int rowEnd, const GrayP
     const DenoiseParams &params)
 {
     const walk::Inputs in {srcPlane.data(), smoothPlane.data(), dirXPlane.data(), dirYPlane.data(),
-        expTable.data(), params};
+        expTable.data(), params, walk::Smoothed<1>::limitFor(params.sigma)};
     return grayRows(control, rowBegin, rowEnd, in, accum, cursor);
 }

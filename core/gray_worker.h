@@ -32,8 +32,14 @@ inline float clampToPlane(float v, int size)
     return m > 0.0f ? m : 0.0f;
 }
 
-// The nearest cell coordinate of a path coordinate, halves away from zero.
-int nearestCell(float v);
+// The nearest cell coordinate of a path coordinate, halves away from zero (std::round, without
+// the library call). The fraction v - trunc(v) is exact in float.
+inline int nearestCell(float v)
+{
+    const int whole = int(v);
+    const float fraction = v - float(whole);
+    return fraction >= 0.5f ? whole + 1 : (fraction <= -0.5f ? whole - 1 : whole);
+}
 
 // Whether the patch of radius r around cell (rx, ry) lies inside a width x height image.
 inline bool usableCell(int rx, int ry, int r, int width, int height)

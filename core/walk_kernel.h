@@ -4,6 +4,7 @@
 
 #include "band_control.h"
 #include "band_sink.h"
+#include "color_worker.h"
 #include "denoise_params.h"
 #include "gray_worker.h"
 #include "planes.h"
@@ -49,6 +50,7 @@ struct Inputs
     const float *dirY;
     const float *expTable;
     DenoiseParams params;
+    float jumpLimit; // Smoothed<C>::limitFor(params.sigma)
 };
 
 // The four cells and fractions of Plane::sampleBilinear at (x, y), cell indices in cells.
@@ -133,10 +135,12 @@ struct Smoothed<1>
     {
         return {sampleChannel<1>(plane, cornersAt(x, y, w, h), 0)};
     }
+    // The threshold jumpsFrom compares with.
+    static float limitFor(float sigma) { return sigma; }
     // |smooth(p) - smooth(q)| > sigma.
-    PELTA_ALWAYS_INLINE bool jumpsFrom(const Smoothed &q, float sigma) const
+    PELTA_ALWAYS_INLINE bool jumpsFrom(const Smoothed &q, float limit) const
     {
-        return std::fabs(value - q.value) > sigma;
+        return std::fabs(value - q.value) > limit;
     }
 };
 
@@ -154,12 +158,15 @@ struct Smoothed<3>
         const Float4 bottom = gx * load4(plane + k.c01 * 3) + k.fx * load4(plane + k.c11 * 3);
         return {gy * top + k.fy * bottom};
     }
-    // length(smooth(p) - smooth(q)) > sigma, the squares added red, green, blue as length() does.
-    PELTA_ALWAYS_INLINE bool jumpsFrom(const Smoothed &q, float sigma) const
+    // The threshold jumpsFrom compares with: squaredLimit(sigma).
+    static float limitFor(float sigma) { return squaredLimit(sigma); }
+    // length(smooth(p) - smooth(q)) > sigma, the squares added red, green, blue as length()
+    // does, and compared without the square root.
+    PELTA_ALWAYS_INLINE bool jumpsFrom(const Smoothed &q, float limit) const
     {
         const Float4 d = value - q.value;
         const Float4 s = d * d;
-        return std::sqrt(s[0] + s[1] + s[2]) > sigma;
+        return (s[0] + s[1]) + s[2] > limit;
     }
 };
 
@@ -243,6 +250,19 @@ struct Pixel
         }
     }
 
+    // Draws moves from q until one passes the jump test; returns it with its smoothed value.
+    static PELTA_ALWAYS_INLINE void drawMove(const Inputs &in, NormalCursor &cursor, float qx,
+        float qy, const Smoothed<C> &smoothQ, float limit, float &px, float &py,
+        Smoothed<C> &smoothP)
+    {
+        const DenoiseParams &p = in.params;
+        do {
+            px = clampToPlane(qx + cursor.nextSample() * p.stepScale, p.width);
+            py = clampToPlane(qy + cursor.nextSample() * p.stepScale, p.height);
+            smoothP = Smoothed<C>::at(in.smooth, px, py, p.width, p.height);
+        } while (smoothP.jumpsFrom(smoothQ, limit));
+    }
+
     // Walks the paths of pixel (x, y) and adds its estimate into the sink. Draws, positions,
     // jump tests, cells and decisions are exactly those of the plain scheme.
     template<typename Cell>
@@ -255,6 +275,7 @@ struct Pixel
         const std::ptrdiff_t stride = std::ptrdiff_t(width) * C;
         const float *own = in.src + std::ptrdiff_t(y - R) * stride + std::ptrdiff_t(x - R) * C;
         const float offset = (float(p.patchValues) * -2.0f) * p.sigmaSq;
+        const float limit = in.jumpLimit;
 
         std::memset(patch, 0, sizeof patch);
         float weightSum = 0.0f;
@@ -266,11 +287,7 @@ struct Pixel
                 float px;
                 float py;
                 Smoothed<C> smoothP;
-                do {
-                    px = clampToPlane(qx + cursor.nextSample() * p.stepScale, width);
-                    py = clampToPlane(qy + cursor.nextSample() * p.stepScale, height);
-                    smoothP = Smoothed<C>::at(in.smooth, px, py, width, height);
-                } while (smoothP.jumpsFrom(smoothQ, p.sigma));
+                drawMove(in, cursor, qx, qy, smoothQ, limit, px, py, smoothP);
 
                 const int rx = nearestCell(px);
                 const int ry = nearestCell(py);
@@ -306,8 +323,11 @@ struct Pixel
             for (int j = 0; j < kSide; ++j) {
                 float *accumRow = reinterpret_cast<float *>(sink.accumRow(y - R + j)) + (x - R) * C;
                 float *countRow = sink.countRow(y - R + j) + (x - R);
+                alignas(32) float share[kPadded];
+                for (int v = 0; v < kVectors; ++v)
+                    store8(share + v * kLanes, load8(&patch[j][v * kLanes]) / weightSum);
                 for (int i = 0; i < kRow; ++i)
-                    accumRow[i] += patch[j][i] / weightSum;
+                    accumRow[i] += share[i];
                 for (int i = 0; i < kSide; ++i)
                     countRow[i] += 1.0f;
             }

@@ -200,3 +200,14 @@ TEST_F(FastWorkers, AgreeWithTheReferenceOnFractionalImages)
             level, *table_);
     }
 }
+
+// The colour jump test compares the sum of squares with a limit instead of taking its root:
+// the limit must be the last float whose root is still at most sigma.
+TEST(JumpLimit, IsTheLastSquareWhoseRootStaysWithinSigma)
+{
+    for (const float sigma : {1.0f, 2.0f, 7.0f, 30.0f, 31.0f, 55.0f, 99.0f, 1e-3f, 0.0f}) {
+        const float limit = squaredLimit(sigma);
+        EXPECT_LE(std::sqrt(limit), sigma) << sigma;
+        EXPECT_GT(std::sqrt(std::nextafter(limit, HUGE_VALF)), sigma) << sigma;
+    }
+}

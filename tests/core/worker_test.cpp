@@ -139,6 +139,13 @@ TEST(PathCells, RoundHalvesAwayFromZeroAndKeepPatchesInside)
     EXPECT_EQ(nearestCell(2.49f), 2);
     EXPECT_EQ(nearestCell(0.5f), 1);
     EXPECT_EQ(nearestCell(0.0f), 0);
+    EXPECT_EQ(nearestCell(0.49999997f), 0); // floor(v + 0.5) would give 1
+    EXPECT_EQ(nearestCell(-2.5f), -3);
+    // Every float step of the path range near the halves, and a sweep over the rest.
+    for (float v = 1022.0f; v < 1026.0f; v = std::nextafter(v, 2000.0f))
+        ASSERT_EQ(nearestCell(v), int(std::round(v))) << v;
+    for (float v = -40.0f; v < 5000.0f; v += 0.0625f / 3.0f)
+        ASSERT_EQ(nearestCell(v), int(std::round(v))) << v;
     EXPECT_TRUE(usableCell(0, 0, 0, 5, 4));
     EXPECT_TRUE(usableCell(4, 3, 0, 5, 4));
     EXPECT_FALSE(usableCell(5, 3, 0, 5, 4)); // a path at x >= W - 0.5 rounds to W
