@@ -1,17 +1,20 @@
 // GrayPlane and ColorPlane: owning row-major planes with clamped access and bilinear sampling.
 #pragma once
 
+#include "page_memory.h"
 #include "vec3.h"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <type_traits>
 
-// A W x H grid of cells, cell (x, y) at index y * width + x. The plane owns its buffer; copying
-// is deleted because a plane of a photograph is tens of megabytes and every copy would be a
-// mistake, moving is cheap. Planes carry no locks: during a run many threads read the input
-// planes, and the run decides who writes which rows of its output planes.
+// A W x H grid of cells, cell (x, y) at index y * width + x. The plane owns its buffer (large
+// ones in huge pages, see page_memory.h); copying is deleted because a plane of a photograph is
+// tens of megabytes and every copy would be a mistake, moving is cheap. Planes carry no locks:
+// during a run many threads read the input planes, and the run decides who writes which rows of its
+// output planes.
 template<typename Cell>
 class Plane
 {
@@ -34,12 +37,12 @@ public:
             throw std::bad_alloc();
         if (cells > 0) {
             const std::size_t allocated = std::size_t(cells) + kTailCells;
-            if constexpr (std::is_same_v<Cell, float>) {
-                data_.reset(new float[allocated]);
-                for (std::size_t i = std::size_t(cells); i < allocated; ++i)
-                    data_[i] = 0.0f;
-            } else {
-                data_.reset(new Cell[allocated]());
+            data_ = PageArray<Cell>::allocate(allocated);
+            // Mapped pages come zeroed; otherwise zero what must start at zero.
+            if (data_.get_deleter().pages.mappedBytes == 0) {
+                const std::size_t first = std::is_same_v<Cell, float> ? std::size_t(cells) : 0;
+                std::memset(static_cast<void *>(data_.get() + first), 0,
+                    (allocated - first) * sizeof(Cell));
             }
         }
         width_ = width;
@@ -106,7 +109,7 @@ private:
     static float scale(float s, float v) { return s * v; }
     static Vec3 scale(float s, Vec3 v) { return Vec3(s) * v; }
 
-    std::unique_ptr<Cell[]> data_;
+    typename PageArray<Cell>::Pointer data_;
     int width_ = 0;
     int height_ = 0;
 };
