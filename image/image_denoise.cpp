@@ -1,0 +1,243 @@
+// QImage <-> planes for the denoiser, and one whole denoise of an image.
+#include "image_denoise.h"
+
+#include "core/color_worker.h"
+#include "core/gray_worker.h"
+#include "core/system_memory.h"
+
+#include <QColor>
+#include <QColorSpace>
+#include <QPixelFormat>
+#include <QRgba64>
+
+#include <cmath>
+#include <new>
+#include <type_traits>
+
+namespace {
+
+// 16-bit channel values and the 0..255 scale: 65535 = 255 * 257.
+constexpr float kSixteenBitStep = 257.0f;
+
+// Formats whose colour needs more than pixel(): premultiplied ones, which pixel() hands out
+// premultiplied, and those of more than 8 bits per channel, which pixel() cuts to 8 bits.
+bool readsThroughColor(const QImage &image)
+{
+    const QPixelFormat format = image.pixelFormat();
+    return format.premultiplied() == QPixelFormat::Premultiplied || format.redSize() > 8;
+}
+
+int wholeLevel(float v)
+{
+    return int(std::roundf(clampToPixel(v)));
+}
+
+quint16 sixteenBitLevel(float v)
+{
+    return quint16(std::roundf(clampToPixel(v) * kSixteenBitStep));
+}
+
+QRgba64 toRgba64(Vec3 v, quint16 alpha)
+{
+    return QRgba64::fromRgba64(
+        sixteenBitLevel(v.r), sixteenBitLevel(v.g), sixteenBitLevel(v.b), alpha);
+}
+
+template<typename Cell>
+ImageDenoiseStatus runOn(
+    QImage &image, int level, const RunOptions &options, std::int64_t resultBytes)
+{
+    QImage result = blankCopyOf(image);
+    if (result.isNull())
+        return ImageDenoiseStatus::OutOfMemory;
+    RunOptions run = options;
+    run.callerBytes = options.callerBytes + resultBytes;
+
+    Plane<Cell> values;
+    RunStatus status;
+    {
+        if constexpr (std::is_same_v<Cell, float>) {
+            const GrayPlane source = grayPlaneOf(image);
+            status = denoiseGray(source, level, values, run);
+        } else {
+            const ColorPlane source = colorPlaneOf(image);
+            status = denoiseColor(source, level, values, run);
+        }
+    }
+    switch (status) {
+    case RunStatus::Done:
+        break;
+    case RunStatus::Cancelled:
+        return ImageDenoiseStatus::Cancelled;
+    case RunStatus::OutOfMemory:
+        return ImageDenoiseStatus::OutOfMemory;
+    case RunStatus::InvalidLevel:
+        return ImageDenoiseStatus::InvalidLevel;
+    }
+    if constexpr (std::is_same_v<Cell, float>)
+        writeGray(values, image, result);
+    else
+        writeColor(values, image, result);
+    image.swap(result);
+    return ImageDenoiseStatus::Done;
+}
+
+} // namespace
+
+DenoisePath denoisePathOf(QImage::Format format)
+{
+    if (format == QImage::Format_Invalid)
+        return DenoisePath::Unsupported;
+    switch (QImage::toPixelFormat(format).colorModel()) {
+    case QPixelFormat::RGB:
+        return DenoisePath::Color;
+    case QPixelFormat::Grayscale:
+        return DenoisePath::Gray;
+    default:
+        return DenoisePath::Unsupported;
+    }
+}
+
+GrayPlane grayPlaneOf(const QImage &image)
+{
+    GrayPlane plane(image.width(), image.height());
+    const bool sixteen = image.format() == QImage::Format_Grayscale16;
+    for (int y = 0; y < image.height(); ++y) {
+        float *out = plane.row(y);
+        if (sixteen) {
+            const auto *in = reinterpret_cast<const quint16 *>(image.constScanLine(y));
+            for (int x = 0; x < image.width(); ++x)
+                out[x] = float(in[x]) / kSixteenBitStep;
+        } else {
+            const uchar *in = image.constScanLine(y);
+            for (int x = 0; x < image.width(); ++x)
+                out[x] = float(in[x]);
+        }
+    }
+    return plane;
+}
+
+ColorPlane colorPlaneOf(const QImage &image)
+{
+    ColorPlane plane(image.width(), image.height());
+    const QImage::Format format = image.format();
+    const bool direct = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32;
+    const bool throughColor = readsThroughColor(image);
+    for (int y = 0; y < image.height(); ++y) {
+        Vec3 *out = plane.row(y);
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (direct || !throughColor) {
+                const QRgb p = direct ? line[x] : image.pixel(x, y);
+                out[x] = Vec3(float(qRed(p)), float(qGreen(p)), float(qBlue(p)));
+            } else {
+                // pixelColor() unpremultiplies in 16 bits, so no fraction of a level is lost.
+                const QRgba64 c = image.pixelColor(x, y).rgba64();
+                out[x] = Vec3(float(c.red()) / kSixteenBitStep, float(c.green()) / kSixteenBitStep,
+                    float(c.blue()) / kSixteenBitStep);
+            }
+        }
+    }
+    return plane;
+}
+
+QImage blankCopyOf(const QImage &source)
+{
+    QImage copy(source.size(), source.format());
+    if (copy.isNull())
+        return copy;
+    copy.setDotsPerMeterX(source.dotsPerMeterX());
+    copy.setDotsPerMeterY(source.dotsPerMeterY());
+    copy.setOffset(source.offset());
+    copy.setDevicePixelRatio(source.devicePixelRatio());
+    copy.setColorSpace(source.colorSpace());
+    const QStringList keys = source.textKeys();
+    for (const QString &key : keys)
+        copy.setText(key, source.text(key));
+    return copy;
+}
+
+void writeGray(const GrayPlane &values, const QImage &source, QImage &target)
+{
+    const bool sixteen = source.format() == QImage::Format_Grayscale16;
+    for (int y = 0; y < target.height(); ++y) {
+        const float *in = values.row(y);
+        if (sixteen) {
+            auto *out = reinterpret_cast<quint16 *>(target.scanLine(y));
+            for (int x = 0; x < target.width(); ++x)
+                out[x] = sixteenBitLevel(in[x]);
+        } else {
+            uchar *out = target.scanLine(y);
+            for (int x = 0; x < target.width(); ++x)
+                out[x] = uchar(wholeLevel(in[x]));
+        }
+    }
+}
+
+void writeColor(const ColorPlane &values, const QImage &source, QImage &target)
+{
+    const QImage::Format format = source.format();
+    const bool direct = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32;
+    const bool throughColor = readsThroughColor(source);
+    for (int y = 0; y < target.height(); ++y) {
+        const Vec3 *in = values.row(y);
+        const auto *sourceLine = reinterpret_cast<const QRgb *>(source.constScanLine(y));
+        auto *targetLine = reinterpret_cast<QRgb *>(target.scanLine(y));
+        for (int x = 0; x < target.width(); ++x) {
+            const Vec3 v = in[x];
+            if (direct) {
+                targetLine[x] = qRgba(
+                    wholeLevel(v.r), wholeLevel(v.g), wholeLevel(v.b), qAlpha(sourceLine[x]));
+            } else if (!throughColor) {
+                target.setPixelColor(x, y,
+                    QColor(wholeLevel(v.r), wholeLevel(v.g), wholeLevel(v.b),
+                        qAlpha(source.pixel(x, y))));
+            } else {
+                // Straight colour in 16 bits: Qt premultiplies it and rounds once, to the
+                // format's own steps.
+                const quint16 alpha = source.pixelColor(x, y).rgba64().alpha();
+                target.setPixelColor(x, y, QColor(toRgba64(v, alpha)));
+            }
+        }
+    }
+}
+
+std::int64_t imageDenoiseBytes(const QImage &image, bool buildsTable)
+{
+    const DenoisePath path = denoisePathOf(image.format());
+    if (path == DenoisePath::Unsupported)
+        return -1;
+    const bool color = path == DenoisePath::Color;
+    const std::int64_t cells = std::int64_t(image.width()) * image.height();
+    const std::int64_t cellBytes = color ? std::int64_t(sizeof(Vec3)) : std::int64_t(sizeof(float));
+    return runWorkingSetBytes(image.width(), image.height(), color, buildsTable) + cells * cellBytes
+        + std::int64_t(image.sizeInBytes());
+}
+
+ImageDenoiseStatus denoiseQImage(QImage &image, int level, const RunOptions &options)
+{
+    const DenoisePath path = denoisePathOf(image.format());
+    if (path == DenoisePath::Unsupported)
+        return ImageDenoiseStatus::UnsupportedColorModel;
+    if (level < 1)
+        return ImageDenoiseStatus::InvalidLevel;
+    if (image.isNull())
+        return ImageDenoiseStatus::Done;
+
+    // Everything this call will hold at once, checked before the first allocation. The run
+    // checks again, against the memory left once the source plane has been filled.
+    const std::int64_t limit
+        = options.memoryLimit >= 0 ? options.memoryLimit : availableMemoryBytes();
+    const std::int64_t needed = imageDenoiseBytes(image, !options.table) + options.callerBytes;
+    if (limit >= 0 && needed > limit)
+        return ImageDenoiseStatus::OutOfMemory;
+
+    try {
+        const std::int64_t resultBytes = std::int64_t(image.sizeInBytes());
+        if (path == DenoisePath::Gray)
+            return runOn<float>(image, level, options, resultBytes);
+        return runOn<Vec3>(image, level, options, resultBytes);
+    } catch (const std::bad_alloc &) {
+        return ImageDenoiseStatus::OutOfMemory;
+    }
+}
