@@ -77,6 +77,20 @@ PELTA_ALWAYS_INLINE Corners cornersAt(float x, float y, int width, int height)
     return {row0 + x0, row0 + x1, row1 + x0, row1 + x1, xc - float(x0), yc - float(y0)};
 }
 
+// cornersAt for a path point, which lies in [0, width] x [0, height]: the same cells and
+// fractions with fewer tests, since only a coordinate equal to the size is pulled back.
+PELTA_ALWAYS_INLINE Corners pathCornersAt(float x, float y, int width, int height)
+{
+    const float xc = x < float(width) ? x : float(width - 1);
+    const float yc = y < float(height) ? y : float(height - 1);
+    const int x0 = int(xc);
+    const int y0 = int(yc);
+    const int x1 = x0 + 1 < width ? x0 + 1 : x0;
+    const std::ptrdiff_t row0 = std::ptrdiff_t(y0) * width;
+    const std::ptrdiff_t row1 = y0 + 1 < height ? row0 + width : row0;
+    return {row0 + x0, row0 + x1, row1 + x0, row1 + x1, xc - float(x0), yc - float(y0)};
+}
+
 // Channel c of the bilinear sample, in exactly the operations of Plane::sampleBilinear.
 template<int C>
 PELTA_ALWAYS_INLINE float sampleChannel(const float *plane, const Corners &k, int c)
@@ -133,7 +147,7 @@ struct Smoothed<1>
 
     static PELTA_ALWAYS_INLINE Smoothed at(const float *plane, float x, float y, int w, int h)
     {
-        return {sampleChannel<1>(plane, cornersAt(x, y, w, h), 0)};
+        return {sampleChannel<1>(plane, pathCornersAt(x, y, w, h), 0)};
     }
     // The threshold jumpsFrom compares with.
     static float limitFor(float sigma) { return sigma; }
@@ -151,7 +165,7 @@ struct Smoothed<3>
 
     static PELTA_ALWAYS_INLINE Smoothed at(const float *plane, float x, float y, int w, int h)
     {
-        const Corners k = cornersAt(x, y, w, h);
+        const Corners k = pathCornersAt(x, y, w, h);
         const float gx = 1.0f - k.fx;
         const float gy = 1.0f - k.fy;
         const Float4 top = gx * load4(plane + k.c00 * 3) + k.fx * load4(plane + k.c10 * 3);
@@ -257,8 +271,11 @@ struct Pixel
     {
         const DenoiseParams &p = in.params;
         do {
-            px = clampToPlane(qx + cursor.nextSample() * p.stepScale, p.width);
-            py = clampToPlane(qy + cursor.nextSample() * p.stepScale, p.height);
+            float zx;
+            float zy;
+            cursor.nextPair(zx, zy);
+            px = clampToPlane(qx + zx * p.stepScale, p.width);
+            py = clampToPlane(qy + zy * p.stepScale, p.height);
             smoothP = Smoothed<C>::at(in.smooth, px, py, p.width, p.height);
         } while (smoothP.jumpsFrom(smoothQ, limit));
     }
@@ -303,7 +320,7 @@ struct Pixel
                 }
 
                 if (k == p.stepsPerPath - 1 && weightSum > 1.0f) {
-                    const Corners q = cornersAt(qx, qy, width, height);
+                    const Corners q = pathCornersAt(qx, qy, width, height);
                     const float sx = sampleChannel<1>(in.dirX, q, 0);
                     const float sy = sampleChannel<1>(in.dirY, q, 0);
                     const float cx = clampToPlane(qx + cursor.nextSample() * sx, width);
