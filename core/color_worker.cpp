@@ -52,11 +52,25 @@ namespace {
 
 static_assert(sizeof(Vec3) == 3 * sizeof(float), "colour planes are read as interleaved floats");
 
-PELTA_WORKER_CLONES bool colorRows(BandControl &control, int rowBegin, int rowEnd,
+bool colorRowsBaseline(BandControl &control, int rowBegin, int rowEnd, const walk::Inputs &in,
+    const BandSink<Vec3> &sink, NormalCursor &cursor)
+{
+    return walk::rows<3, 3, 8>(control, rowBegin, rowEnd, in, sink, cursor);
+}
+
+#if PELTA_WORKER_DISPATCH
+PELTA_TARGET_V3 bool colorRowsV3(BandControl &control, int rowBegin, int rowEnd,
     const walk::Inputs &in, const BandSink<Vec3> &sink, NormalCursor &cursor)
 {
-    return walk::rows<3, 3>(control, rowBegin, rowEnd, in, sink, cursor);
+    return walk::rows<3, 3, 8>(control, rowBegin, rowEnd, in, sink, cursor);
 }
+
+PELTA_TARGET_V4 bool colorRowsV4(BandControl &control, int rowBegin, int rowEnd,
+    const walk::Inputs &in, const BandSink<Vec3> &sink, NormalCursor &cursor)
+{
+    return walk::rows<3, 3, 16>(control, rowBegin, rowEnd, in, sink, cursor);
+}
+#endif
 
 } // namespace
 
@@ -68,5 +82,14 @@ bool denoiseColorRows(BandControl &control, int rowBegin, int rowEnd, const Gray
     const walk::Inputs in {reinterpret_cast<const float *>(srcPlane.data()),
         reinterpret_cast<const float *>(smoothPlane.data()), dirXPlane.data(), dirYPlane.data(),
         expTable.data(), params, walk::Smoothed<3>::limitFor(params.sigma)};
-    return colorRows(control, rowBegin, rowEnd, in, accum, cursor);
+    switch (workerTarget()) {
+#if PELTA_WORKER_DISPATCH
+    case WorkerTarget::X86_64_V4:
+        return colorRowsV4(control, rowBegin, rowEnd, in, accum, cursor);
+    case WorkerTarget::X86_64_V3:
+        return colorRowsV3(control, rowBegin, rowEnd, in, accum, cursor);
+#endif
+    default:
+        return colorRowsBaseline(control, rowBegin, rowEnd, in, accum, cursor);
+    }
 }

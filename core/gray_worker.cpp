@@ -3,6 +3,7 @@
 
 #include "walk_kernel.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <vector>
@@ -31,13 +32,66 @@ float patchWeight(float distance, const DenoiseParams &params, const ExpTable &e
 
 namespace {
 
-PELTA_WORKER_CLONES bool grayRows(BandControl &control, int rowBegin, int rowEnd,
-    const walk::Inputs &in, const BandSink<float> &sink, NormalCursor &cursor)
+WorkerTarget widestTarget()
 {
-    return walk::rows<1, 5>(control, rowBegin, rowEnd, in, sink, cursor);
+#if PELTA_WORKER_DISPATCH
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("x86-64-v4") != 0)
+        return WorkerTarget::X86_64_V4;
+    if (__builtin_cpu_supports("x86-64-v3") != 0)
+        return WorkerTarget::X86_64_V3;
+#endif
+    return WorkerTarget::Baseline;
 }
 
+std::atomic<WorkerTarget> &selectedTarget()
+{
+    static std::atomic<WorkerTarget> target {widestTarget()};
+    return target;
+}
+
+bool grayRowsBaseline(BandControl &control, int rowBegin, int rowEnd, const walk::Inputs &in,
+    const BandSink<float> &sink, NormalCursor &cursor)
+{
+    return walk::rows<1, 5, 8>(control, rowBegin, rowEnd, in, sink, cursor);
+}
+
+#if PELTA_WORKER_DISPATCH
+PELTA_TARGET_V3 bool grayRowsV3(BandControl &control, int rowBegin, int rowEnd,
+    const walk::Inputs &in, const BandSink<float> &sink, NormalCursor &cursor)
+{
+    return walk::rows<1, 5, 8>(control, rowBegin, rowEnd, in, sink, cursor);
+}
+
+PELTA_TARGET_V4 bool grayRowsV4(BandControl &control, int rowBegin, int rowEnd,
+    const walk::Inputs &in, const BandSink<float> &sink, NormalCursor &cursor)
+{
+    return walk::rows<1, 5, 16>(control, rowBegin, rowEnd, in, sink, cursor);
+}
+#endif
+
 } // namespace
+
+std::vector<WorkerTarget> availableWorkerTargets()
+{
+    std::vector<WorkerTarget> targets {WorkerTarget::Baseline};
+    const WorkerTarget widest = widestTarget();
+    if (widest != WorkerTarget::Baseline)
+        targets.push_back(WorkerTarget::X86_64_V3);
+    if (widest == WorkerTarget::X86_64_V4)
+        targets.push_back(WorkerTarget::X86_64_V4);
+    return targets;
+}
+
+void useWorkerTarget(WorkerTarget target)
+{
+    selectedTarget().store(target);
+}
+
+WorkerTarget workerTarget()
+{
+    return selectedTarget().load(std::memory_order_relaxed);
+}
 
 bool denoiseGrayRows(BandControl &control, int rowBegin, int rowEnd, const GrayPlane &dirXPlane,
     const GrayPlane &dirYPlane, const GrayPlane &srcPlane, const BandSink<float> &accum,
@@ -46,5 +100,14 @@ bool denoiseGrayRows(BandControl &control, int rowBegin, int rowEnd, const GrayP
 {
     const walk::Inputs in {srcPlane.data(), smoothPlane.data(), dirXPlane.data(), dirYPlane.data(),
         expTable.data(), params, walk::Smoothed<1>::limitFor(params.sigma)};
-    return grayRows(control, rowBegin, rowEnd, in, accum, cursor);
+    switch (workerTarget()) {
+#if PELTA_WORKER_DISPATCH
+    case WorkerTarget::X86_64_V4:
+        return grayRowsV4(control, rowBegin, rowEnd, in, accum, cursor);
+    case WorkerTarget::X86_64_V3:
+        return grayRowsV3(control, rowBegin, rowEnd, in, accum, cursor);
+#endif
+    default:
+        return grayRowsBaseline(control, rowBegin, rowEnd, in, accum, cursor);
+    }
 }

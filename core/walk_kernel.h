@@ -21,23 +21,25 @@
 #define PELTA_ALWAYS_INLINE inline
 #endif
 
-// Every worker source compiles its band function once per instruction set and the loader picks
-// the widest one the processor has; the shipped binary still runs on any x86-64.
+// Every worker source compiles its band function for plain x86-64, for x86-64-v3 (AVX2) and for
+// x86-64-v4 (AVX-512, with 16-float patch vectors) and picks the widest the processor has when
+// it is first called; the shipped binary runs on any x86-64.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define PELTA_WORKER_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#define PELTA_WORKER_DISPATCH 1
+#define PELTA_TARGET_V3 __attribute__((target("arch=x86-64-v3")))
+#define PELTA_TARGET_V4 __attribute__((target("arch=x86-64-v4")))
 #else
-#define PELTA_WORKER_CLONES
+#define PELTA_WORKER_DISPATCH 0
 #endif
 
 namespace walk {
 
-// Patch rows are processed in runs of kLanes floats, so that the vectoriser sees whole vectors;
-// lanes beyond the patch compute on neighbouring cells (or the planes' zeroed tail) and are
-// never used.
-constexpr int kLanes = 8;
-constexpr int padded(int n)
+// Patch rows are processed in vectors of L floats (8, or 16 where the processor has 512-bit
+// registers); lanes beyond the patch compute on neighbouring cells (or the planes' zeroed tail,
+// at most 16 floats away) and are never used.
+constexpr int padded(int n, int lanes)
 {
-    return (n + kLanes - 1) / kLanes * kLanes;
+    return (n + lanes - 1) / lanes * lanes;
 }
 
 // The read-only inputs of one band, as raw interleaved floats: cell (x, y) channel c of a plane
@@ -112,25 +114,48 @@ PELTA_ALWAYS_INLINE Float4 load4(const float *p)
     return v;
 }
 
-// Eight floats: the vector that patch rows are processed in. Where the processor lacks 256-bit
-// registers the compiler splits each operation in two.
+// Vectors of 8 and 16 floats, which patch rows are processed in. Where the processor lacks
+// registers that wide the compiler splits each operation.
 typedef float Float8 __attribute__((vector_size(32)));
+typedef float Float16 __attribute__((vector_size(64)));
 
-PELTA_ALWAYS_INLINE Float8 load8(const float *p)
+template<int L>
+struct Lanes;
+
+template<>
+struct Lanes<8>
 {
-    Float8 v;
+    using Vector = Float8;
+    static PELTA_ALWAYS_INLINE float sum(Float8 v)
+    {
+        return ((v[0] + v[4]) + (v[2] + v[6])) + ((v[1] + v[5]) + (v[3] + v[7]));
+    }
+};
+
+template<>
+struct Lanes<16>
+{
+    using Vector = Float16;
+    static PELTA_ALWAYS_INLINE float sum(Float16 v)
+    {
+        const Float8 low = {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
+        const Float8 high = {v[8], v[9], v[10], v[11], v[12], v[13], v[14], v[15]};
+        return Lanes<8>::sum(low + high);
+    }
+};
+
+template<typename V>
+PELTA_ALWAYS_INLINE V load(const float *p)
+{
+    V v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
 
-PELTA_ALWAYS_INLINE void store8(float *p, Float8 v)
+template<typename V>
+PELTA_ALWAYS_INLINE void store(float *p, V v)
 {
     std::memcpy(p, &v, sizeof v);
-}
-
-PELTA_ALWAYS_INLINE float horizontalSum(Float8 v)
-{
-    return ((v[0] + v[4]) + (v[2] + v[6])) + ((v[1] + v[5]) + (v[3] + v[7]));
 }
 #else
 #error "the fast workers need GCC vector extensions"
@@ -184,41 +209,44 @@ struct Smoothed<3>
     }
 };
 
-// One pixel's walks and estimate for C channels and effective patch radius R.
-template<int C, int R>
+// One pixel's walks and estimate for C channels and effective patch radius R, patch rows in
+// vectors of L floats.
+template<int C, int R, int L>
 struct Pixel
 {
+    using Vector = typename Lanes<L>::Vector;
+    static constexpr int kLanes = L;
     static constexpr int kSide = 2 * R + 1;
     static constexpr int kRow = C * kSide; // floats of one patch row
-    static constexpr int kPadded = padded(kRow);
+    static constexpr int kPadded = padded(kRow, L);
 
     static constexpr int kVectors = kPadded / kLanes;
 
     // The weighted patch sum, one padded row per patch row.
-    alignas(32) float patch[kSide][kPadded];
+    alignas(64) float patch[kSide][kPadded];
 
     // Sum of squared differences of the patches whose top-left cells are at a and b (rows
     // `stride` floats apart), accumulated lane by lane and then added up in a tree.
     static PELTA_ALWAYS_INLINE float distance(const float *a, const float *b, std::ptrdiff_t stride)
     {
-        Float8 sums[kVectors] = {};
+        Vector sums[kVectors] = {};
         for (int j = 0; j < kSide; ++j) {
             for (int v = 0; v < kVectors; ++v) {
-                const Float8 d
-                    = load8(a + j * stride + v * kLanes) - load8(b + j * stride + v * kLanes);
+                const Vector d = load<Vector>(a + j * stride + v * kLanes)
+                    - load<Vector>(b + j * stride + v * kLanes);
                 sums[v] += d * d;
             }
         }
-        Float8 total = sums[kVectors - 1] * tailMask();
+        Vector total = sums[kVectors - 1] * tailMask();
         for (int v = 0; v < kVectors - 1; ++v)
             total += sums[v];
-        return horizontalSum(total);
+        return Lanes<L>::sum(total);
     }
 
     // 1 in the lanes of the last vector of a row that belong to the patch, 0 beyond it.
-    static PELTA_ALWAYS_INLINE Float8 tailMask()
+    static PELTA_ALWAYS_INLINE Vector tailMask()
     {
-        Float8 mask;
+        Vector mask;
         for (int i = 0; i < kLanes; ++i)
             mask[i] = (kVectors - 1) * kLanes + i < kRow ? 1.0f : 0.0f;
         return mask;
@@ -240,16 +268,17 @@ struct Pixel
             const float gy = 1.0f - fy;
             const std::ptrdiff_t stride = std::ptrdiff_t(width) * C;
             const float *base = src + std::ptrdiff_t(y0 - R) * stride + std::ptrdiff_t(x0 - R) * C;
-            Float8 upper[kVectors];
+            Vector upper[kVectors];
             for (int v = 0; v < kVectors; ++v)
-                upper[v] = gx * load8(base + v * kLanes) + fx * load8(base + v * kLanes + C);
+                upper[v] = gx * load<Vector>(base + v * kLanes)
+                    + fx * load<Vector>(base + v * kLanes + C);
             for (int j = 0; j < kSide; ++j) {
                 const float *row = base + (j + 1) * stride;
                 for (int v = 0; v < kVectors; ++v) {
-                    const Float8 lower
-                        = gx * load8(row + v * kLanes) + fx * load8(row + v * kLanes + C);
+                    const Vector lower = gx * load<Vector>(row + v * kLanes)
+                        + fx * load<Vector>(row + v * kLanes + C);
                     float *out = &patch[j][v * kLanes];
-                    store8(out, load8(out) + w * (gy * upper[v] + fy * lower));
+                    store(out, load<Vector>(out) + w * (gy * upper[v] + fy * lower));
                     upper[v] = lower;
                 }
             }
@@ -340,9 +369,9 @@ struct Pixel
             for (int j = 0; j < kSide; ++j) {
                 float *accumRow = reinterpret_cast<float *>(sink.accumRow(y - R + j)) + (x - R) * C;
                 float *countRow = sink.countRow(y - R + j) + (x - R);
-                alignas(32) float share[kPadded];
+                alignas(64) float share[kPadded];
                 for (int v = 0; v < kVectors; ++v)
-                    store8(share + v * kLanes, load8(&patch[j][v * kLanes]) / weightSum);
+                    store(share + v * kLanes, load<Vector>(&patch[j][v * kLanes]) / weightSum);
                 for (int i = 0; i < kRow; ++i)
                     accumRow[i] += share[i];
                 for (int i = 0; i < kSide; ++i)
@@ -354,7 +383,7 @@ struct Pixel
 
 // Rows [rowBegin, rowEnd) for C channels with patch radii up to MaxR: the body of
 // denoiseGrayRows and denoiseColorRows.
-template<int C, int MaxR, typename Cell>
+template<int C, int MaxR, int L, typename Cell>
 PELTA_ALWAYS_INLINE bool rows(BandControl &control, int rowBegin, int rowEnd, const Inputs &in,
     const BandSink<Cell> &sink, NormalCursor &cursor)
 {
@@ -367,12 +396,12 @@ PELTA_ALWAYS_INLINE bool rows(BandControl &control, int rowBegin, int rowEnd, co
     // The cursor is copied so that it stays in registers.
     NormalCursor draws = cursor;
     bool finished = true;
-    Pixel<C, 0> p0;
-    Pixel<C, (MaxR >= 1 ? 1 : 0)> p1;
-    Pixel<C, (MaxR >= 2 ? 2 : 0)> p2;
-    Pixel<C, (MaxR >= 3 ? 3 : 0)> p3;
-    Pixel<C, (MaxR >= 4 ? 4 : 0)> p4;
-    Pixel<C, (MaxR >= 5 ? 5 : 0)> p5;
+    Pixel<C, 0, L> p0;
+    Pixel<C, (MaxR >= 1 ? 1 : 0), L> p1;
+    Pixel<C, (MaxR >= 2 ? 2 : 0), L> p2;
+    Pixel<C, (MaxR >= 3 ? 3 : 0), L> p3;
+    Pixel<C, (MaxR >= 4 ? 4 : 0), L> p4;
+    Pixel<C, (MaxR >= 5 ? 5 : 0), L> p5;
     for (int y = rowBegin; y < rowEnd && finished; ++y) {
         if (!control.beginRow(y, rowEnd)) {
             finished = false;

@@ -92,18 +92,41 @@ std::int64_t valuesApart(const Plane<Cell> &a, const Plane<Cell> &b, float limit
 // Squared differences of whole numbers, and their sums up to 2^24, are exact in float in any
 // order: on such an image the fast distances, weights and weight sums equal the reference's to
 // the bit, so every decision of the walk must be the same.
+// Runs the fast workers on one of the instruction sets this processor has, for a scope.
+class TargetScope
+{
+public:
+    explicit TargetScope(WorkerTarget target)
+        : previous_(workerTarget())
+    {
+        useWorkerTarget(target);
+    }
+    ~TargetScope() { useWorkerTarget(previous_); }
+    TargetScope(const TargetScope &) = delete;
+    TargetScope &operator=(const TargetScope &) = delete;
+
+private:
+    WorkerTarget previous_;
+};
+
+// Every build of the fast worker this processor can run (plain x86-64, AVX2, AVX-512) against
+// the reference.
 template<typename Cell>
 void expectSameDecisions(const Plane<Cell> &src, int level, const NormalTable &table)
 {
     SCOPED_TRACE(testing::Message() << (channelsOf<Cell>() == 3 ? "colour" : "gray") << " level "
                                     << level << ", " << src.width() << " x " << src.height());
-    const Outcome<Cell> fast = runWorker(src, level, table, true);
     const Outcome<Cell> reference = runWorker(src, level, table, false);
-    EXPECT_EQ(fast.cursorEnd, reference.cursorEnd);
-    EXPECT_EQ(maxDifference(fast.count, reference.count), 0.0f);
-    // Only the bilinear patch samples may round differently: a shifted sample position
-    // px + dx can lose a last bit of its fraction.
-    EXPECT_LT(maxDifference(fast.estimate, reference.estimate), 1e-3f);
+    for (const WorkerTarget target : availableWorkerTargets()) {
+        SCOPED_TRACE(testing::Message() << "target " << int(target));
+        const TargetScope scope(target);
+        const Outcome<Cell> fast = runWorker(src, level, table, true);
+        EXPECT_EQ(fast.cursorEnd, reference.cursorEnd);
+        EXPECT_EQ(maxDifference(fast.count, reference.count), 0.0f);
+        // Only the bilinear patch samples may round differently: a shifted sample position
+        // px + dx can lose a last bit of its fraction.
+        EXPECT_LT(maxDifference(fast.estimate, reference.estimate), 1e-3f);
+    }
 }
 
 // Every value v becomes 0.8137 v + 20.31: no longer whole numbers.
