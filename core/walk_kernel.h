@@ -381,8 +381,15 @@ struct Pixel
     }
 };
 
-// Rows [rowBegin, rowEnd) for C channels with patch radii up to MaxR: the body of
-// denoiseGrayRows and denoiseColorRows.
+// The vector width for patch rows of C channels and radius R when vectors of up to maxLanes
+// floats are at hand: 16 only where a row is longer than 8 floats.
+constexpr int lanesFor(int channels, int radius, int maxLanes)
+{
+    return maxLanes >= 16 && channels * (2 * radius + 1) > 8 ? 16 : 8;
+}
+
+// Rows [rowBegin, rowEnd) for C channels with patch radii up to MaxR and vectors of up to L
+// floats: the body of denoiseGrayRows and denoiseColorRows.
 template<int C, int MaxR, int L, typename Cell>
 PELTA_ALWAYS_INLINE bool rows(BandControl &control, int rowBegin, int rowEnd, const Inputs &in,
     const BandSink<Cell> &sink, NormalCursor &cursor)
@@ -396,12 +403,12 @@ PELTA_ALWAYS_INLINE bool rows(BandControl &control, int rowBegin, int rowEnd, co
     // The cursor is copied so that it stays in registers.
     NormalCursor draws = cursor;
     bool finished = true;
-    Pixel<C, 0, L> p0;
-    Pixel<C, (MaxR >= 1 ? 1 : 0), L> p1;
-    Pixel<C, (MaxR >= 2 ? 2 : 0), L> p2;
-    Pixel<C, (MaxR >= 3 ? 3 : 0), L> p3;
-    Pixel<C, (MaxR >= 4 ? 4 : 0), L> p4;
-    Pixel<C, (MaxR >= 5 ? 5 : 0), L> p5;
+    Pixel<C, 0, lanesFor(C, 0, L)> p0;
+    Pixel<C, (MaxR >= 1 ? 1 : 0), lanesFor(C, 1, L)> p1;
+    Pixel<C, (MaxR >= 2 ? 2 : 0), lanesFor(C, 2, L)> p2;
+    Pixel<C, (MaxR >= 3 ? 3 : 0), lanesFor(C, 3, L)> p3;
+    Pixel<C, (MaxR >= 4 ? 4 : 0), lanesFor(C, 4, L)> p4;
+    Pixel<C, (MaxR >= 5 ? 5 : 0), lanesFor(C, 5, L)> p5;
     for (int y = rowBegin; y < rowEnd && finished; ++y) {
         if (!control.beginRow(y, rowEnd)) {
             finished = false;
