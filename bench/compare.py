@@ -5,8 +5,9 @@ Crops of two photographs from plasma-workspace-wallpapers (installed when missin
 Gaussian noise of standard deviation 30. `pelta-denoise --sigma 30` and a small OpenCV program
 (this script's `opencv` command: fastNlMeansDenoisingColored, or fastNlMeansDenoising for gray,
 template window 7, search window 21) then each read the noisy PNG and write their result as PNG.
-The table gives the median wall time of a few runs of each, their ratio, and the PSNR of each
-result against the clean crop.
+The table gives the median wall time of a few runs of each (the two programs take turns, so that
+both see the same load of a shared machine), their ratio, and the PSNR of each result against the
+clean crop; the load average before and after is printed with it.
 
 Run with the system Python, which has numpy and OpenCV (python3-opencv):
     /usr/bin/python3 bench/compare.py [--pelta build/release/tools/pelta-denoise] [--runs 3]
@@ -77,13 +78,16 @@ def psnr(clean, test):
     return 10.0 * np.log10(255.0 ** 2 / mse)
 
 
-def timed(command, runs):
-    times = []
+def timed_side_by_side(commands, runs):
+    """Median wall time of each command; the commands take turns, so that both see the same load
+    of a shared machine."""
+    times = [[] for _ in commands]
     for _ in range(runs):
-        start = time.perf_counter()
-        subprocess.run(command, check=True)
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
+        for command, spent in zip(commands, times):
+            start = time.perf_counter()
+            subprocess.run(command, check=True)
+            spent.append(time.perf_counter() - start)
+    return [statistics.median(spent) for spent in times]
 
 
 def main():
@@ -101,7 +105,8 @@ def main():
 
     print(f"noise std {NOISE_STD}; pelta-denoise --sigma 30; OpenCV {cv2.__version__} "
           f"h={OPENCV_H} hColor={OPENCV_H_COLOR} template 7 search 21; "
-          f"median of {args.runs} runs; {os.cpu_count()} CPUs")
+          f"median of {args.runs} runs; {os.cpu_count()} CPUs; load average "
+          f"{' '.join(f'{v:.2f}' for v in os.getloadavg())}")
     header = (f"{'image':<30}{'noisy dB':>9}{'pelta dB':>9}{'opencv dB':>10}"
               f"{'pelta s':>9}{'opencv s':>9}{'ratio':>7}")
     print(header)
@@ -120,16 +125,17 @@ def main():
             opencv_file = os.path.join(work, "opencv.png")
             cv2.imwrite(noisy_file, noisy)
 
-            pelta_time = timed([args.pelta, "--sigma", "30", "--seed", str(seed), "-q",
-                                noisy_file, pelta_file], args.runs)
-            opencv_time = timed([sys.executable, os.path.abspath(__file__), "opencv", mode,
-                                 noisy_file, opencv_file], args.runs)
+            pelta_time, opencv_time = timed_side_by_side(
+                [[args.pelta, "--sigma", "30", "--seed", str(seed), "-q", noisy_file, pelta_file],
+                 [sys.executable, os.path.abspath(__file__), "opencv", mode, noisy_file,
+                  opencv_file]], args.runs)
             pelta_psnr = psnr(clean, cv2.imread(pelta_file, flag))
             opencv_psnr = psnr(clean, cv2.imread(opencv_file, flag))
             label = f"{name} {mode} {width}x{height}"
             print(f"{label:<30}{psnr(clean, noisy):>9.2f}{pelta_psnr:>9.2f}{opencv_psnr:>10.2f}"
                   f"{pelta_time:>9.2f}{opencv_time:>9.2f}{pelta_time / opencv_time:>7.2f}",
                   flush=True)
+    print(f"load average after: {' '.join(f'{v:.2f}' for v in os.getloadavg())}")
 
 
 if __name__ == "__main__":

@@ -1,8 +1,10 @@
-// Speed of the plain row workers (pixels per second) and of a whole preview-sized run.
+// Speed of the row workers (pixels per second), fast and reference side by side, and of a whole
+// preview-sized run.
 #include "core/color_worker.h"
 #include "core/denoise_run.h"
 #include "core/gray_worker.h"
 #include "core/run_stages.h"
+#include "support/reference_workers.h"
 #include "support/test_images.h"
 
 #include <benchmark/benchmark.h>
@@ -52,8 +54,10 @@ struct WorkerSetup
     ExpTable expTable;
 };
 
+template<bool fast>
 void BM_GrayWorker(benchmark::State &state)
 {
+    const auto rows = fast ? denoiseGrayRows : referenceGrayRows;
     const int level = int(state.range(0));
     WorkerSetup<float> setup(addNoise(sceneGray(kSide, kSide), 20.0f, 1));
     const DenoiseParams params = grayParams(level, kSide, kSide);
@@ -61,7 +65,7 @@ void BM_GrayWorker(benchmark::State &state)
     for (auto _ : state) {
         setup.clear();
         BandControl control;
-        denoiseGrayRows(control, 0, kSide, setup.dirX, setup.dirY, setup.src,
+        rows(control, 0, kSide, setup.dirX, setup.dirY, setup.src,
             BandSink<float>(setup.accum, setup.count), setup.smooth, cursor, setup.expTable,
             params);
         benchmark::DoNotOptimize(setup.accum.data());
@@ -69,8 +73,10 @@ void BM_GrayWorker(benchmark::State &state)
     state.SetItemsProcessed(state.iterations() * kSide * kSide);
 }
 
+template<bool fast>
 void BM_ColorWorker(benchmark::State &state)
 {
+    const auto rows = fast ? denoiseColorRows : referenceColorRows;
     const int level = int(state.range(0));
     WorkerSetup<Vec3> setup(addNoise(sceneColor(kSide, kSide), 20.0f, 2));
     const DenoiseParams params = colorParams(level, kSide, kSide);
@@ -78,7 +84,7 @@ void BM_ColorWorker(benchmark::State &state)
     for (auto _ : state) {
         setup.clear();
         BandControl control;
-        denoiseColorRows(control, 0, kSide, setup.dirX, setup.dirY, setup.src,
+        rows(control, 0, kSide, setup.dirX, setup.dirY, setup.src,
             BandSink<Vec3>(setup.accum, setup.count), setup.smooth, cursor, setup.expTable, params);
         benchmark::DoNotOptimize(setup.accum.data());
     }
@@ -103,6 +109,8 @@ void BM_PreviewRun(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(BM_GrayWorker)->Arg(10)->Arg(30)->Arg(50)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ColorWorker)->Arg(10)->Arg(30)->Arg(50)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_GrayWorker, true)->Arg(10)->Arg(30)->Arg(50)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_GrayWorker, false)->Arg(10)->Arg(30)->Arg(50)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_ColorWorker, true)->Arg(10)->Arg(30)->Arg(50)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_ColorWorker, false)->Arg(10)->Arg(30)->Arg(50)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PreviewRun)->Unit(benchmark::kMillisecond);

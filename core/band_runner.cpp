@@ -144,22 +144,14 @@ struct BandTargets
 
 } // namespace
 
-template<typename Cell>
-RunStatus runBands(const std::vector<RowRange> &bands, int radius, Plane<Cell> &accum,
-    GrayPlane &count, const NormalTable &table, const BandWork<Cell> &work, RunObserver *observer,
+RunStatus runOnThreads(int n, const BandTask &task, RunObserver *observer, bool reportsProgress,
     const BandSeams &seams)
 {
-    const int n = int(bands.size());
-    if (n == 0)
-        return RunStatus::Done;
-
-    std::unique_ptr<BandTargets<Cell>> targets;
     std::vector<std::exception_ptr> errors;
     std::vector<std::thread> threads;
     try {
-        targets = std::make_unique<BandTargets<Cell>>(bands, radius, accum, count);
         errors.resize(std::size_t(n));
-        threads.reserve(std::size_t(n - 1));
+        threads.reserve(std::size_t(n > 0 ? n - 1 : 0));
     } catch (const std::bad_alloc &) {
         return RunStatus::OutOfMemory;
     }
@@ -173,10 +165,8 @@ RunStatus runBands(const std::vector<RowRange> &bands, int radius, Plane<Cell> &
     // Runs band k on the current thread and records how it ended; never throws.
     auto runBand = [&](int k, RunObserver *bandObserver) {
         try {
-            BandControl control(k, &stop, bandObserver, k == 0, &seams.atRow);
-            NormalCursor cursor = table.cursor(k, n);
-            const RowRange band = bands[std::size_t(k)];
-            work(control, band.begin, band.end, targets->sinks[std::size_t(k)], cursor);
+            BandControl control(k, &stop, bandObserver, reportsProgress && k == 0, &seams.atRow);
+            task(k, control);
         } catch (...) {
             errors[std::size_t(k)] = std::current_exception();
             stop.store(true);
@@ -213,7 +203,8 @@ RunStatus runBands(const std::vector<RowRange> &bands, int radius, Plane<Cell> &
         }
     }
 
-    runBand(0, observer);
+    if (n > 0)
+        runBand(0, observer);
     for (int k = firstOnCaller; k < n; ++k)
         runBand(k, observer);
 
@@ -260,8 +251,42 @@ RunStatus runBands(const std::vector<RowRange> &bands, int radius, Plane<Cell> &
         return RunStatus::OutOfMemory;
     if (stop.load())
         return RunStatus::Cancelled;
-    targets->merge(accum, count);
     return RunStatus::Done;
+}
+
+template<typename Cell>
+RunStatus runBands(const std::vector<RowRange> &bands, int radius, Plane<Cell> &accum,
+    GrayPlane &count, const NormalTable &table, const BandWork<Cell> &work, RunObserver *observer,
+    const BandSeams &seams)
+{
+    const int n = int(bands.size());
+    if (n == 0)
+        return RunStatus::Done;
+
+    std::unique_ptr<BandTargets<Cell>> targets;
+    try {
+        targets = std::make_unique<BandTargets<Cell>>(bands, radius, accum, count);
+    } catch (const std::bad_alloc &) {
+        return RunStatus::OutOfMemory;
+    }
+    const BandTask task = [&](int k, BandControl &control) {
+        NormalCursor cursor = table.cursor(k, n);
+        const RowRange band = bands[std::size_t(k)];
+        work(control, band.begin, band.end, targets->sinks[std::size_t(k)], cursor);
+    };
+    const RunStatus status = runOnThreads(n, task, observer, true, seams);
+    if (status == RunStatus::Done)
+        targets->merge(accum, count);
+    return status;
+}
+
+RunStatus runRowStage(
+    const std::vector<RowRange> &bands, const RowWork &work, RunObserver *observer)
+{
+    const BandTask task = [&](int k, BandControl &control) {
+        work(control, bands[std::size_t(k)].begin, bands[std::size_t(k)].end);
+    };
+    return runOnThreads(int(bands.size()), task, observer, false, BandSeams());
 }
 
 template RunStatus runBands<float>(const std::vector<RowRange> &, int, GrayPlane &, GrayPlane &,

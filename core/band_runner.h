@@ -75,3 +75,25 @@ template<typename Cell>
 RunStatus runBands(const std::vector<RowRange> &bands, int radius, Plane<Cell> &accum,
     GrayPlane &count, const NormalTable &table, const BandWork<Cell> &work, RunObserver *observer,
     const BandSeams &seams = {});
+
+// One band's share of a job: band k of a run, with the control to poll (see BandControl).
+using BandTask = std::function<void(int band, BandControl &control)>;
+
+// Runs task(k) for k in [0, n): band 0 on the calling thread, the others on threads of their
+// own started before it (a band whose thread cannot be started, and every band after it, runs
+// on the calling thread after band 0). Only band 0 gets `observer`, and reports progress when
+// `reportsProgress` is set; the calling thread keeps the observer live while it waits for the
+// other bands. Returns Done, Cancelled (the observer asked to stop) or OutOfMemory (an
+// allocation failed on any thread); any other exception from a band is rethrown once every
+// thread has been joined.
+RunStatus runOnThreads(int n, const BandTask &task, RunObserver *observer, bool reportsProgress,
+    const BandSeams &seams);
+
+// A stage's work on rows [rowBegin, rowEnd); false when the control stopped it.
+using RowWork = std::function<bool(BandControl &control, int rowBegin, int rowEnd)>;
+
+// Runs `work` once for every band through runOnThreads, without progress reports: for the
+// stages around the row workers (pre-smoothing, directions, normalisation), whose rows are
+// independent of each other.
+RunStatus runRowStage(
+    const std::vector<RowRange> &bands, const RowWork &work, RunObserver *observer);

@@ -16,6 +16,11 @@ float colorPatchDistance(
 // The first `count` cells set to (value, value, value); nothing for count <= 0.
 void fillVec3(Vec3 *array, int count, float value);
 
+// The largest float t with sqrtf(t) <= sigma. The square root rounds correctly and never
+// decreases, so for any sum of squares s, sqrtf(s) > sigma exactly when s > t: the colour jump
+// test needs no square root. sigma must be finite and at least 0.
+float squaredLimit(float sigma);
+
 // Each component limited to the pixel range: min(c, 255), then max(., 0).
 Vec3 clampToPixel(Vec3 v);
 

@@ -63,17 +63,14 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
 {
     const int width = source.width();
     const int height = source.height();
-    std::atomic<bool> stop {false};
-    BandControl pacer(0, &stop, options.observer, false);
 
+    // Planes come from fresh pages (see page_memory.h): the stages below touch them first, band
+    // by band on the threads that use them.
     accum = Plane<Cell>(width, height);
-    if constexpr (std::is_same_v<Cell, float>)
-        fillFloats(accum.data(), int(accum.cellCount()), 0.0f);
     Plane<Cell> smooth(width, height);
     GrayPlane dirX(width, height);
     GrayPlane dirY(width, height);
     GrayPlane count(width, height);
-    fillFloats(count.data(), int(count.cellCount()), 0.0f);
     const auto expTable = std::make_unique<ExpTable>();
     fillExpTable(expTable->data(), kExpTableSize);
     std::unique_ptr<NormalTable> ownTable;
@@ -81,8 +78,25 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
         ownTable = std::make_unique<NormalTable>();
     const NormalTable &table = options.table ? *options.table : *ownTable;
 
-    if (!presmooth(source, smooth, pacer) || !fillDirections(smooth, dirX, dirY, pacer))
-        return RunStatus::Cancelled;
+    // The stages split the rows as the workers do; every direction row reads the smoothed rows
+    // next to it, so smoothing ends on every band before any direction is computed, and the
+    // directions are complete before any worker starts.
+    const auto stage
+        = [&](const RowWork &work) { return runRowStage(bands, work, options.observer); };
+    RunStatus status = stage([&](BandControl &control, int rowBegin, int rowEnd) {
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            fillFloats(count.row(y), width, 0.0f);
+            if constexpr (std::is_same_v<Cell, float>)
+                fillFloats(accum.row(y), width, 0.0f);
+        }
+        return presmoothRows(source, smooth, rowBegin, rowEnd, control);
+    });
+    if (status == RunStatus::Done)
+        status = stage([&](BandControl &control, int rowBegin, int rowEnd) {
+            return fillDirectionRows(smooth, dirX, dirY, rowBegin, rowEnd, control);
+        });
+    if (status != RunStatus::Done)
+        return status;
 
     const BandWork<Cell> work = [&](BandControl &control, int rowBegin, int rowEnd,
                                     const BandSink<Cell> &sink, NormalCursor &cursor) {
@@ -90,13 +104,13 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
             control, rowBegin, rowEnd, dirX, dirY, source, sink, smooth, cursor, *expTable, params);
     };
     const BandSeams noSeams;
-    const RunStatus status = runBands(bands, params.patchRadius, accum, count, table, work,
-        options.observer, options.seams ? *options.seams : noSeams);
+    status = runBands(bands, params.patchRadius, accum, count, table, work, options.observer,
+        options.seams ? *options.seams : noSeams);
     if (status != RunStatus::Done)
         return status;
-    if (!normalise(accum, count, source, pacer))
-        return RunStatus::Cancelled;
-    return RunStatus::Done;
+    return stage([&](BandControl &control, int rowBegin, int rowEnd) {
+        return normaliseRows(accum, count, source, rowBegin, rowEnd, control);
+    });
 }
 
 template<typename Cell>

@@ -1,6 +1,9 @@
-// The grayscale row worker, written plainly: the reference for any faster version.
+// The grayscale row worker and its helpers: distances, weights, cells.
 #include "gray_worker.h"
 
+#include "walk_kernel.h"
+
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <vector>
@@ -27,9 +30,67 @@ float patchWeight(float distance, const DenoiseParams &params, const ExpTable &e
     return expWeight(expTable.data(), e);
 }
 
-int nearestCell(float v)
+namespace {
+
+WorkerTarget widestTarget()
 {
-    return int(std::round(v));
+#if PELTA_WORKER_DISPATCH
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("x86-64-v4") != 0)
+        return WorkerTarget::X86_64_V4;
+    if (__builtin_cpu_supports("x86-64-v3") != 0)
+        return WorkerTarget::X86_64_V3;
+#endif
+    return WorkerTarget::Baseline;
+}
+
+std::atomic<WorkerTarget> &selectedTarget()
+{
+    static std::atomic<WorkerTarget> target {widestTarget()};
+    return target;
+}
+
+bool grayRowsBaseline(BandControl &control, int rowBegin, int rowEnd, const walk::Inputs &in,
+    const BandSink<float> &sink, NormalCursor &cursor)
+{
+    return walk::rows<1, 5, 8>(control, rowBegin, rowEnd, in, sink, cursor);
+}
+
+#if PELTA_WORKER_DISPATCH
+PELTA_TARGET_V3 bool grayRowsV3(BandControl &control, int rowBegin, int rowEnd,
+    const walk::Inputs &in, const BandSink<float> &sink, NormalCursor &cursor)
+{
+    return walk::rows<1, 5, 8>(control, rowBegin, rowEnd, in, sink, cursor);
+}
+
+PELTA_TARGET_V4 bool grayRowsV4(BandControl &control, int rowBegin, int rowEnd,
+    const walk::Inputs &in, const BandSink<float> &sink, NormalCursor &cursor)
+{
+    return walk::rows<1, 5, 16>(control, rowBegin, rowEnd, in, sink, cursor);
+}
+#endif
+
+} // namespace
+
+std::vector<WorkerTarget> availableWorkerTargets()
+{
+    std::vector<WorkerTarget> targets {WorkerTarget::Baseline};
+    const WorkerTarget widest = widestTarget();
+    if (widest != WorkerTarget::Baseline)
+        targets.push_back(WorkerTarget::X86_64_V3);
+    if (widest == WorkerTarget::X86_64_V4)
+        targets.push_back(WorkerTarget::X86_64_V4);
+    return targets;
+}
+
+void useWorkerTarget(WorkerTarget target)
+{
+    selectedTarget().store(target);
+}
+
+WorkerTarget workerTarget()
+{
+    return selectedTarget().load(std::memory_order_relaxed);
 }
 
 bool denoiseGrayRows(BandControl &control, int rowBegin, int rowEnd, const GrayPlane &dirXPlane,
@@ -37,93 +98,16 @@ bool denoiseGrayRows(BandControl &control, int rowBegin, int rowEnd, const GrayP
     const GrayPlane &smoothPlane, NormalCursor &cursor, const ExpTable &expTable,
     const DenoiseParams &params)
 {
-    const int width = params.width;
-    const int height = params.height;
-    const int f = params.patchRadius;
-    const int side = params.patchSide;
-    const int steps = params.stepsPerPath;
-    const float *src = srcPlane.data();
-
-    for (int y = rowBegin; y < rowEnd; ++y) {
-        if (!control.beginRow(y, rowEnd))
-            return false;
-        std::vector<float> patchBuffer(std::size_t(params.patchCells), 0.0f);
-        std::vector<float> pathX(std::size_t(steps > 1 ? steps : 1));
-        std::vector<float> pathY(pathX.size());
-
-        for (int x = 0; x < width; ++x) {
-            if (!control.betweenPixels())
-                return false;
-            pathX[0] = float(x);
-            pathY[0] = float(y);
-            int r = f;
-            for (const int limit : {x, y, width - 1 - x, height - 1 - y})
-                r = limit < r ? limit : r;
-            fillFloats(patchBuffer.data(), params.patchCells, 0.0f);
-            float weightSum = 0.0f;
-
-            for (int path = 1; path < params.pathsPerPixel; ++path) {
-                for (int k = 1; k < steps; ++k) {
-                    const float qx = pathX[std::size_t(k - 1)];
-                    const float qy = pathY[std::size_t(k - 1)];
-                    const float smoothQ = smoothPlane.sampleBilinear(qx, qy);
-                    float px;
-                    float py;
-                    // The jump test: a move across which the smoothed image changes by more
-                    // than sigma is drawn again, as often as needed.
-                    do {
-                        px = clampToPlane(qx + cursor.nextSample() * params.stepScale, width);
-                        py = clampToPlane(qy + cursor.nextSample() * params.stepScale, height);
-                    } while (
-                        std::fabs(smoothPlane.sampleBilinear(px, py) - smoothQ) > params.sigma);
-                    pathX[std::size_t(k)] = px;
-                    pathY[std::size_t(k)] = py;
-
-                    const int rx = nearestCell(px);
-                    const int ry = nearestCell(py);
-                    if (usableCell(rx, ry, r, width, height)) {
-                        const float d2 = patchDistance(src, src, x, y, rx, ry, r, width, width);
-                        const float w = patchWeight(d2, params, expTable);
-                        weightSum += w;
-                        // Distance at the nearest cell, patch sampled at the exact point.
-                        for (int dy = -r; dy <= r; ++dy)
-                            for (int dx = -r; dx <= r; ++dx)
-                                patchBuffer[std::size_t((f + dy) * side + f + dx)]
-                                    += w * srcPlane.sampleBilinear(px + float(dx), py + float(dy));
-                    }
-
-                    if (k == steps - 1 && weightSum > 1.0f) {
-                        // The closing move: from the previous point, scaled by the local
-                        // structure there instead of the step scale, without a jump test.
-                        const float sx = dirXPlane.sampleBilinear(qx, qy);
-                        const float sy = dirYPlane.sampleBilinear(qx, qy);
-                        const float cx = clampToPlane(qx + cursor.nextSample() * sx, width);
-                        const float cy = clampToPlane(qy + cursor.nextSample() * sy, height);
-                        pathX[std::size_t(k)] = cx;
-                        pathY[std::size_t(k)] = cy;
-                        if (usableCell(nearestCell(cx), nearestCell(cy), r, width, height)) {
-                            weightSum += -0.2f;
-                            for (int dy = -r; dy <= r; ++dy)
-                                for (int dx = -r; dx <= r; ++dx)
-                                    patchBuffer[std::size_t((f + dy) * side + f + dx)] += -0.2f
-                                        * srcPlane.sampleBilinear(cx + float(dx), cy + float(dy));
-                        }
-                    }
-                }
-            }
-
-            if (weightSum > 1e-8f) {
-                for (int dy = -r; dy <= r; ++dy) {
-                    float *accumRow = accum.accumRow(y + dy);
-                    float *countRow = accum.countRow(y + dy);
-                    for (int dx = -r; dx <= r; ++dx) {
-                        countRow[x + dx] += 1.0f;
-                        accumRow[x + dx]
-                            += patchBuffer[std::size_t((f + dy) * side + f + dx)] / weightSum;
-                    }
-                }
-            }
-        }
+    const walk::Inputs in {srcPlane.data(), smoothPlane.data(), dirXPlane.data(), dirYPlane.data(),
+        expTable.data(), params, walk::Smoothed<1>::limitFor(params.sigma)};
+    switch (workerTarget()) {
+#if PELTA_WORKER_DISPATCH
+    case WorkerTarget::X86_64_V4:
+        return grayRowsV4(control, rowBegin, rowEnd, in, accum, cursor);
+    case WorkerTarget::X86_64_V3:
+        return grayRowsV3(control, rowBegin, rowEnd, in, accum, cursor);
+#endif
+    default:
+        return grayRowsBaseline(control, rowBegin, rowEnd, in, accum, cursor);
     }
-    return true;
 }

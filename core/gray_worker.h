@@ -7,6 +7,8 @@
 #include "planes.h"
 #include "sample_tables.h"
 
+#include <vector>
+
 // Sum over dy, dx in [-r, r] (rows outer) of (a(x1 + dx, y1 + dy) - b(x2 + dx, y2 + dy))^2 on
 // row-major buffers with the given row lengths; 0 for r < 0. Both squares must lie inside.
 float patchDistance(const float *a, const float *b, int x1, int y1, int x2, int y2, int r,
@@ -32,14 +34,35 @@ inline float clampToPlane(float v, int size)
     return m > 0.0f ? m : 0.0f;
 }
 
-// The nearest cell coordinate of a path coordinate, halves away from zero.
-int nearestCell(float v);
+// The nearest cell coordinate of a path coordinate, halves away from zero (std::round, without
+// the library call). The fraction v - trunc(v) is exact in float.
+inline int nearestCell(float v)
+{
+    const int whole = int(v);
+    const float fraction = v - float(whole);
+    return fraction >= 0.5f ? whole + 1 : (fraction <= -0.5f ? whole - 1 : whole);
+}
 
 // Whether the patch of radius r around cell (rx, ry) lies inside a width x height image.
 inline bool usableCell(int rx, int ry, int r, int width, int height)
 {
     return r <= rx && r <= ry && rx + r < width && ry + r < height;
 }
+
+// The instruction sets the row workers are built for. A worker runs the widest one the
+// processor has; tests may pick another to check that every build gives the same results.
+enum class WorkerTarget {
+    Baseline, // any x86-64 (or any other processor)
+    X86_64_V3, // AVX2
+    X86_64_V4, // AVX-512
+};
+
+// The targets this processor can run, Baseline first.
+std::vector<WorkerTarget> availableWorkerTargets();
+// Makes every later worker call use `target`, which must be available. Not to be called while
+// a worker runs.
+void useWorkerTarget(WorkerTarget target);
+WorkerTarget workerTarget();
 
 // Denoises rows [rowBegin, rowEnd) of a gray image: for every pixel, 7 random walks of 7
 // accepted moves refused across edges of `smoothPlane`, the patches at the places reached

@@ -1,23 +1,29 @@
 // GrayPlane and ColorPlane: owning row-major planes with clamped access and bilinear sampling.
 #pragma once
 
+#include "page_memory.h"
 #include "vec3.h"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <type_traits>
 
-// A W x H grid of cells, cell (x, y) at index y * width + x. The plane owns its buffer; copying
-// is deleted because a plane of a photograph is tens of megabytes and every copy would be a
-// mistake, moving is cheap. Planes carry no locks: during a run many threads read the input
-// planes, and the run decides who writes which rows of its output planes.
+// A W x H grid of cells, cell (x, y) at index y * width + x. The plane owns its buffer (large
+// ones in huge pages, see page_memory.h); copying is deleted because a plane of a photograph is
+// tens of megabytes and every copy would be a mistake, moving is cheap. Planes carry no locks:
+// during a run many threads read the input planes, and the run decides who writes which rows of its
+// output planes.
 template<typename Cell>
 class Plane
 {
 public:
     // Planes hold fewer than 2^31 cells, so that every cell index fits in an int.
     static constexpr std::int64_t kMaxCells = (std::int64_t(1) << 31) - 1;
+    // Zeroed cells after the last one, at least 64 bytes: vector loads that start inside the
+    // plane may run past its last cell without leaving the allocation.
+    static constexpr int kTailCells = int((64 + sizeof(Cell) - 1) / sizeof(Cell));
 
     Plane() = default;
 
@@ -30,10 +36,14 @@ public:
         if (width < 0 || height < 0 || cells > kMaxCells)
             throw std::bad_alloc();
         if (cells > 0) {
-            if constexpr (std::is_same_v<Cell, float>)
-                data_.reset(new float[std::size_t(cells)]);
-            else
-                data_.reset(new Cell[std::size_t(cells)]());
+            const std::size_t allocated = std::size_t(cells) + kTailCells;
+            data_ = PageArray<Cell>::allocate(allocated);
+            // Mapped pages come zeroed; otherwise zero what must start at zero.
+            if (data_.get_deleter().pages.mappedBytes == 0) {
+                const std::size_t first = std::is_same_v<Cell, float> ? std::size_t(cells) : 0;
+                std::memset(static_cast<void *>(data_.get() + first), 0,
+                    (allocated - first) * sizeof(Cell));
+            }
         }
         width_ = width;
         height_ = height;
@@ -99,7 +109,7 @@ private:
     static float scale(float s, float v) { return s * v; }
     static Vec3 scale(float s, Vec3 v) { return Vec3(s) * v; }
 
-    std::unique_ptr<Cell[]> data_;
+    typename PageArray<Cell>::Pointer data_;
     int width_ = 0;
     int height_ = 0;
 };

@@ -42,26 +42,28 @@ LocalStructure structureAt(const ColorPlane &smooth, int x, int y)
 }
 
 template<typename Cell>
-bool fillDirectionsOf(
-    const Plane<Cell> &smooth, GrayPlane &dirX, GrayPlane &dirY, BandControl &control)
+bool fillDirectionsOf(const Plane<Cell> &smooth, GrayPlane &dirX, GrayPlane &dirY, int rowBegin,
+    int rowEnd, BandControl &control)
 {
-    for (int x = 0; x < smooth.width(); ++x) {
+    for (int y = rowBegin; y < rowEnd; ++y) {
         if (!control.betweenPixels())
             return false;
-        for (int y = 0; y < smooth.height(); ++y) {
+        float *xs = dirX.row(y);
+        float *ys = dirY.row(y);
+        for (int x = 0; x < smooth.width(); ++x) {
             const LocalStructure s = structureAt(smooth, x, y);
-            dirX.at(x, y) = s.dirX;
-            dirY.at(x, y) = s.dirY;
+            xs[x] = s.dirX;
+            ys[x] = s.dirY;
         }
     }
     return true;
 }
 
 template<typename Cell>
-bool normaliseOf(
-    Plane<Cell> &accum, const GrayPlane &count, const Plane<Cell> &src, BandControl &control)
+bool normaliseOf(Plane<Cell> &accum, const GrayPlane &count, const Plane<Cell> &src, int rowBegin,
+    int rowEnd, BandControl &control)
 {
-    for (int y = 0; y < accum.height(); ++y) {
+    for (int y = rowBegin; y < rowEnd; ++y) {
         if (!control.betweenPixels())
             return false;
         Cell *out = accum.row(y);
@@ -79,46 +81,84 @@ bool normaliseOf(
 
 } // namespace
 
-bool presmooth(const GrayPlane &src, GrayPlane &smooth, BandControl &control)
+bool presmoothRows(
+    const GrayPlane &src, GrayPlane &smooth, int rowBegin, int rowEnd, BandControl &control)
 {
-    for (int y = 0; y < src.height(); ++y) {
+    for (int y = rowBegin; y < rowEnd; ++y) {
         if (!control.betweenPixels())
             return false;
+        float *out = smooth.row(y);
         for (int x = 0; x < src.width(); ++x)
-            smooth.at(x, y) = binomialSum(src, x, y) * 0.0625f;
+            out[x] = binomialSum(src, x, y) * 0.0625f;
     }
     return true;
+}
+
+bool presmoothRows(
+    const ColorPlane &src, ColorPlane &smooth, int rowBegin, int rowEnd, BandControl &control)
+{
+    for (int y = rowBegin; y < rowEnd; ++y) {
+        if (!control.betweenPixels())
+            return false;
+        Vec3 *out = smooth.row(y);
+        for (int x = 0; x < src.width(); ++x)
+            out[x] = binomialSum(src, x, y) / Vec3(16.0f);
+    }
+    return true;
+}
+
+bool fillDirectionRows(const GrayPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, int rowBegin,
+    int rowEnd, BandControl &control)
+{
+    return fillDirectionsOf(smooth, dirX, dirY, rowBegin, rowEnd, control);
+}
+
+bool fillDirectionRows(const ColorPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, int rowBegin,
+    int rowEnd, BandControl &control)
+{
+    return fillDirectionsOf(smooth, dirX, dirY, rowBegin, rowEnd, control);
+}
+
+bool normaliseRows(GrayPlane &accum, const GrayPlane &count, const GrayPlane &src, int rowBegin,
+    int rowEnd, BandControl &control)
+{
+    return normaliseOf(accum, count, src, rowBegin, rowEnd, control);
+}
+
+bool normaliseRows(ColorPlane &accum, const GrayPlane &count, const ColorPlane &src, int rowBegin,
+    int rowEnd, BandControl &control)
+{
+    return normaliseOf(accum, count, src, rowBegin, rowEnd, control);
+}
+
+bool presmooth(const GrayPlane &src, GrayPlane &smooth, BandControl &control)
+{
+    return presmoothRows(src, smooth, 0, src.height(), control);
 }
 
 bool presmooth(const ColorPlane &src, ColorPlane &smooth, BandControl &control)
 {
-    for (int y = 0; y < src.height(); ++y) {
-        if (!control.betweenPixels())
-            return false;
-        for (int x = 0; x < src.width(); ++x)
-            smooth.at(x, y) = binomialSum(src, x, y) / Vec3(16.0f);
-    }
-    return true;
+    return presmoothRows(src, smooth, 0, src.height(), control);
 }
 
 bool fillDirections(const GrayPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, BandControl &control)
 {
-    return fillDirectionsOf(smooth, dirX, dirY, control);
+    return fillDirectionRows(smooth, dirX, dirY, 0, smooth.height(), control);
 }
 
 bool fillDirections(
     const ColorPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, BandControl &control)
 {
-    return fillDirectionsOf(smooth, dirX, dirY, control);
+    return fillDirectionRows(smooth, dirX, dirY, 0, smooth.height(), control);
 }
 
 bool normalise(GrayPlane &accum, const GrayPlane &count, const GrayPlane &src, BandControl &control)
 {
-    return normaliseOf(accum, count, src, control);
+    return normaliseRows(accum, count, src, 0, accum.height(), control);
 }
 
 bool normalise(
     ColorPlane &accum, const GrayPlane &count, const ColorPlane &src, BandControl &control)
 {
-    return normaliseOf(accum, count, src, control);
+    return normaliseRows(accum, count, src, 0, accum.height(), control);
 }

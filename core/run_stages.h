@@ -12,7 +12,7 @@ bool presmooth(const ColorPlane &src, ColorPlane &smooth, BandControl &control);
 
 // dirX and dirY = the direction of the local structure of `smooth` at every pixel (gray:
 // unit gradient; colour: leading eigenvector of the structure tensor), from differences
-// 0.4 pixel to each side. Polls `control` once per column.
+// 0.4 pixel to each side. Polls `control` once per row.
 bool fillDirections(
     const GrayPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, BandControl &control);
 bool fillDirections(
@@ -24,3 +24,18 @@ bool normalise(
     GrayPlane &accum, const GrayPlane &count, const GrayPlane &src, BandControl &control);
 bool normalise(
     ColorPlane &accum, const GrayPlane &count, const ColorPlane &src, BandControl &control);
+
+// The same stages on rows [rowBegin, rowEnd) only, for bands on several threads. The direction
+// rows read the smoothed rows next to them, so every band must be smoothed first.
+bool presmoothRows(
+    const GrayPlane &src, GrayPlane &smooth, int rowBegin, int rowEnd, BandControl &control);
+bool presmoothRows(
+    const ColorPlane &src, ColorPlane &smooth, int rowBegin, int rowEnd, BandControl &control);
+bool fillDirectionRows(const GrayPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, int rowBegin,
+    int rowEnd, BandControl &control);
+bool fillDirectionRows(const ColorPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, int rowBegin,
+    int rowEnd, BandControl &control);
+bool normaliseRows(GrayPlane &accum, const GrayPlane &count, const GrayPlane &src, int rowBegin,
+    int rowEnd, BandControl &control);
+bool normaliseRows(ColorPlane &accum, const GrayPlane &count, const ColorPlane &src, int rowBegin,
+    int rowEnd, BandControl &control);

@@ -1,6 +1,8 @@
 // The sample table build, the rand() replica and the small table helpers.
 #include "sample_tables.h"
 
+#include "page_memory.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -9,21 +11,6 @@
 #include <limits>
 #include <new>
 #include <stdexcept>
-
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
-
-#if defined(__SANITIZE_ADDRESS__)
-#define PELTA_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define PELTA_ADDRESS_SANITIZER 1
-#endif
-#endif
-#ifndef PELTA_ADDRESS_SANITIZER
-#define PELTA_ADDRESS_SANITIZER 0
-#endif
 
 // The acceptance step scales rand() by 2^-31, which assumes glibc's RAND_MAX; with a smaller
 // one no candidate would ever reach the tails and the build would not end.
@@ -157,47 +144,9 @@ PELTA_VECTOR_CLONES void classifyPairs(const std::uint32_t *__restrict words, fl
 
 } // namespace
 
-// Fresh pages cost a fault each on first touch, and in a virtual machine 10,000 faults for the
-// 40 MB can take longer than computing the samples. On Linux the samples therefore live in
-// their own mapping aligned to 2 MiB and marked for transparent huge pages (about 20 faults);
-// where the kernel has none to give, it falls back to ordinary pages. Under AddressSanitizer
-// the samples come from new[], so that reads beyond the table are caught.
 NormalTable::Samples NormalTable::allocate(std::size_t count)
 {
-#if defined(__linux__) && defined(MADV_HUGEPAGE) && !PELTA_ADDRESS_SANITIZER
-    constexpr std::size_t kHugePage = std::size_t(2) << 20;
-    const std::size_t bytes = count * sizeof(float);
-    if (bytes >= kHugePage) {
-        const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-        void *mapped = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
-            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (mapped == MAP_FAILED)
-            throw std::bad_alloc();
-        char *const begin = static_cast<char *>(mapped);
-        const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(begin);
-        const std::size_t head = (kHugePage - address % kHugePage) % kHugePage;
-        char *const aligned = begin + head;
-        // Give back the slack before and after the aligned range.
-        if (head > 0)
-            munmap(begin, head);
-        if (head < kHugePage)
-            munmap(aligned + length, kHugePage - head);
-        madvise(aligned, length, MADV_HUGEPAGE);
-        return Samples(reinterpret_cast<float *>(aligned), Release {length});
-    }
-#endif
-    return Samples(new float[count], Release {0});
-}
-
-void NormalTable::Release::operator()(float *samples) const
-{
-#ifdef __linux__
-    if (mappedBytes > 0) {
-        munmap(samples, mappedBytes);
-        return;
-    }
-#endif
-    delete[] samples;
+    return PageArray<float>::allocate(count);
 }
 
 NormalTable::NormalTable()

@@ -1,6 +1,8 @@
 // NormalTable (standard normal samples read through wrapping cursors) and the ExpTable lookup.
 #pragma once
 
+#include "page_memory.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -60,6 +62,19 @@ public:
     }
     int position() const { return cursor_; }
 
+    // Two draws, as two nextSample() calls make them: a move's x and y.
+    void nextPair(float &first, float &second)
+    {
+        if (cursor_ + 2 <= last_) {
+            first = values_[cursor_ + 1];
+            second = values_[cursor_ + 2];
+            cursor_ += 2;
+        } else {
+            first = nextSample();
+            second = nextSample();
+        }
+    }
+
 private:
     const float *values_;
     int last_;
@@ -95,13 +110,8 @@ public:
     NormalCursor cursor(int band = 0, int bandCount = 1) const;
 
 private:
-    // Frees the samples the way they were allocated: mapped pages (mappedBytes > 0) or new[].
-    struct Release
-    {
-        std::size_t mappedBytes;
-        void operator()(float *samples) const;
-    };
-    using Samples = std::unique_ptr<float[], Release>;
+    // In a huge-page mapping: see page_memory.h.
+    using Samples = PageArray<float>::Pointer;
 
     static Samples allocate(std::size_t count);
     void build(unsigned seed);

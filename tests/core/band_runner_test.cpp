@@ -10,6 +10,8 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -282,4 +284,49 @@ TEST_F(BandRunnerOnSeededSamples, ThinColorBandsAddExactlyWhatSeparateBandsAdd)
     ASSERT_EQ(runBands(bands, 3, accum, count, *table_, scene.work(), nullptr), RunStatus::Done);
     expectBitIdentical(count, expected.second, "count");
     expectBitIdentical(accum, expected.first, "sums");
+}
+
+// The stages around the workers: every row of every band exactly once, on as many threads as
+// bands, and a cancel asked for while the calling thread's band runs stops every band.
+TEST(RowStage, CoversEveryRowOnceAndStopsWhenCancelled)
+{
+    const Ranges bands = splitRows(300, 1000, 3);
+    std::vector<std::atomic<int>> visits(1000);
+    std::mutex mutex;
+    std::set<std::thread::id> threads;
+    const RowWork visit = [&](BandControl &control, int rowBegin, int rowEnd) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            threads.insert(std::this_thread::get_id());
+        }
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            if (!control.betweenPixels())
+                return false;
+            ++visits[std::size_t(y)];
+        }
+        return true;
+    };
+    RecordingObserver observer;
+    ASSERT_EQ(runRowStage(bands, visit, &observer), RunStatus::Done);
+    for (const auto &v : visits)
+        ASSERT_EQ(v, 1);
+    EXPECT_EQ(threads.size(), 3u);
+    EXPECT_TRUE(observer.reports.empty());
+
+    using namespace std::chrono_literals;
+    std::atomic<int> rowsDone {0};
+    const RowWork slow = [&](BandControl &control, int rowBegin, int rowEnd) {
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            if (!control.betweenPixels())
+                return false;
+            std::this_thread::sleep_for(1ms);
+            ++rowsDone;
+        }
+        return true;
+    };
+    RecordingObserver cancelling;
+    cancelling.cancelAtKeepAlive = 2;
+    EXPECT_EQ(runRowStage(bands, slow, &cancelling), RunStatus::Cancelled);
+    EXPECT_LT(rowsDone, 500);
+    EXPECT_FALSE(observer.calledFromOtherThread || cancelling.calledFromOtherThread);
 }

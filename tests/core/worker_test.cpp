@@ -2,6 +2,7 @@
 #include "core/color_worker.h"
 #include "core/gray_worker.h"
 #include "core/run_stages.h"
+#include "support/reference_workers.h"
 #include "support/test_images.h"
 
 #include <gtest/gtest.h>
@@ -39,20 +40,32 @@ struct WorkerInputs
     ExpTable expTable;
 };
 
+// The worker of the core, or the plain reference in the test support; both must pass every
+// test here.
+enum class Worker { Fast, Reference };
+constexpr Worker kWorkers[] = {Worker::Fast, Worker::Reference};
+
+const char *nameOf(Worker worker)
+{
+    return worker == Worker::Fast ? "fast worker" : "reference worker";
+}
+
 bool runWorker(const GrayPlane &src, WorkerInputs<float> &in, NormalCursor &cursor,
-    const DenoiseParams &params)
+    const DenoiseParams &params, Worker worker)
 {
     BandControl control;
-    return denoiseGrayRows(control, 0, src.height(), in.dirX, in.dirY, src,
+    const auto rows = worker == Worker::Fast ? denoiseGrayRows : referenceGrayRows;
+    return rows(control, 0, src.height(), in.dirX, in.dirY, src,
         BandSink<float>(in.accum, in.count), in.smooth, cursor, in.expTable, params);
 }
 
 bool runWorker(const ColorPlane &src, WorkerInputs<Vec3> &in, NormalCursor &cursor,
-    const DenoiseParams &params)
+    const DenoiseParams &params, Worker worker)
 {
     BandControl control;
-    return denoiseColorRows(control, 0, src.height(), in.dirX, in.dirY, src,
-        BandSink<Vec3>(in.accum, in.count), in.smooth, cursor, in.expTable, params);
+    const auto rows = worker == Worker::Fast ? denoiseColorRows : referenceColorRows;
+    return rows(control, 0, src.height(), in.dirX, in.dirY, src, BandSink<Vec3>(in.accum, in.count),
+        in.smooth, cursor, in.expTable, params);
 }
 
 // How many effective patches cover each pixel when every pixel contributes its estimate.
@@ -126,6 +139,13 @@ TEST(PathCells, RoundHalvesAwayFromZeroAndKeepPatchesInside)
     EXPECT_EQ(nearestCell(2.49f), 2);
     EXPECT_EQ(nearestCell(0.5f), 1);
     EXPECT_EQ(nearestCell(0.0f), 0);
+    EXPECT_EQ(nearestCell(0.49999997f), 0); // floor(v + 0.5) would give 1
+    EXPECT_EQ(nearestCell(-2.5f), -3);
+    // Every float step of the path range near the halves, and a sweep over the rest.
+    for (float v = 1022.0f; v < 1026.0f; v = std::nextafter(v, 2000.0f))
+        ASSERT_EQ(nearestCell(v), int(std::round(v))) << v;
+    for (float v = -40.0f; v < 5000.0f; v += 0.0625f / 3.0f)
+        ASSERT_EQ(nearestCell(v), int(std::round(v))) << v;
     EXPECT_TRUE(usableCell(0, 0, 0, 5, 4));
     EXPECT_TRUE(usableCell(4, 3, 0, 5, 4));
     EXPECT_FALSE(usableCell(5, 3, 0, 5, 4)); // a path at x >= W - 0.5 rounds to W
@@ -157,18 +177,21 @@ TEST(WorkersOnZeroSamples, EveryPixelContributesItsOwnPatch)
 {
     const NormalTable zeros(std::vector<float>(64, 0.0f), 0);
     const GrayPlane gray = addNoise(sceneGray(23, 19), 20.0f, 11);
-    WorkerInputs<float> grayIn(gray);
-    NormalCursor grayCursor = zeros.cursor();
-    ASSERT_TRUE(runWorker(gray, grayIn, grayCursor, grayParams(20, 23, 19)));
-    EXPECT_EQ(maxDifference(grayIn.count, coverage(23, 19, 2)), 0.0f);
-    EXPECT_LT(maxDifference(normalised(grayIn), gray), 1e-3f);
-
     const ColorPlane color = addNoise(sceneColor(21, 17), 20.0f, 12);
-    WorkerInputs<Vec3> colorIn(color);
-    NormalCursor colorCursor = zeros.cursor();
-    ASSERT_TRUE(runWorker(color, colorIn, colorCursor, colorParams(60, 21, 17)));
-    EXPECT_EQ(maxDifference(colorIn.count, coverage(21, 17, 3)), 0.0f);
-    EXPECT_LT(maxDifference(normalised(colorIn), color), 1e-3f);
+    for (const Worker worker : kWorkers) {
+        SCOPED_TRACE(nameOf(worker));
+        WorkerInputs<float> grayIn(gray);
+        NormalCursor grayCursor = zeros.cursor();
+        ASSERT_TRUE(runWorker(gray, grayIn, grayCursor, grayParams(20, 23, 19), worker));
+        EXPECT_EQ(maxDifference(grayIn.count, coverage(23, 19, 2)), 0.0f);
+        EXPECT_LT(maxDifference(normalised(grayIn), gray), 1e-3f);
+
+        WorkerInputs<Vec3> colorIn(color);
+        NormalCursor colorCursor = zeros.cursor();
+        ASSERT_TRUE(runWorker(color, colorIn, colorCursor, colorParams(60, 21, 17), worker));
+        EXPECT_EQ(maxDifference(colorIn.count, coverage(21, 17, 3)), 0.0f);
+        EXPECT_LT(maxDifference(normalised(colorIn), color), 1e-3f);
+    }
 }
 
 // Rows of a vertical ramp, constant along x. Each path steps x + 1, x, x + 1 ... (stepScale 2
@@ -178,8 +201,9 @@ TEST(WorkersOnZeroSamples, EveryPixelContributesItsOwnPatch)
 // patch: the estimate is v - 7 * 0.2 * slope / (7 * 6.8) in the interior. Swapping the x and y
 // draws, dropping the closing move, changing its sign or scale all move this value.
 template<typename Cell>
-void walkAlongRows(Cell slope)
+void walkAlongRows(Cell slope, Worker worker)
 {
+    SCOPED_TRACE(nameOf(worker));
     const std::vector<float> path = {0.5f, 0.0f, -0.5f, 0.0f, 0.5f, 0.0f, -0.5f, 0.0f, 0.5f, 0.0f,
         -0.5f, 0.0f, 0.5f, 0.0f, 0.0f, 1.0f};
     const NormalTable table(path, int(path.size()) - 1);
@@ -194,7 +218,7 @@ void walkAlongRows(Cell slope)
     NormalCursor cursor = table.cursor();
     const DenoiseParams params = std::is_same_v<Cell, float> ? grayParams(4, width, height)
                                                              : colorParams(4, width, height);
-    ASSERT_TRUE(runWorker(rows, in, cursor, params));
+    ASSERT_TRUE(runWorker(rows, in, cursor, params, worker));
     const Plane<Cell> out = normalised(in);
     const Cell bias = Cell(-1.4f / 47.6f) * slope;
     Plane<Cell> expected(width, height);
@@ -220,8 +244,10 @@ void walkAlongRows(Cell slope)
 
 TEST(WorkersOnScriptedSamples, WalkAlongRowsAndCloseAlongTheStructure)
 {
-    walkAlongRows(1.0f);
-    walkAlongRows(Vec3(1.0f, 2.0f, -1.0f));
+    for (const Worker worker : kWorkers) {
+        walkAlongRows(1.0f, worker);
+        walkAlongRows(Vec3(1.0f, 2.0f, -1.0f), worker);
+    }
 }
 
 class WorkersOnSeededSamples : public testing::Test
@@ -240,22 +266,25 @@ std::unique_ptr<NormalTable> WorkersOnSeededSamples::table_;
 TEST_F(WorkersOnSeededSamples, ConstantImageGivesExactCountsAndTheConstant)
 {
     const GrayPlane gray = constantGray(40, 30, 117.0f);
-    for (const int level : {10, 50, 90}) {
-        WorkerInputs<float> in(gray);
-        NormalCursor cursor = table_->cursor();
-        const DenoiseParams params = grayParams(level, 40, 30);
-        ASSERT_TRUE(runWorker(gray, in, cursor, params));
-        EXPECT_EQ(maxDifference(in.count, coverage(40, 30, params.patchRadius)), 0.0f);
-        EXPECT_LT(maxDifference(normalised(in), gray), 1e-3f) << "level " << level;
-    }
     const ColorPlane color = constantColor(33, 28, Vec3(117.0f, 40.0f, 201.0f));
-    for (const int level : {10, 40, 70}) {
-        WorkerInputs<Vec3> in(color);
-        NormalCursor cursor = table_->cursor();
-        const DenoiseParams params = colorParams(level, 33, 28);
-        ASSERT_TRUE(runWorker(color, in, cursor, params));
-        EXPECT_EQ(maxDifference(in.count, coverage(33, 28, params.patchRadius)), 0.0f);
-        EXPECT_LT(maxDifference(normalised(in), color), 1e-3f) << "level " << level;
+    for (const Worker worker : kWorkers) {
+        SCOPED_TRACE(nameOf(worker));
+        for (const int level : {10, 50, 90}) {
+            WorkerInputs<float> in(gray);
+            NormalCursor cursor = table_->cursor();
+            const DenoiseParams params = grayParams(level, 40, 30);
+            ASSERT_TRUE(runWorker(gray, in, cursor, params, worker));
+            EXPECT_EQ(maxDifference(in.count, coverage(40, 30, params.patchRadius)), 0.0f);
+            EXPECT_LT(maxDifference(normalised(in), gray), 1e-3f) << "level " << level;
+        }
+        for (const int level : {10, 40, 70}) {
+            WorkerInputs<Vec3> in(color);
+            NormalCursor cursor = table_->cursor();
+            const DenoiseParams params = colorParams(level, 33, 28);
+            ASSERT_TRUE(runWorker(color, in, cursor, params, worker));
+            EXPECT_EQ(maxDifference(in.count, coverage(33, 28, params.patchRadius)), 0.0f);
+            EXPECT_LT(maxDifference(normalised(in), color), 1e-3f) << "level " << level;
+        }
     }
 }
 

@@ -1,0 +1,452 @@
+// The fast row worker behind denoiseGrayRows and denoiseColorRows: one template over the channel
+// count and the effective patch radius, included only by the two worker sources.
+#pragma once
+
+#include "band_control.h"
+#include "band_sink.h"
+#include "color_worker.h"
+#include "denoise_params.h"
+#include "gray_worker.h"
+#include "planes.h"
+#include "sample_tables.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <stdexcept>
+
+#if defined(__GNUC__)
+#define PELTA_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define PELTA_ALWAYS_INLINE inline
+#endif
+
+// Every worker source compiles its band function for plain x86-64, for x86-64-v3 (AVX2) and for
+// x86-64-v4 (AVX-512, with 16-float patch vectors) and picks the widest the processor has when
+// it is first called; the shipped binary runs on any x86-64.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define PELTA_WORKER_DISPATCH 1
+#define PELTA_TARGET_V3 __attribute__((target("arch=x86-64-v3")))
+#define PELTA_TARGET_V4 __attribute__((target("arch=x86-64-v4")))
+#else
+#define PELTA_WORKER_DISPATCH 0
+#endif
+
+namespace walk {
+
+// Patch rows are processed in vectors of L floats (8, or 16 where the processor has 512-bit
+// registers); lanes beyond the patch compute on neighbouring cells (or the planes' zeroed tail,
+// at most 16 floats away) and are never used.
+constexpr int padded(int n, int lanes)
+{
+    return (n + lanes - 1) / lanes * lanes;
+}
+
+// The read-only inputs of one band, as raw interleaved floats: cell (x, y) channel c of a plane
+// with C channels is at ((y * width) + x) * C + c.
+struct Inputs
+{
+    const float *src;
+    const float *smooth;
+    const float *dirX;
+    const float *dirY;
+    const float *expTable;
+    DenoiseParams params;
+    float jumpLimit; // Smoothed<C>::limitFor(params.sigma)
+};
+
+// The four cells and fractions of Plane::sampleBilinear at (x, y), cell indices in cells.
+struct Corners
+{
+    std::ptrdiff_t c00, c10, c01, c11;
+    float fx, fy;
+};
+
+PELTA_ALWAYS_INLINE Corners cornersAt(float x, float y, int width, int height)
+{
+    float xc = x > 0.0f ? x : 0.0f;
+    if (xc >= float(width))
+        xc = float(width - 1);
+    float yc = y > 0.0f ? y : 0.0f;
+    if (yc >= float(height))
+        yc = float(height - 1);
+    const int x0 = int(xc);
+    const int y0 = int(yc);
+    const int x1 = x0 + 1 < width ? x0 + 1 : width - 1;
+    const int y1 = y0 + 1 < height ? y0 + 1 : height - 1;
+    const std::ptrdiff_t row0 = std::ptrdiff_t(y0) * width;
+    const std::ptrdiff_t row1 = std::ptrdiff_t(y1) * width;
+    return {row0 + x0, row0 + x1, row1 + x0, row1 + x1, xc - float(x0), yc - float(y0)};
+}
+
+// cornersAt for a path point, which lies in [0, width] x [0, height]: the same cells and
+// fractions with fewer tests, since only a coordinate equal to the size is pulled back.
+PELTA_ALWAYS_INLINE Corners pathCornersAt(float x, float y, int width, int height)
+{
+    const float xc = x < float(width) ? x : float(width - 1);
+    const float yc = y < float(height) ? y : float(height - 1);
+    const int x0 = int(xc);
+    const int y0 = int(yc);
+    const int x1 = x0 + 1 < width ? x0 + 1 : x0;
+    const std::ptrdiff_t row0 = std::ptrdiff_t(y0) * width;
+    const std::ptrdiff_t row1 = y0 + 1 < height ? row0 + width : row0;
+    return {row0 + x0, row0 + x1, row1 + x0, row1 + x1, xc - float(x0), yc - float(y0)};
+}
+
+// Channel c of the bilinear sample, in exactly the operations of Plane::sampleBilinear.
+template<int C>
+PELTA_ALWAYS_INLINE float sampleChannel(const float *plane, const Corners &k, int c)
+{
+    const float top = (1.0f - k.fx) * plane[k.c00 * C + c] + k.fx * plane[k.c10 * C + c];
+    const float bottom = (1.0f - k.fx) * plane[k.c01 * C + c] + k.fx * plane[k.c11 * C + c];
+    return (1.0f - k.fy) * top + k.fy * bottom;
+}
+
+#if defined(__GNUC__)
+// Four floats: a colour cell and whatever follows it. Lane-wise arithmetic rounds exactly as
+// the scalar operations on each component do.
+typedef float Float4 __attribute__((vector_size(16)));
+
+PELTA_ALWAYS_INLINE Float4 load4(const float *p)
+{
+    Float4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Vectors of 8 and 16 floats, which patch rows are processed in. Where the processor lacks
+// registers that wide the compiler splits each operation.
+typedef float Float8 __attribute__((vector_size(32)));
+typedef float Float16 __attribute__((vector_size(64)));
+
+template<int L>
+struct Lanes;
+
+template<>
+struct Lanes<8>
+{
+    using Vector = Float8;
+    static PELTA_ALWAYS_INLINE float sum(Float8 v)
+    {
+        return ((v[0] + v[4]) + (v[2] + v[6])) + ((v[1] + v[5]) + (v[3] + v[7]));
+    }
+};
+
+template<>
+struct Lanes<16>
+{
+    using Vector = Float16;
+    static PELTA_ALWAYS_INLINE float sum(Float16 v)
+    {
+        const Float8 low = {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
+        const Float8 high = {v[8], v[9], v[10], v[11], v[12], v[13], v[14], v[15]};
+        return Lanes<8>::sum(low + high);
+    }
+};
+
+template<typename V>
+PELTA_ALWAYS_INLINE V load(const float *p)
+{
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template<typename V>
+PELTA_ALWAYS_INLINE void store(float *p, V v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
+#else
+#error "the fast workers need GCC vector extensions"
+#endif
+
+// The smoothed value at a path point and the jump test against the previous point's value.
+template<int C>
+struct Smoothed;
+
+template<>
+struct Smoothed<1>
+{
+    float value;
+
+    static PELTA_ALWAYS_INLINE Smoothed at(const float *plane, float x, float y, int w, int h)
+    {
+        return {sampleChannel<1>(plane, pathCornersAt(x, y, w, h), 0)};
+    }
+    // The threshold jumpsFrom compares with.
+    static float limitFor(float sigma) { return sigma; }
+    // |smooth(p) - smooth(q)| > sigma.
+    PELTA_ALWAYS_INLINE bool jumpsFrom(const Smoothed &q, float limit) const
+    {
+        return std::fabs(value - q.value) > limit;
+    }
+};
+
+template<>
+struct Smoothed<3>
+{
+    Float4 value; // r, g, b and a fourth lane that is never used
+
+    static PELTA_ALWAYS_INLINE Smoothed at(const float *plane, float x, float y, int w, int h)
+    {
+        const Corners k = pathCornersAt(x, y, w, h);
+        const float gx = 1.0f - k.fx;
+        const float gy = 1.0f - k.fy;
+        const Float4 top = gx * load4(plane + k.c00 * 3) + k.fx * load4(plane + k.c10 * 3);
+        const Float4 bottom = gx * load4(plane + k.c01 * 3) + k.fx * load4(plane + k.c11 * 3);
+        return {gy * top + k.fy * bottom};
+    }
+    // The threshold jumpsFrom compares with: squaredLimit(sigma).
+    static float limitFor(float sigma) { return squaredLimit(sigma); }
+    // length(smooth(p) - smooth(q)) > sigma, the squares added red, green, blue as length()
+    // does, and compared without the square root.
+    PELTA_ALWAYS_INLINE bool jumpsFrom(const Smoothed &q, float limit) const
+    {
+        const Float4 d = value - q.value;
+        const Float4 s = d * d;
+        return (s[0] + s[1]) + s[2] > limit;
+    }
+};
+
+// One pixel's walks and estimate for C channels and effective patch radius R, patch rows in
+// vectors of L floats.
+template<int C, int R, int L>
+struct Pixel
+{
+    using Vector = typename Lanes<L>::Vector;
+    static constexpr int kLanes = L;
+    static constexpr int kSide = 2 * R + 1;
+    static constexpr int kRow = C * kSide; // floats of one patch row
+    static constexpr int kPadded = padded(kRow, L);
+
+    static constexpr int kVectors = kPadded / kLanes;
+
+    // The weighted patch sum, one padded row per patch row.
+    alignas(64) float patch[kSide][kPadded];
+
+    // Sum of squared differences of the patches whose top-left cells are at a and b (rows
+    // `stride` floats apart), accumulated lane by lane and then added up in a tree.
+    static PELTA_ALWAYS_INLINE float distance(const float *a, const float *b, std::ptrdiff_t stride)
+    {
+        Vector sums[kVectors] = {};
+        for (int j = 0; j < kSide; ++j) {
+            for (int v = 0; v < kVectors; ++v) {
+                const Vector d = load<Vector>(a + j * stride + v * kLanes)
+                    - load<Vector>(b + j * stride + v * kLanes);
+                sums[v] += d * d;
+            }
+        }
+        Vector total = sums[kVectors - 1] * tailMask();
+        for (int v = 0; v < kVectors - 1; ++v)
+            total += sums[v];
+        return Lanes<L>::sum(total);
+    }
+
+    // 1 in the lanes of the last vector of a row that belong to the patch, 0 beyond it.
+    static PELTA_ALWAYS_INLINE Vector tailMask()
+    {
+        Vector mask;
+        for (int i = 0; i < kLanes; ++i)
+            mask[i] = (kVectors - 1) * kLanes + i < kRow ? 1.0f : 0.0f;
+        return mask;
+    }
+
+    // patch += w * the bilinear samples of src at (px + dx, py + dy) for dx, dy in [-R, R].
+    // Inside the image every sample of the patch has the fractions of (px, py), so the patch is
+    // a blend of four shifted blocks of whole cells with the same four weights; near the border,
+    // where sampling clamps, each sample is taken on its own.
+    PELTA_ALWAYS_INLINE void add(
+        const float *src, float w, float px, float py, int width, int height)
+    {
+        const int x0 = int(px);
+        const int y0 = int(py);
+        if (x0 - R >= 0 && x0 + R + 1 < width && y0 - R >= 0 && y0 + R + 1 < height) {
+            const float fx = px - float(x0);
+            const float fy = py - float(y0);
+            const float gx = 1.0f - fx;
+            const float gy = 1.0f - fy;
+            const std::ptrdiff_t stride = std::ptrdiff_t(width) * C;
+            const float *base = src + std::ptrdiff_t(y0 - R) * stride + std::ptrdiff_t(x0 - R) * C;
+            Vector upper[kVectors];
+            for (int v = 0; v < kVectors; ++v)
+                upper[v] = gx * load<Vector>(base + v * kLanes)
+                    + fx * load<Vector>(base + v * kLanes + C);
+            for (int j = 0; j < kSide; ++j) {
+                const float *row = base + (j + 1) * stride;
+                for (int v = 0; v < kVectors; ++v) {
+                    const Vector lower = gx * load<Vector>(row + v * kLanes)
+                        + fx * load<Vector>(row + v * kLanes + C);
+                    float *out = &patch[j][v * kLanes];
+                    store(out, load<Vector>(out) + w * (gy * upper[v] + fy * lower));
+                    upper[v] = lower;
+                }
+            }
+            return;
+        }
+        for (int dy = -R; dy <= R; ++dy) {
+            for (int dx = -R; dx <= R; ++dx) {
+                const Corners k = cornersAt(px + float(dx), py + float(dy), width, height);
+                for (int c = 0; c < C; ++c)
+                    patch[R + dy][(R + dx) * C + c] += w * sampleChannel<C>(src, k, c);
+            }
+        }
+    }
+
+    // Draws moves from q until one passes the jump test; returns it with its smoothed value.
+    static PELTA_ALWAYS_INLINE void drawMove(const Inputs &in, NormalCursor &cursor, float qx,
+        float qy, const Smoothed<C> &smoothQ, float limit, float &px, float &py,
+        Smoothed<C> &smoothP)
+    {
+        const DenoiseParams &p = in.params;
+        do {
+            float zx;
+            float zy;
+            cursor.nextPair(zx, zy);
+            px = clampToPlane(qx + zx * p.stepScale, p.width);
+            py = clampToPlane(qy + zy * p.stepScale, p.height);
+            smoothP = Smoothed<C>::at(in.smooth, px, py, p.width, p.height);
+        } while (smoothP.jumpsFrom(smoothQ, limit));
+    }
+
+    // Walks the paths of pixel (x, y) and adds its estimate into the sink. Draws, positions,
+    // jump tests, cells and decisions are exactly those of the plain scheme.
+    template<typename Cell>
+    PELTA_ALWAYS_INLINE void run(const Inputs &in, int x, int y, NormalCursor &cursor,
+        const Smoothed<C> &start, const BandSink<Cell> &sink)
+    {
+        const DenoiseParams &p = in.params;
+        const int width = p.width;
+        const int height = p.height;
+        const std::ptrdiff_t stride = std::ptrdiff_t(width) * C;
+        const float *own = in.src + std::ptrdiff_t(y - R) * stride + std::ptrdiff_t(x - R) * C;
+        const float offset = (float(p.patchValues) * -2.0f) * p.sigmaSq;
+        const float limit = in.jumpLimit;
+
+        std::memset(patch, 0, sizeof patch);
+        float weightSum = 0.0f;
+        for (int path = 1; path < p.pathsPerPixel; ++path) {
+            float qx = float(x);
+            float qy = float(y);
+            Smoothed<C> smoothQ = start;
+            for (int k = 1; k < p.stepsPerPath; ++k) {
+                float px;
+                float py;
+                Smoothed<C> smoothP;
+                drawMove(in, cursor, qx, qy, smoothQ, limit, px, py, smoothP);
+
+                const int rx = nearestCell(px);
+                const int ry = nearestCell(py);
+                if (usableCell(rx, ry, R, width, height)) {
+                    const float d = distance(own,
+                        in.src + std::ptrdiff_t(ry - R) * stride + std::ptrdiff_t(rx - R) * C,
+                        stride);
+                    const float excess = d + offset;
+                    const float w
+                        = expWeight(in.expTable, (excess > 0.0f ? excess : 0.0f) / p.weightScale);
+                    weightSum += w;
+                    add(in.src, w, px, py, width, height);
+                }
+
+                if (k == p.stepsPerPath - 1 && weightSum > 1.0f) {
+                    const Corners q = pathCornersAt(qx, qy, width, height);
+                    const float sx = sampleChannel<1>(in.dirX, q, 0);
+                    const float sy = sampleChannel<1>(in.dirY, q, 0);
+                    const float cx = clampToPlane(qx + cursor.nextSample() * sx, width);
+                    const float cy = clampToPlane(qy + cursor.nextSample() * sy, height);
+                    if (usableCell(nearestCell(cx), nearestCell(cy), R, width, height)) {
+                        weightSum += -0.2f;
+                        add(in.src, -0.2f, cx, cy, width, height);
+                    }
+                }
+                qx = px;
+                qy = py;
+                smoothQ = smoothP;
+            }
+        }
+
+        if (weightSum > 1e-8f) {
+            for (int j = 0; j < kSide; ++j) {
+                float *accumRow = reinterpret_cast<float *>(sink.accumRow(y - R + j)) + (x - R) * C;
+                float *countRow = sink.countRow(y - R + j) + (x - R);
+                alignas(64) float share[kPadded];
+                for (int v = 0; v < kVectors; ++v)
+                    store(share + v * kLanes, load<Vector>(&patch[j][v * kLanes]) / weightSum);
+                for (int i = 0; i < kRow; ++i)
+                    accumRow[i] += share[i];
+                for (int i = 0; i < kSide; ++i)
+                    countRow[i] += 1.0f;
+            }
+        }
+    }
+};
+
+// The vector width for patch rows of C channels and radius R when vectors of up to maxLanes
+// floats are at hand: 16 only where a row is longer than 8 floats.
+constexpr int lanesFor(int channels, int radius, int maxLanes)
+{
+    return maxLanes >= 16 && channels * (2 * radius + 1) > 8 ? 16 : 8;
+}
+
+// Rows [rowBegin, rowEnd) for C channels with patch radii up to MaxR and vectors of up to L
+// floats: the body of denoiseGrayRows and denoiseColorRows.
+template<int C, int MaxR, int L, typename Cell>
+PELTA_ALWAYS_INLINE bool rows(BandControl &control, int rowBegin, int rowEnd, const Inputs &in,
+    const BandSink<Cell> &sink, NormalCursor &cursor)
+{
+    static_assert(MaxR >= 0 && MaxR <= 5, "radii 0 to 5");
+    const int width = in.params.width;
+    const int height = in.params.height;
+    const int f = in.params.patchRadius;
+    if (f < 0 || f > MaxR)
+        throw std::invalid_argument("patch radius out of range");
+    // The cursor is copied so that it stays in registers.
+    NormalCursor draws = cursor;
+    bool finished = true;
+    Pixel<C, 0, lanesFor(C, 0, L)> p0;
+    Pixel<C, (MaxR >= 1 ? 1 : 0), lanesFor(C, 1, L)> p1;
+    Pixel<C, (MaxR >= 2 ? 2 : 0), lanesFor(C, 2, L)> p2;
+    Pixel<C, (MaxR >= 3 ? 3 : 0), lanesFor(C, 3, L)> p3;
+    Pixel<C, (MaxR >= 4 ? 4 : 0), lanesFor(C, 4, L)> p4;
+    Pixel<C, (MaxR >= 5 ? 5 : 0), lanesFor(C, 5, L)> p5;
+    for (int y = rowBegin; y < rowEnd && finished; ++y) {
+        if (!control.beginRow(y, rowEnd)) {
+            finished = false;
+            break;
+        }
+        for (int x = 0; x < width; ++x) {
+            if (!control.betweenPixels()) {
+                finished = false;
+                break;
+            }
+            int r = f;
+            for (const int limit : {x, y, width - 1 - x, height - 1 - y})
+                r = limit < r ? limit : r;
+            const Smoothed<C> start = Smoothed<C>::at(in.smooth, float(x), float(y), width, height);
+            switch (r) {
+            case 0:
+                p0.run(in, x, y, draws, start, sink);
+                break;
+            case 1:
+                p1.run(in, x, y, draws, start, sink);
+                break;
+            case 2:
+                p2.run(in, x, y, draws, start, sink);
+                break;
+            case 3:
+                p3.run(in, x, y, draws, start, sink);
+                break;
+            case 4:
+                p4.run(in, x, y, draws, start, sink);
+                break;
+            default:
+                p5.run(in, x, y, draws, start, sink);
+                break;
+            }
+        }
+    }
+    cursor = draws;
+    return finished;
+}
+
+} // namespace walk
