@@ -201,8 +201,8 @@ def jpeg(width, height, color, orientation=None):
         for t in sorted(set(table_of)):
             symbols = [s for i, syms in coded if table_of[i] == t
                        for k, s, _, _ in syms if k == kind]
-            spec, codes[kind, t] = huffman_table(symbols)
-            dht += bytes([class_bits | t]) + spec
+            table_bytes, codes[kind, t] = huffman_table(symbols)
+            dht += bytes([class_bits | t]) + table_bytes
     bits = BitWriter()
     for index, syms in coded:
         for kind, symbol, size, value in syms:
