@@ -17,9 +17,9 @@
 
 namespace {
 
+using namespace std::chrono_literals;
 using Ranges = std::vector<RowRange>;
 
-// Work that visits the rows and computes nothing.
 template<typename Cell>
 bool visitRows(
     BandControl &control, int rowBegin, int rowEnd, const BandSink<Cell> &, NormalCursor &)
@@ -28,6 +28,16 @@ bool visitRows(
         if (!control.beginRow(y, rowEnd))
             return false;
     return true;
+}
+
+const NormalTable kZeros(std::vector<float>(8, 0.0f), 0);
+
+template<typename Cell>
+Plane<Cell> zeroPlane(int width, int height)
+{
+    Plane<Cell> plane(width, height);
+    std::fill(plane.data(), plane.data() + plane.cellCount(), Cell(0.0f));
+    return plane;
 }
 
 // Everything a band of the real worker reads, built from a source as a run builds it.
@@ -47,71 +57,61 @@ struct Scene
         fillExpTable(expTable.data(), kExpTableSize);
     }
 
-    bool rows(BandControl &control, int rowBegin, int rowEnd, const BandSink<float> &sink,
+    bool operator()(BandControl &control, int rowBegin, int rowEnd, const BandSink<Cell> &sink,
         NormalCursor &cursor) const
     {
-        return denoiseGrayRows(
-            control, rowBegin, rowEnd, dirX, dirY, src, sink, smooth, cursor, expTable, params);
-    }
-    bool rows(BandControl &control, int rowBegin, int rowEnd, const BandSink<Vec3> &sink,
-        NormalCursor &cursor) const
-    {
-        return denoiseColorRows(
-            control, rowBegin, rowEnd, dirX, dirY, src, sink, smooth, cursor, expTable, params);
-    }
-    BandWork<Cell> work() const
-    {
-        return [this](BandControl &control, int rowBegin, int rowEnd, const BandSink<Cell> &sink,
-                   NormalCursor &cursor) { return rows(control, rowBegin, rowEnd, sink, cursor); };
+        if constexpr (std::is_same_v<Cell, float>)
+            return denoiseGrayRows(
+                control, rowBegin, rowEnd, dirX, dirY, src, sink, smooth, cursor, expTable, params);
+        else
+            return denoiseColorRows(
+                control, rowBegin, rowEnd, dirX, dirY, src, sink, smooth, cursor, expTable, params);
     }
 
-    Plane<Cell> src;
-    Plane<Cell> smooth;
-    GrayPlane dirX;
-    GrayPlane dirY;
+    Plane<Cell> src, smooth;
+    GrayPlane dirX, dirY;
     DenoiseParams params;
     ExpTable expTable;
 };
 
+// Each band computed on its own with the runner's cursor and added up in band order: what
+// the runner must reproduce bit for bit, however its threads are timed. Thin bands with a wide
+// patch make every boundary row written by up to four bands.
 template<typename Cell>
-Plane<Cell> zeroPlane(int width, int height)
-{
-    Plane<Cell> plane(width, height);
-    std::fill(plane.data(), plane.data() + plane.cellCount(), Cell(0.0f));
-    return plane;
-}
-
-// Sums and counts when every band is computed on its own into planes of its own, with the
-// same cursors, and the planes are added up in band order: what the runner must reproduce
-// bit for bit, however its threads are timed.
-template<typename Cell>
-std::pair<Plane<Cell>, GrayPlane> separateBands(
-    const Scene<Cell> &scene, const Ranges &bands, const NormalTable &table)
+void expectSameAsSeparateBands(const Scene<Cell> &scene, const Ranges &bands, int callerBand,
+    const NormalTable &table, bool serial)
 {
     const int width = scene.src.width();
     const int height = scene.src.height();
-    auto total = std::make_pair(zeroPlane<Cell>(width, height), zeroPlane<float>(width, height));
+    Plane<Cell> sums = zeroPlane<Cell>(width, height);
+    GrayPlane counts = zeroPlane<float>(width, height);
     for (int k = 0; k < int(bands.size()); ++k) {
         Plane<Cell> accum = zeroPlane<Cell>(width, height);
         GrayPlane count = zeroPlane<float>(width, height);
         BandControl control;
         NormalCursor cursor = table.cursor(k, int(bands.size()));
-        scene.rows(control, bands[std::size_t(k)].begin, bands[std::size_t(k)].end,
+        scene(control, bands[std::size_t(k)].begin, bands[std::size_t(k)].end,
             BandSink<Cell>(accum, count), cursor);
         for (std::int64_t i = 0; i < accum.cellCount(); ++i) {
-            total.first.data()[i] = total.first.data()[i] + accum.data()[i];
-            total.second.data()[i] += count.data()[i];
+            sums.data()[i] = sums.data()[i] + accum.data()[i];
+            counts.data()[i] += count.data()[i];
         }
     }
-    return total;
-}
-
-template<typename Cell>
-void expectBitIdentical(const Plane<Cell> &a, const Plane<Cell> &b, const char *what)
-{
-    ASSERT_EQ(a.cellCount(), b.cellCount());
-    for (std::int64_t i = 0; i < a.cellCount(); ++i)
-        ASSERT_TRUE(a.data()[i] == b.data()[i]) << what << " differs at cell " << i;
+    Plane<Cell> accum = zeroPlane<Cell>(width, height);
+    GrayPlane count = zeroPlane<float>(width, height);
+    std::vector<std::atomic<int>> visits(static_cast<std::size_t>(height));
+    BandSeams seams;
+    seams.serial = serial;
+    seams.atRow = [&](int, int row) { ++visits[std::size_t(row)]; };
+    const BandWork<Cell> work = std::cref(scene);
+    ASSERT_EQ(
+        runBands(bands, callerBand, accum, count, table, work, nullptr, seams), RunStatus::Done);
+    for (std::int64_t i = 0; i < accum.cellCount(); ++i) {
+        ASSERT_TRUE(count.data()[i] == counts.data()[i]) << "count at " << i;
+        ASSERT_TRUE(accum.data()[i] == sums.data()[i]) << "sum at " << i;
+    }
+    for (const auto &v : visits)
+        ASSERT_EQ(v, 1);
 }
 
 } // namespace
@@ -123,16 +123,7 @@ TEST(SplitRows, SplitsOnlyImagesLargerThan256OnBothSides)
     EXPECT_EQ(splitRows(300, 300, 4), Ranges({{0, 75}, {75, 150}, {150, 225}, {225, 300}}));
     EXPECT_EQ(splitRows(257, 257, 3), Ranges({{0, 85}, {85, 171}, {171, 257}}));
     EXPECT_EQ(splitRows(300, 1000, 3), Ranges({{0, 333}, {333, 666}, {666, 1000}}));
-    EXPECT_EQ(splitRows(300, 300, 1), Ranges({{0, 300}}));
     EXPECT_EQ(splitRows(300, 300, 0), Ranges({{0, 300}}));
-    EXPECT_GE(hardwareThreads(), 1);
-}
-
-TEST(SplitRows, MoreThreadsThanRowsGiveOneRowPerBand)
-{
-    const Ranges thin = splitRows(300, 300, 64);
-    ASSERT_EQ(thin.size(), 64u);
-    EXPECT_EQ(thin.front(), RowRange({0, 4}));
     const Ranges single = splitRows(400, 260, 1000);
     ASSERT_EQ(single.size(), 260u);
     for (int k = 0; k < 260; ++k)
@@ -141,32 +132,29 @@ TEST(SplitRows, MoreThreadsThanRowsGiveOneRowPerBand)
 
 TEST(BandRunner, ReportsProgressOfTheCallingThreadsBandOnly)
 {
-    GrayPlane accum(300, 1000);
-    GrayPlane count(300, 1000);
-    const NormalTable table(std::vector<float>(8, 0.0f), 0);
-    RecordingObserver observer;
-    ASSERT_EQ(runBands<float>(
-                  splitRows(300, 1000, 3), 2, accum, count, table, visitRows<float>, &observer),
-        RunStatus::Done);
-    EXPECT_EQ(observer.reports, std::vector<int>({0, 9, 19, 29, 39, 49, 59, 69, 79, 89, 99}));
-
-    // A calling-thread band of 4 rows reports at every row.
-    RecordingObserver thin;
-    ASSERT_EQ(
-        runBands<float>(splitRows(300, 300, 64), 5, accum, count, table, visitRows<float>, &thin),
-        RunStatus::Done);
-    EXPECT_EQ(thin.reports, std::vector<int>({0, 25, 50, 75}));
-    EXPECT_FALSE(observer.calledFromOtherThread || thin.calledFromOtherThread);
+    GrayPlane accum(300, 1000), count(300, 1000);
+    const struct
+    {
+        Ranges bands;
+        int callerBand;
+        std::vector<int> reports;
+    } cases[] = {{splitRows(300, 1000, 3), 2, {0, 9, 19, 29, 39, 49, 59, 69, 79, 89, 99}},
+        {splitRows(300, 300, 64), 5, {0, 25, 50, 75}}}; // a 4-row band reports every row
+    for (const auto &c : cases) {
+        RecordingObserver observer;
+        ASSERT_EQ(runBands<float>(
+                      c.bands, c.callerBand, accum, count, kZeros, visitRows<float>, &observer),
+            RunStatus::Done);
+        EXPECT_EQ(observer.reports, c.reports);
+        EXPECT_FALSE(observer.calledFromOtherThread);
+    }
 }
 
-// The calling thread keeps its observer live while it computes a long band and while it
-// waits for a slower one, and a cancel asked for during the wait stops the slow band.
+// The caller stays live while computing its band and while waiting for a slower one, and a
+// cancel asked for during the wait stops the slow band.
 TEST(BandRunner, KeepsTheCallerLiveWhileComputingAndWaiting)
 {
-    using namespace std::chrono_literals;
-    GrayPlane accum(300, 300);
-    GrayPlane count(300, 300);
-    const NormalTable table(std::vector<float>(8, 0.0f), 0);
+    GrayPlane accum(300, 300), count(300, 300);
     const auto busyFor = [](BandControl &control, std::chrono::milliseconds span) {
         const auto end = std::chrono::steady_clock::now() + span;
         while (std::chrono::steady_clock::now() < end) {
@@ -186,147 +174,100 @@ TEST(BandRunner, KeepsTheCallerLiveWhileComputingAndWaiting)
         slowBandStopped = !busyFor(control, 600ms);
         return !slowBandStopped;
     };
-
     RecordingObserver observer;
-    ASSERT_EQ(
-        runBands(splitRows(300, 300, 2), 1, accum, count, table, work, &observer), RunStatus::Done);
-    // About 24 calls over 600 ms at one per 25 ms; far fewer would freeze a dialog.
-    EXPECT_GE(observer.keepAlives, 12);
+    ASSERT_EQ(runBands(splitRows(300, 300, 2), 1, accum, count, kZeros, work, &observer),
+        RunStatus::Done);
+    EXPECT_GE(observer.keepAlives, 12); // about 24 at one per 25 ms
     EXPECT_FALSE(observer.calledFromOtherThread);
 
     RecordingObserver cancelling;
     cancelling.cancelAtKeepAlive = 10; // during the wait, after band 0's 200 ms
-    EXPECT_EQ(runBands(splitRows(300, 300, 2), 1, accum, count, table, work, &cancelling),
+    EXPECT_EQ(runBands(splitRows(300, 300, 2), 1, accum, count, kZeros, work, &cancelling),
         RunStatus::Cancelled);
     EXPECT_TRUE(slowBandStopped);
-    EXPECT_GE(cancelling.keepAlives, 10);
 }
 
 TEST(BandRunner, FailuresOnAnyThreadAreReportedAfterEveryThreadIsJoined)
 {
-    GrayPlane accum(300, 300);
-    GrayPlane count(300, 300);
-    const NormalTable table(std::vector<float>(8, 0.0f), 0);
+    GrayPlane accum(300, 300), count(300, 300);
     const Ranges bands = splitRows(300, 300, 4);
     std::atomic<bool> returned {false};
     std::atomic<int> rowsAfterReturn {0};
-    for (const int failing : {0, 2}) {
+    const auto failIn = [&](int failing, auto error) {
         BandSeams seams;
-        seams.atRow = [&](int band, int row) {
+        seams.atRow = [&, failing, error](int band, int row) {
             if (returned)
                 ++rowsAfterReturn;
             if (band == failing && row == bands[std::size_t(band)].begin + 3)
-                throw std::bad_alloc();
+                throw error;
         };
         returned = false;
-        EXPECT_EQ(runBands<float>(bands, 1, accum, count, table, visitRows<float>, nullptr, seams),
+        return seams;
+    };
+    for (const int failing : {0, 2}) {
+        EXPECT_EQ(runBands<float>(bands, 1, accum, count, kZeros, visitRows<float>, nullptr,
+                      failIn(failing, std::bad_alloc())),
             RunStatus::OutOfMemory)
             << "band " << failing;
         returned = true;
     }
-
-    BandSeams broken;
-    broken.atRow = [&](int band, int) {
-        if (returned)
-            ++rowsAfterReturn;
-        if (band == 3)
-            throw std::runtime_error("broken band");
-    };
-    returned = false;
-    EXPECT_THROW(runBands<float>(bands, 1, accum, count, table, visitRows<float>, nullptr, broken),
+    EXPECT_THROW(runBands<float>(bands, 1, accum, count, kZeros, visitRows<float>, nullptr,
+                     failIn(3, std::runtime_error("broken band"))),
         std::runtime_error);
     returned = true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(50ms);
     EXPECT_EQ(rowsAfterReturn, 0);
 }
 
-class BandRunnerOnSeededSamples : public testing::Test
+TEST(BandRunner, ThinBandsAddExactlyWhatSeparateBandsAdd)
 {
-protected:
-    static void SetUpTestSuite() { table_ = std::make_unique<NormalTable>(777u); }
-    static void TearDownTestSuite() { table_.reset(); }
-    static std::unique_ptr<NormalTable> table_;
-};
-
-std::unique_ptr<NormalTable> BandRunnerOnSeededSamples::table_;
-
-// Bands of 4 and 5 rows with a patch radius of 5 (gray level 80): every boundary row is
-// written by up to four bands, which a merge with the neighbouring bands only would miss.
-TEST_F(BandRunnerOnSeededSamples, ThinGrayBandsAddExactlyWhatSeparateBandsAdd)
-{
-    const Scene<float> scene(addNoise(sceneGray(16, 300), 20.0f, 5), grayParams(80, 16, 300));
-    const Ranges bands = splitRows(300, 300, 64);
-    const auto expected = separateBands(scene, bands, *table_);
-
+    const NormalTable table(777u);
+    const Scene<float> gray(addNoise(sceneGray(16, 300), 20.0f, 5), grayParams(80, 16, 300));
     for (const bool serial : {false, true}) {
-        GrayPlane accum = zeroPlane<float>(16, 300);
-        GrayPlane count = zeroPlane<float>(16, 300);
-        std::vector<std::atomic<int>> visits(300);
-        BandSeams seams;
-        seams.serial = serial;
-        seams.atRow = [&](int, int row) { ++visits[std::size_t(row)]; };
-        ASSERT_EQ(runBands(bands, 5, accum, count, *table_, scene.work(), nullptr, seams),
-            RunStatus::Done);
-        expectBitIdentical(count, expected.second, serial ? "serial count" : "threaded count");
-        expectBitIdentical(accum, expected.first, serial ? "serial sums" : "threaded sums");
-        for (const auto &v : visits)
-            ASSERT_EQ(v, 1);
+        SCOPED_TRACE(serial ? "serial" : "threaded");
+        expectSameAsSeparateBands(gray, splitRows(300, 300, 64), 5, table, serial); // radius 5
     }
+    const Scene<Vec3> color(addNoise(sceneColor(12, 257), 20.0f, 6), colorParams(60, 12, 257));
+    expectSameAsSeparateBands(color, splitRows(300, 257, 100), 3, table, false); // radius 3
 }
 
-TEST_F(BandRunnerOnSeededSamples, ThinColorBandsAddExactlyWhatSeparateBandsAdd)
-{
-    const Scene<Vec3> scene(addNoise(sceneColor(12, 257), 20.0f, 6), colorParams(60, 12, 257));
-    const Ranges bands = splitRows(300, 257, 100); // 2 and 3 rows, radius 3
-    const auto expected = separateBands(scene, bands, *table_);
-    ColorPlane accum = zeroPlane<Vec3>(12, 257);
-    GrayPlane count = zeroPlane<float>(12, 257);
-    ASSERT_EQ(runBands(bands, 3, accum, count, *table_, scene.work(), nullptr), RunStatus::Done);
-    expectBitIdentical(count, expected.second, "count");
-    expectBitIdentical(accum, expected.first, "sums");
-}
-
-// The stages around the workers: every row of every band exactly once, on as many threads as
-// bands, and a cancel asked for while the calling thread's band runs stops every band.
+// Every row of every band exactly once, on as many threads as bands; a cancel while the
+// calling thread's band runs stops every band.
 TEST(RowStage, CoversEveryRowOnceAndStopsWhenCancelled)
 {
     const Ranges bands = splitRows(300, 1000, 3);
     std::vector<std::atomic<int>> visits(1000);
     std::mutex mutex;
     std::set<std::thread::id> threads;
-    const RowWork visit = [&](BandControl &control, int rowBegin, int rowEnd) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            threads.insert(std::this_thread::get_id());
-        }
-        for (int y = rowBegin; y < rowEnd; ++y) {
-            if (!control.betweenPixels())
-                return false;
-            ++visits[std::size_t(y)];
-        }
-        return true;
+    std::atomic<int> rowsDone {0};
+    const auto work = [&](bool slow) -> RowWork {
+        return [&, slow](BandControl &control, int rowBegin, int rowEnd) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                threads.insert(std::this_thread::get_id());
+            }
+            for (int y = rowBegin; y < rowEnd; ++y) {
+                if (!control.betweenPixels())
+                    return false;
+                if (slow)
+                    std::this_thread::sleep_for(1ms);
+                ++visits[std::size_t(y)];
+                ++rowsDone;
+            }
+            return true;
+        };
     };
     RecordingObserver observer;
-    ASSERT_EQ(runRowStage(bands, visit, &observer), RunStatus::Done);
+    ASSERT_EQ(runRowStage(bands, work(false), &observer), RunStatus::Done);
     for (const auto &v : visits)
         ASSERT_EQ(v, 1);
     EXPECT_EQ(threads.size(), 3u);
     EXPECT_TRUE(observer.reports.empty());
 
-    using namespace std::chrono_literals;
-    std::atomic<int> rowsDone {0};
-    const RowWork slow = [&](BandControl &control, int rowBegin, int rowEnd) {
-        for (int y = rowBegin; y < rowEnd; ++y) {
-            if (!control.betweenPixels())
-                return false;
-            std::this_thread::sleep_for(1ms);
-            ++rowsDone;
-        }
-        return true;
-    };
+    rowsDone = 0;
     RecordingObserver cancelling;
     cancelling.cancelAtKeepAlive = 2;
-    EXPECT_EQ(runRowStage(bands, slow, &cancelling), RunStatus::Cancelled);
+    EXPECT_EQ(runRowStage(bands, work(true), &cancelling), RunStatus::Cancelled);
     EXPECT_LT(rowsDone, 500);
-    EXPECT_FALSE(observer.calledFromOtherThread || cancelling.calledFromOtherThread);
+    EXPECT_FALSE(cancelling.calledFromOtherThread);
 }
