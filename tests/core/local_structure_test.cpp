@@ -8,124 +8,100 @@
 
 namespace {
 
-constexpr float kH = 0.4f;
-constexpr float kTolerance = 1e-5f;
+using Ramp = std::function<float(int, int)>;
 
-GrayPlane grayRamp(int width, int height, const std::function<float(int, int)> &value)
+struct Case
 {
-    GrayPlane plane(width, height);
+    const char *name;
+    Ramp value;
+    int x, y;
+    float strength, dirX, dirY;
+};
+
+template<typename Cell>
+Plane<Cell> ramp(int width, int height, const Ramp &value)
+{
+    Plane<Cell> plane(width, height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            plane.at(x, y) = value(x, y);
+            plane.at(x, y) = Cell(value(x, y));
     return plane;
 }
 
-// Every channel carries the same ramp.
-ColorPlane colorRamp(int width, int height, const std::function<float(int, int)> &value)
+template<typename Cell, typename Structure>
+void expectStructures(std::initializer_list<Case> cases, Structure structure)
 {
-    ColorPlane plane(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            plane.at(x, y) = Vec3(value(x, y));
-    return plane;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const LocalStructure s = structure(ramp<Cell>(8, 6, c.value), c.x, c.y, 0.4f);
+        EXPECT_NEAR(s.strength, c.strength, 1e-5f);
+        EXPECT_NEAR(s.dirX, c.dirX, 1e-5f);
+        EXPECT_NEAR(s.dirY, c.dirY, 1e-5f);
+    }
 }
 
-void expectStructure(const LocalStructure &s, float strength, float dirX, float dirY)
-{
-    EXPECT_NEAR(s.strength, strength, kTolerance);
-    EXPECT_NEAR(s.dirX, dirX, kTolerance);
-    EXPECT_NEAR(s.dirY, dirY, kTolerance);
-}
+const Ramp kConstant = [](int, int) { return 42.0f; };
+const Ramp kX = [](int x, int) { return float(x); };
+const Ramp kY = [](int, int y) { return float(y); };
+const Ramp kXY = [](int x, int y) { return float(x + y); };
 
 } // namespace
 
-TEST(GrayLocalStructure, GivesTheGradientOnRamps)
+// At the borders the outer sample is clamped onto the border cell: half the difference.
+TEST(GrayLocalStructure, GivesTheGradientOnRampsAndAtTheBorders)
 {
+    const Ramp mixed = [](int x, int y) { return float(x + 10 * y); };
     const float half = std::sqrt(0.5f);
-    expectStructure(grayLocalStructure(grayRamp(8, 6, [](int, int) { return 42.0f; }), 3, 2, kH),
-        0.0f, 0.0f, 0.0f);
-    expectStructure(
-        grayLocalStructure(grayRamp(8, 6, [](int x, int) { return float(x); }), 3, 2, kH), 1.0f,
-        1.0f, 0.0f);
-    expectStructure(
-        grayLocalStructure(grayRamp(8, 6, [](int, int y) { return float(y); }), 3, 2, kH), 1.0f,
-        0.0f, 1.0f);
-    expectStructure(
-        grayLocalStructure(grayRamp(8, 6, [](int x, int y) { return float(x + y); }), 3, 2, kH),
-        std::sqrt(2.0f), half, half);
-    expectStructure(
-        grayLocalStructure(grayRamp(8, 6, [](int x, int y) { return float(2 * y - x); }), 4, 3, kH),
-        std::sqrt(5.0f), -1.0f / std::sqrt(5.0f), 2.0f / std::sqrt(5.0f));
-}
-
-TEST(GrayLocalStructure, HalvesTheDifferenceAtTheBorders)
-{
-    const GrayPlane ramp = grayRamp(8, 6, [](int x, int y) { return float(x + 10 * y); });
-    // The outer sample is clamped onto the border cell: a span of 0.4 over a divisor of 0.8.
-    expectStructure(grayLocalStructure(ramp, 0, 3, kH), std::hypot(0.5f, 10.0f),
-        0.5f / std::hypot(0.5f, 10.0f), 10.0f / std::hypot(0.5f, 10.0f));
-    expectStructure(grayLocalStructure(ramp, 3, 0, kH), std::hypot(1.0f, 5.0f),
-        1.0f / std::hypot(1.0f, 5.0f), 5.0f / std::hypot(1.0f, 5.0f));
-    expectStructure(grayLocalStructure(ramp, 7, 5, kH), std::hypot(0.5f, 5.0f),
-        0.5f / std::hypot(0.5f, 5.0f), 5.0f / std::hypot(0.5f, 5.0f));
+    const float r5 = std::sqrt(5.0f);
+    const float a = std::hypot(0.5f, 10.0f), b = std::hypot(1.0f, 5.0f), c = std::hypot(0.5f, 5.0f);
+    expectStructures<float>(
+        {{"constant", kConstant, 3, 2, 0.0f, 0.0f, 0.0f}, {"x", kX, 3, 2, 1.0f, 1.0f, 0.0f},
+            {"y", kY, 3, 2, 1.0f, 0.0f, 1.0f}, {"diagonal", kXY, 3, 2, std::sqrt(2.0f), half, half},
+            {"2y - x", [](int x, int y) { return float(2 * y - x); }, 4, 3, r5, -1.0f / r5,
+                2.0f / r5},
+            {"left", mixed, 0, 3, a, 0.5f / a, 10.0f / a},
+            {"top", mixed, 3, 0, b, 1.0f / b, 5.0f / b},
+            {"bottom right", mixed, 7, 5, c, 0.5f / c, 5.0f / c}},
+        grayLocalStructure);
 }
 
 TEST(GrayLocalStructure, DropsTheDirectionBelowTheThreshold)
 {
-    const LocalStructure below
-        = grayLocalStructure(grayRamp(8, 6, [](int x, int) { return 0.00009f * x; }), 3, 2, kH);
+    const LocalStructure below = grayLocalStructure(
+        ramp<float>(8, 6, [](int x, int) { return 0.00009f * x; }), 3, 2, 0.4f);
     EXPECT_GT(below.strength, 0.0f);
     EXPECT_LT(below.strength, 0.0001f);
     EXPECT_EQ(below.dirX, 0.0f);
     EXPECT_EQ(below.dirY, 0.0f);
-
-    const LocalStructure above
-        = grayLocalStructure(grayRamp(8, 6, [](int x, int) { return 0.00011f * x; }), 3, 2, kH);
-    EXPECT_GE(above.strength, 0.0001f);
-    EXPECT_NEAR(std::hypot(above.dirX, above.dirY), 1.0f, kTolerance);
-
-    const GrayPlane single = grayRamp(1, 1, [](int, int) { return 7.0f; });
-    expectStructure(grayLocalStructure(single, 0, 0, kH), 0.0f, 0.0f, 0.0f);
+    const LocalStructure above = grayLocalStructure(
+        ramp<float>(8, 6, [](int x, int) { return 0.00011f * x; }), 3, 2, 0.4f);
+    EXPECT_NEAR(std::hypot(above.dirX, above.dirY), 1.0f, 1e-5f);
+    EXPECT_EQ(grayLocalStructure(ramp<float>(1, 1, kConstant), 0, 0, 0.4f).strength, 0.0f);
 }
 
-TEST(ColorLocalStructure, GivesTheLeadingEigenvectorOnRamps)
+// Change along x alone gives no direction however strong; anti-correlated change gives dirX
+// the negative sign of the off-diagonal term.
+TEST(ColorLocalStructure, GivesTheLeadingEigenvectorOnRampsAndAtTheBorders)
 {
-    expectStructure(colorLocalStructure(colorRamp(8, 6, [](int, int) { return 42.0f; }), 3, 2, kH),
-        0.0f, 0.0f, 0.0f);
-    // Change along x alone gives no direction, however strong.
-    expectStructure(
-        colorLocalStructure(colorRamp(8, 6, [](int x, int) { return float(x); }), 3, 2, kH),
-        std::sqrt(3.0f), 0.0f, 0.0f);
-    expectStructure(
-        colorLocalStructure(colorRamp(8, 6, [](int, int y) { return float(y); }), 3, 2, kH),
-        std::sqrt(3.0f), 0.0f, 6.0f / (6.0f + 0.0001f));
     const float diagonal = 6.0f / (std::sqrt(72.0f) + 0.0001f);
-    expectStructure(
-        colorLocalStructure(colorRamp(8, 6, [](int x, int y) { return float(x + y); }), 3, 2, kH),
-        std::sqrt(6.0f), diagonal, diagonal);
-    // Anti-correlated change: dirX takes the negative sign of the off-diagonal term, dirY stays
-    // positive.
-    expectStructure(
-        colorLocalStructure(colorRamp(8, 6, [](int x, int y) { return float(x - y); }), 3, 2, kH),
-        std::sqrt(6.0f), -diagonal, diagonal);
-}
+    expectStructures<Vec3>(
+        {{"constant", kConstant, 3, 2, 0.0f, 0.0f, 0.0f},
+            {"x", kX, 3, 2, std::sqrt(3.0f), 0.0f, 0.0f},
+            {"y", kY, 3, 2, std::sqrt(3.0f), 0.0f, 6.0f / (6.0f + 0.0001f)},
+            {"diagonal", kXY, 3, 2, std::sqrt(6.0f), diagonal, diagonal},
+            {"x - y", [](int x, int y) { return float(x - y); }, 3, 2, std::sqrt(6.0f), -diagonal,
+                diagonal},
+            {"left", kX, 0, 2, std::sqrt(0.75f), 0.0f, 0.0f},
+            {"bottom", kY, 3, 5, std::sqrt(0.75f), 0.0f, 1.5f / (1.5f + 0.0001f)}},
+        colorLocalStructure);
 
-TEST(ColorLocalStructure, HalvesTheDifferenceAtTheBorders)
-{
-    // At x = 0 each channel's gx is 0.5: E = 0.75, still along x alone.
-    const ColorPlane xRamp = colorRamp(8, 6, [](int x, int) { return float(x); });
-    expectStructure(colorLocalStructure(xRamp, 0, 2, kH), std::sqrt(0.75f), 0.0f, 0.0f);
-    const ColorPlane yRamp = colorRamp(8, 6, [](int, int y) { return float(y); });
-    expectStructure(
-        colorLocalStructure(yRamp, 3, 5, kH), std::sqrt(0.75f), 0.0f, 1.5f / (1.5f + 0.0001f));
-
-    // Only one channel changing still gives the structure of that channel.
+    // One channel changing gives the structure of that channel.
     ColorPlane redRamp(8, 6);
     for (int y = 0; y < 6; ++y)
         for (int x = 0; x < 8; ++x)
             redRamp.at(x, y) = Vec3(float(y), 100.0f, 50.0f);
-    expectStructure(colorLocalStructure(redRamp, 3, 2, kH), 1.0f, 0.0f, 2.0f / (2.0f + 0.0001f));
-
-    const ColorPlane single = colorRamp(1, 1, [](int, int) { return 7.0f; });
-    expectStructure(colorLocalStructure(single, 0, 0, kH), 0.0f, 0.0f, 0.0f);
+    const LocalStructure red = colorLocalStructure(redRamp, 3, 2, 0.4f);
+    EXPECT_NEAR(red.strength, 1.0f, 1e-5f);
+    EXPECT_NEAR(red.dirY, 2.0f / (2.0f + 0.0001f), 1e-5f);
+    EXPECT_EQ(colorLocalStructure(ramp<Vec3>(1, 1, kConstant), 0, 0, 0.4f).strength, 0.0f);
 }
