@@ -132,22 +132,6 @@ void walkAlongRows(Cell slope, Worker worker)
     EXPECT_EQ(out.cursorEnd, int(path.size()) - 1);
 }
 
-class TargetScope
-{
-public:
-    explicit TargetScope(WorkerTarget target)
-        : previous_(workerTarget())
-    {
-        useWorkerTarget(target);
-    }
-    ~TargetScope() { useWorkerTarget(previous_); }
-    TargetScope(const TargetScope &) = delete;
-    TargetScope &operator=(const TargetScope &) = delete;
-
-private:
-    WorkerTarget previous_;
-};
-
 // Squared differences of whole numbers, and their sums up to 2^24, are exact in float in any
 // order: every build of the fast worker this processor runs must make the reference's
 // decisions. Only bilinear patch samples may round differently in their last bit.
@@ -158,15 +142,17 @@ void expectSameDecisions(
     SCOPED_TRACE(testing::Message() << (kColor<Cell> ? "colour" : "gray") << " level " << level
                                     << ", " << src.width() << " x " << src.height());
     const Outcome<Cell> reference = runWorker(src, level, table, Worker::Reference, bandBegin);
+    const WorkerTarget previous = workerTarget();
     for (const WorkerTarget target : availableWorkerTargets()) {
         SCOPED_TRACE(testing::Message() << "target " << int(target));
-        const TargetScope scope(target);
+        useWorkerTarget(target);
         const Outcome<Cell> fast = runWorker(src, level, table, Worker::Fast, bandBegin);
         EXPECT_EQ(fast.cursorEnd, reference.cursorEnd);
         EXPECT_EQ(maxDifference(fast.count, reference.count), 0.0f);
         EXPECT_LT(maxDifference(fast.accum, reference.accum), 1e-2f);
         EXPECT_LT(maxDifference(fast.estimate, reference.estimate), 1e-3f);
     }
+    useWorkerTarget(previous);
 }
 
 // On fractional values distances are summed in another order and may flip a rare closing
