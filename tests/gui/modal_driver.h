@@ -1,12 +1,7 @@
-// Driving the modal dialogs and boxes of the window tests from a timer, and the leak check.
+// Driving widgets in the window tests: modal boxes from a timer, the slider, the leak check.
 #pragma once
 
-#include <QApplication>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QTimer>
+#include <QtWidgets>
 
 #include <deque>
 #include <functional>
@@ -84,6 +79,14 @@ inline void acceptFile(QFileDialog *dialog, const QString &path)
     dialog->selectFile(path);
     dialog->findChild<QLineEdit *>("fileNameEdit")->setText(path);
     static_cast<QDialog *>(dialog)->accept();
+}
+
+// What a release of the slider at `value` does, without the mouse.
+inline void releaseAt(QSlider *slider, int value)
+{
+    slider->setSliderDown(true);
+    slider->setValue(value);
+    slider->setSliderDown(false);
 }
 
 // Top-level widgets still alive, leaving out the desktop widget that Qt keeps for itself.

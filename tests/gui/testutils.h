@@ -1,11 +1,7 @@
 // Helpers shared by the QtTest binaries: seeded test images and hand-made image files.
 #pragma once
 
-#include <QBuffer>
-#include <QByteArray>
-#include <QFile>
-#include <QImage>
-#include <QImageWriter>
+#include <QtGui>
 
 // A w x h image of seeded pseudo-random pixels, opaque unless the format has alpha: a round trip
 // that moves or mixes pixels shows, and a denoise always changes it.

@@ -1,10 +1,7 @@
 // The pelta-denoise executable: runs on real files, its exit statuses and its messages.
 #include "gui/testutils.h"
 
-#include <QDir>
-#include <QImageReader>
-#include <QProcess>
-#include <QTemporaryDir>
+#include <QtGui>
 #include <QtTest>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -52,14 +49,8 @@ private slots:
     {
         QTest::addColumn<QImage>("input");
         QTest::addColumn<QString>("output");
-        QImage rgba = noiseImage(70, 50, 5).convertToFormat(QImage::Format_ARGB32);
-        for (int y = 0; y < rgba.height(); ++y) {
-            for (int x = 0; x < rgba.width(); ++x)
-                rgba.setPixel(
-                    x, y, (rgba.pixel(x, y) & 0xffffff) | quint32((x * 3 + y) & 255) << 24);
-        }
         QTest::newRow("RGB to JPEG") << noiseImage(70, 50, 6) << "out.jpg";
-        QTest::newRow("RGBA to PNG") << rgba << "out.png";
+        QTest::newRow("RGBA to PNG") << noiseImage(70, 50, 5, QImage::Format_ARGB32) << "out.png";
         QTest::newRow("gray to PNG")
             << noiseImage(70, 50, 7).convertToFormat(QImage::Format_Grayscale8) << "out.png";
         QTest::newRow("16-bit gray to PNG")
@@ -80,13 +71,10 @@ private slots:
         const QImage result(dir_.filePath(output));
         QCOMPARE(result.size(), input.size());
         QVERIFY(result != input);
-        if (output.endsWith(".png")) {
+        QCOMPARE(result.convertToFormat(QImage::Format_Alpha8),
+            input.convertToFormat(QImage::Format_Alpha8));
+        if (output.endsWith(".png"))
             QCOMPARE(result.format(), input.format());
-            for (int y = 0; y < input.height(); ++y) {
-                for (int x = 0; x < input.width(); ++x)
-                    QCOMPARE(qAlpha(result.pixel(x, y)), qAlpha(input.pixel(x, y)));
-            }
-        }
     }
 
     void sameSeedSameResult()
@@ -97,7 +85,7 @@ private slots:
                     .save(dir_.filePath("split.png")));
         QByteArray outputs[3];
         for (int i = 0; i < 3; ++i) {
-            QVERIFY(run(QString("--sigma 5 --threads 2 -q --seed %1 @/split.png @/split-%2.png")
+            QVERIFY(run(QString("--sigma 30 --threads 2 -q --seed %1 @/split.png @/split-%2.png")
                             .arg(i < 2 ? 77 : 78)
                             .arg(i)));
             QCOMPARE(exitCode_, 0);
@@ -166,11 +154,10 @@ private slots:
 #ifdef PELTA_SANITIZED
         QSKIP("The sanitizers reserve more address space than the limit allows");
 #endif
-        // 3000 x 3000 needs some 500 MB to denoise, 80 x 60 far less than the 300 MB allowed.
+        // 3000 x 3000 needs some 500 MB to denoise, 80 x 60 far less than the 300 MB allowed; as
+        // one colour, the big one is a small file.
         QImage big(3000, 3000, QImage::Format_RGB32);
-        big.fill(qRgb(40, 90, 200));
-        for (int y = 0; y < 3000; y += 7)
-            std::fill_n(reinterpret_cast<QRgb *>(big.scanLine(y)), 1500, qRgb(200, 90, 40));
+        big.fill(Qt::blue);
         QVERIFY(big.save(dir_.filePath("big.png")));
         QVERIFY(run("-q --threads 2 @/big.png @/big-out.png", "ulimit -v 300000"));
         QCOMPARE(exitCode_, 5);

@@ -5,62 +5,50 @@
 #include "gui/modal_driver.h"
 #include "gui/testutils.h"
 
-#include <QDialogButtonBox>
-#include <QLabel>
-#include <QProgressBar>
-#include <QScrollArea>
-#include <QSlider>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <atomic>
-#include <memory>
 
-static QPushButton *button(Sigma &dialog, int which)
+// A dialog on a copy of `picture` with seeded runs, and every value its progress bar takes.
+struct Fixture
 {
-    return dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::StandardButton(which));
-}
+    explicit Fixture(const QImage &picture, int startLevel = 0, RunOptions options = {})
+        : image(picture)
+        , before(picture.copy())
+        , level(startLevel)
+        , dialog(&image, &level)
+    {
+        static const NormalTable table(1234u);
+        options.table = &table;
+        dialog.setRunOptions(options);
+        QObject::connect(dialog.findChild<QProgressBar *>(), &QProgressBar::valueChanged,
+            [this](int value) { bar.append(value); });
+    }
 
-static QSlider *slider(Sigma &dialog)
-{
-    return dialog.findChild<QSlider *>();
-}
+    QSlider *slider() { return dialog.findChild<QSlider *>(); }
+    QString label() { return slider()->parentWidget()->findChild<QLabel *>()->text(); }
+    QPushButton *button(int which)
+    {
+        return dialog.findChild<QDialogButtonBox *>()->button(
+            QDialogButtonBox::StandardButton(which));
+    }
+    QImage preview()
+    {
+        const auto *shown = qobject_cast<QLabel *>(dialog.findChild<QScrollArea *>()->widget());
+        return shown->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_RGB32);
+    }
 
-// The text of the label beside the slider.
-static QString level(Sigma &dialog)
-{
-    return slider(dialog)->parentWidget()->findChild<QLabel *>()->text();
-}
-
-static QImage preview(Sigma &dialog)
-{
-    const auto *label = qobject_cast<QLabel *>(dialog.findChild<QScrollArea *>()->widget());
-    return label->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_RGB32);
-}
-
-// What a release of the slider at `value` does, without the mouse.
-static void releaseAt(QSlider *slider, int value)
-{
-    slider->setSliderDown(true);
-    slider->setValue(value);
-    slider->setSliderDown(false);
-}
+    QImage image;
+    const QImage before;
+    int level;
+    Sigma dialog;
+    QList<int> bar;
+};
 
 class tst_Sigma : public QObject
 {
     Q_OBJECT
-
-    std::unique_ptr<NormalTable> table_ = std::make_unique<NormalTable>(1234u);
-
-    // Gives the dialog seeded runs and returns every value its progress bar takes from now on.
-    std::shared_ptr<QList<int>> watch(Sigma &dialog, RunOptions options = {})
-    {
-        options.table = table_.get();
-        dialog.setRunOptions(options);
-        auto values = std::make_shared<QList<int>>();
-        connect(dialog.findChild<QProgressBar *>(), &QProgressBar::valueChanged, &dialog,
-            [values](int value) { values->append(value); });
-        return values;
-    }
 
 private slots:
     void cleanup() { QCOMPARE(leakedTopLevelWidgets(), QStringList()); }
@@ -83,47 +71,43 @@ private slots:
 
     void releaseStoresTheLevelAndPreviewsOnce()
     {
-        QImage image = noiseImage(100, 80);
-        const QImage before = image.copy();
-        int sigma = 0;
-        Sigma dialog(&image, &sigma);
-        const auto bar = watch(dialog);
-        const QImage crop = preview(dialog);
-        QCOMPARE(crop, image.copy(::previewCrop(image.size())));
-        QCOMPARE(level(dialog), "0");
-        QVERIFY(dialog.isModal() && dialog.windowTitle().isEmpty());
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        slider(dialog)->setFocus();
+        Fixture f(noiseImage(100, 80));
+        const QImage crop = f.preview();
+        QCOMPARE(crop, f.image.copy(::previewCrop(f.image.size())));
+        QCOMPARE(f.label(), "0");
+        QVERIFY(f.dialog.isModal() && f.dialog.windowTitle().isEmpty());
+        f.dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.dialog));
+        f.slider()->setFocus();
 
         // Dragging only relabels; the release stores the level and computes the preview once.
-        slider(dialog)->setSliderDown(true);
-        slider(dialog)->setValue(30);
-        QCOMPARE(level(dialog), "30");
-        QCOMPARE(sigma, 0);
-        QCOMPARE(*bar, QList<int>());
-        slider(dialog)->setSliderDown(false);
-        QCOMPARE(sigma, 30);
-        QCOMPARE(bar->count(100), 1);
-        QCOMPARE(bar->last(), 0);
-        const QImage denoised = preview(dialog);
+        f.slider()->setSliderDown(true);
+        f.slider()->setValue(30);
+        QCOMPARE(f.label(), "30");
+        QCOMPARE(f.level, 0);
+        QCOMPARE(f.bar, QList<int>());
+        f.slider()->setSliderDown(false);
+        QCOMPARE(f.level, 30);
+        QCOMPARE(f.bar.count(100), 1);
+        QCOMPARE(f.bar.last(), 0);
+        const QImage denoised = f.preview();
         QCOMPARE(denoised.size(), crop.size());
         QVERIFY(denoised != crop);
-        QCOMPARE(image, before);
+        QCOMPARE(f.image, f.before);
         // The run disabled the focused slider; it has the focus back, so Return means OK.
-        QCOMPARE(dialog.focusWidget(), slider(dialog));
+        QCOMPARE(f.dialog.focusWidget(), f.slider());
 
         // The keyboard moves the value and its label only.
-        QTest::keyClick(slider(dialog), Qt::Key_Right);
-        QCOMPARE(level(dialog), "31");
-        QCOMPARE(sigma, 30);
-        QCOMPARE(preview(dialog), denoised);
+        QTest::keyClick(f.slider(), Qt::Key_Right);
+        QCOMPARE(f.label(), "31");
+        QCOMPARE(f.level, 30);
+        QCOMPARE(f.preview(), denoised);
 
         // Released at 0: the crop as it is, and nothing computed.
-        releaseAt(slider(dialog), 0);
-        QCOMPARE(sigma, 0);
-        QCOMPARE(preview(dialog), crop);
-        QCOMPARE(bar->count(100), 1);
+        releaseAt(f.slider(), 0);
+        QCOMPARE(f.level, 0);
+        QCOMPARE(f.preview(), crop);
+        QCOMPARE(f.bar.count(100), 1);
     }
 
     void buttons_data()
@@ -131,7 +115,7 @@ private slots:
         QTest::addColumn<int>("release"); // -1: moved to 40 without a release
         QTest::addColumn<int>("button");
         QTest::addColumn<int>("result");
-        QTest::addColumn<int>("sigma");
+        QTest::addColumn<int>("level");
         QTest::addColumn<int>("runs");
         QTest::newRow("OK, never released")
             << -1 << int(QDialogButtonBox::Ok) << int(QDialog::Accepted) << 0 << 0;
@@ -146,27 +130,22 @@ private slots:
         QFETCH(int, release);
         QFETCH(int, button);
         QFETCH(int, result);
-        QFETCH(int, sigma);
+        QFETCH(int, level);
         QFETCH(int, runs);
-        QImage image = noiseImage(60, 40).convertToFormat(QImage::Format_ARGB32);
-        const QImage before = image.copy();
-        int level = 0;
-        Sigma dialog(&image, &level);
-        const auto bar = watch(dialog);
-        QTimer::singleShot(0, &dialog, [&] {
+        Fixture f(noiseImage(60, 40, 1, QImage::Format_ARGB32));
+        QTimer::singleShot(0, &f.dialog, [&] {
             if (release < 0)
-                slider(dialog)->setValue(40);
+                f.slider()->setValue(40);
             else
-                releaseAt(slider(dialog), release);
-            ::button(dialog, button)->click();
+                releaseAt(f.slider(), release);
+            f.button(button)->click();
         });
-        QCOMPARE(dialog.exec(), result);
-        QCOMPARE(level, sigma);
-        QCOMPARE(bar->isEmpty(), runs == 0);
-        QCOMPARE(bar->count(100), runs);
-        QCOMPARE(bar->value(bar->size() - 1, 0), 0);
-        QCOMPARE(image.format(), QImage::Format_ARGB32);
-        QCOMPARE(image != before, runs == 2);
+        QCOMPARE(f.dialog.exec(), result);
+        QCOMPARE(f.level, level);
+        QCOMPARE(f.bar.isEmpty(), runs == 0);
+        QCOMPARE(f.bar.count(100), runs);
+        QCOMPARE(f.image.format(), QImage::Format_ARGB32);
+        QCOMPARE(f.image != f.before, runs == 2);
     }
 
     void progressSequence_data()
@@ -184,12 +163,9 @@ private slots:
     {
         QFETCH(int, rows);
         QFETCH(QList<int>, values);
-        QImage image = noiseImage(30, rows);
-        int level = 0;
-        Sigma dialog(&image, &level);
-        const auto bar = watch(dialog);
-        dialog.denoiseImage(&image, 30);
-        QCOMPARE(*bar, values);
+        Fixture f(noiseImage(30, rows));
+        f.dialog.denoiseImage(&f.image, 30);
+        QCOMPARE(f.bar, values);
     }
 
     void boxes_data()
@@ -210,31 +186,19 @@ private slots:
         QFETCH(QImage::Format, format);
         QFETCH(qint64, memoryLimit);
         QFETCH(QString, text);
-        QImage image = noiseImage(60, 40).convertToFormat(format);
-        const QImage before = image.copy();
-        int level = 30;
-        Sigma dialog(&image, &level);
         RunOptions options;
         options.memoryLimit = memoryLimit;
-        const auto bar = watch(dialog, options);
+        Fixture f(noiseImage(60, 40).convertToFormat(format), 30, options);
         ModalDriver driver;
         QString shownTitle, shownText;
-        QWidget *parent = nullptr;
-        driver.expect<QMessageBox>([&](QMessageBox *box) {
-            parent = box->parentWidget();
-            shownTitle = box->windowTitle();
-            shownText = box->text();
-            box->button(QMessageBox::Ok)->click();
-        });
-        QTimer::singleShot(
-            0, &dialog, [&dialog] { button(dialog, QDialogButtonBox::Ok)->click(); });
-        QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        driver.acceptBox(&shownTitle, &shownText);
+        QTimer::singleShot(0, &f.dialog, [&f] { f.button(QDialogButtonBox::Ok)->click(); });
+        QCOMPARE(f.dialog.exec(), int(QDialog::Accepted));
         QCOMPARE(driver.problems(), QString());
         QCOMPARE(shownTitle, "Error");
         QCOMPARE(shownText, text);
-        QCOMPARE(parent, &dialog);
-        QCOMPARE(image, before);
-        QCOMPARE(*bar, QList<int> {0});
+        QCOMPARE(f.image, f.before);
+        QCOMPARE(f.bar, QList<int> {0});
     }
 
     void stopDuringRun_data()
@@ -252,55 +216,47 @@ private slots:
         QFETCH(QString, how);
         QFETCH(bool, duringPreview);
         // Large enough to be split over two threads, and to take a while.
-        QImage image = noiseImage(600, 600);
-        const QImage before = image.copy();
-        const uchar *bits = image.constBits();
-        int level = duringPreview ? 0 : 30;
-        Sigma dialog(&image, &level);
         std::atomic<int> rows {0};
         BandSeams seams;
         seams.atRow = [&rows](int, int) { ++rows; };
         RunOptions options;
         options.threads = 2;
         options.seams = &seams;
-        const auto bar = watch(dialog, options);
-        const QImage previewBefore = preview(dialog);
+        Fixture f(noiseImage(600, 600), duringPreview ? 0 : 30, options);
 
         // At the first report after 0, while the run is under way, the user stops it.
         QString during;
-        connect(dialog.findChild<QProgressBar *>(), &QProgressBar::valueChanged, &dialog,
+        connect(f.dialog.findChild<QProgressBar *>(), &QProgressBar::valueChanged, &f.dialog,
             [&](int value) {
                 if (value == 0 || !during.isEmpty())
                     return;
-                during = QStringLiteral("slider %1, OK %2, Cancel %3")
-                             .arg(slider(dialog)->isEnabled())
-                             .arg(button(dialog, QDialogButtonBox::Ok)->isEnabled())
-                             .arg(button(dialog, QDialogButtonBox::Cancel)->isEnabled());
-                QTimer::singleShot(0, &dialog, [&dialog, how] {
+                during = QString("slider %1, OK %2, Cancel %3")
+                             .arg(f.slider()->isEnabled())
+                             .arg(f.button(QDialogButtonBox::Ok)->isEnabled())
+                             .arg(f.button(QDialogButtonBox::Cancel)->isEnabled());
+                QTimer::singleShot(0, &f.dialog, [&f, how] {
                     if (how == "cancel")
-                        QTest::mouseClick(button(dialog, QDialogButtonBox::Cancel), Qt::LeftButton);
+                        QTest::mouseClick(f.button(QDialogButtonBox::Cancel), Qt::LeftButton);
                     else if (how == "escape")
-                        QTest::keyClick(&dialog, Qt::Key_Escape);
+                        QTest::keyClick(&f.dialog, Qt::Key_Escape);
                     else
-                        dialog.close();
+                        f.dialog.close();
                 });
             });
-        QTimer::singleShot(0, &dialog, [&dialog, duringPreview] {
+        QTimer::singleShot(0, &f.dialog, [&f, duringPreview] {
             if (duringPreview)
-                releaseAt(slider(dialog), 30);
+                releaseAt(f.slider(), 30);
             else
-                button(dialog, QDialogButtonBox::Ok)->click();
+                f.button(QDialogButtonBox::Ok)->click();
         });
 
-        QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+        QCOMPARE(f.dialog.exec(), int(QDialog::Rejected));
         QCOMPARE(during, "slider 0, OK 0, Cancel 1");
-        QVERIFY(!dialog.isVisible());
-        QCOMPARE(level, 0);
-        QCOMPARE(image.constBits(), bits);
-        QCOMPARE(image, before);
-        QCOMPARE(bar->count(100), 0);
-        QCOMPARE(bar->last(), 0);
-        QCOMPARE(preview(dialog), previewBefore);
+        QVERIFY(!f.dialog.isVisible());
+        QCOMPARE(f.level, 0);
+        QCOMPARE(f.image, f.before);
+        QCOMPARE(f.bar.count(100), 0);
+        QCOMPARE(f.bar.last(), 0);
         // Stopped early: a full run starts every row once (256 for the preview crop).
         const int fullRun = duringPreview ? 256 : 600;
         QVERIFY2(
