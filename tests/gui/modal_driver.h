@@ -1,101 +1,75 @@
-// Driving the modal dialogs and boxes of the window tests from a timer, and the leak check.
+// Driving widgets in the window tests: modal boxes from a timer, the slider, the leak check.
 #pragma once
 
-#include <QApplication>
-#include <QDialog>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QList>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QStringList>
-#include <QTimer>
-#include <QWidget>
+#include <QtWidgets>
 
 #include <deque>
 #include <functional>
+#include <utility>
 
-// Acts on modal dialogs and message boxes as they come up, from the running event loop, in the
-// order the steps were queued. A step waits until the active modal widget is of its type. A
-// modal widget that no step expects is rejected after a second and recorded, so that a test
-// fails with a message instead of hanging. A step may itself serve events for a while (a
-// denoising run does); meanwhile the widget it works on is left alone, while boxes that come
-// up on top of it are handled as usual.
+// Acts on modal widgets as they come up, from the running event loop, in the order the steps
+// were queued; a step waits until the active modal widget is of its type. While a step serves
+// events itself (a denoising run does), nothing else is done. A modal widget that no step
+// expects is closed after a second and recorded, so that a test fails instead of hanging.
 class ModalDriver : public QObject
 {
 public:
     ModalDriver()
     {
-        timer_.setInterval(10);
-        QObject::connect(&timer_, &QTimer::timeout, this, [this] { poll(); });
-        timer_.start();
+        connect(&timer_, &QTimer::timeout, this, [this] { poll(); });
+        timer_.start(10);
     }
 
     template<typename T>
     void expect(std::function<void(T *)> step)
     {
-        steps_.push_back({[](QWidget *widget) { return qobject_cast<T *>(widget) != nullptr; },
-            [step](QWidget *widget) { step(qobject_cast<T *>(widget)); }});
+        steps_.emplace_back(
+            &T::staticMetaObject, [step](QWidget *w) { step(static_cast<T *>(w)); });
     }
 
-    // Queues a step that records the box's title and text and clicks its OK button.
+    // Records the box's title and text, then clicks its OK button.
     void acceptBox(QString *title, QString *text)
     {
         expect<QMessageBox>([title, text](QMessageBox *box) {
-            if (title)
-                *title = box->windowTitle();
-            if (text)
-                *text = box->text();
+            *title = box->windowTitle();
+            *text = box->text();
             box->button(QMessageBox::Ok)->click();
         });
     }
 
-    int pendingSteps() const { return int(steps_.size()); }
-    const QStringList &unexpected() const { return unexpected_; }
+    // Empty when every step has run and nothing else came up.
+    QString problems() const
+    {
+        return unexpected_ + (steps_.empty() ? "" : QString("%1 steps left").arg(steps_.size()));
+    }
 
 private:
     void poll()
     {
         QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible()) {
-            stuck_ = 0;
+        if (busy_ || !modal || !modal->isVisible())
             return;
-        }
-        if (working_.contains(modal))
-            return;
-        if (!steps_.empty() && steps_.front().matches(modal)) {
-            const Step step = steps_.front();
+        if (!steps_.empty() && modal->metaObject()->inherits(steps_.front().first)) {
+            const auto step = steps_.front().second;
             steps_.pop_front();
             stuck_ = 0;
-            working_.append(modal);
-            step.run(modal);
-            working_.removeOne(modal);
-            return;
-        }
-        if (++stuck_ < 100)
-            return;
-        stuck_ = 0;
-        QString what = QString::fromLatin1(modal->metaObject()->className());
-        if (auto *box = qobject_cast<QMessageBox *>(modal))
-            what += QStringLiteral(": ") + box->text();
-        unexpected_.append(what);
-        if (auto *dialog = qobject_cast<QDialog *>(modal))
-            dialog->reject();
-        else
+            busy_ = true;
+            step(modal);
+            busy_ = false;
+        } else if (++stuck_ == 100) {
+            stuck_ = 0;
+            const auto *box = qobject_cast<QMessageBox *>(modal);
+            unexpected_
+                += modal->metaObject()->className() + (box ? ": " + box->text() : "") + "; ";
             modal->close();
+        }
     }
 
-    struct Step
-    {
-        std::function<bool(QWidget *)> matches;
-        std::function<void(QWidget *)> run;
-    };
-
     QTimer timer_;
-    std::deque<Step> steps_;
-    QStringList unexpected_;
+    std::deque<std::pair<const QMetaObject *, std::function<void(QWidget *)>>> steps_;
+    QString unexpected_;
     int stuck_ = 0;
-    QList<QWidget *> working_;
+    bool busy_ = false;
 };
 
 // Chooses the file in a running (non-native) file dialog and accepts it. selectFile() leaves
@@ -103,9 +77,16 @@ private:
 inline void acceptFile(QFileDialog *dialog, const QString &path)
 {
     dialog->selectFile(path);
-    if (auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-        edit->setText(path);
+    dialog->findChild<QLineEdit *>("fileNameEdit")->setText(path);
     static_cast<QDialog *>(dialog)->accept();
+}
+
+// What a release of the slider at `value` does, without the mouse.
+inline void releaseAt(QSlider *slider, int value)
+{
+    slider->setSliderDown(true);
+    slider->setValue(value);
+    slider->setSliderDown(false);
 }
 
 // Top-level widgets still alive, leaving out the desktop widget that Qt keeps for itself.
@@ -115,7 +96,7 @@ inline QStringList leakedTopLevelWidgets()
     const QWidgetList widgets = QApplication::topLevelWidgets();
     for (const QWidget *widget : widgets) {
         if (widget->windowType() != Qt::Desktop)
-            names.append(QString::fromLatin1(widget->metaObject()->className()));
+            names.append(widget->metaObject()->className());
     }
     return names;
 }

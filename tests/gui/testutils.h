@@ -1,102 +1,64 @@
-// Helpers shared by the QtTest binaries: test images and hand-made image files.
+// Helpers shared by the QtTest binaries: seeded test images and hand-made image files.
 #pragma once
 
-#include <QBuffer>
-#include <QByteArray>
-#include <QFile>
-#include <QImage>
-#include <QImageWriter>
+#include <QtGui>
 
-// A w x h image whose left half is red and right half blue, opaque.
-inline QImage halvesImage(int w, int h)
+// A w x h image of seeded pseudo-random pixels, opaque unless the format has alpha: a round trip
+// that moves or mixes pixels shows, and a denoise always changes it.
+inline QImage noiseImage(
+    int w, int h, quint32 seed = 1, QImage::Format format = QImage::Format_RGB32)
 {
-    QImage image(w, h, QImage::Format_RGB32);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            image.setPixel(x, y, x < w / 2 ? qRgb(255, 0, 0) : qRgb(0, 0, 255));
-    return image;
-}
-
-// A w x h image whose every pixel differs from its neighbours, for exact round trips.
-inline QImage patternImage(int w, int h)
-{
-    QImage image(w, h, QImage::Format_RGB32);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            image.setPixel(x, y, qRgb((x * 7 + y) & 255, (y * 5 + x * 3) & 255, (x * y) & 255));
-    return image;
-}
-
-// A w x h image of seeded pseudo-random pixels: incompressible, so its files are large.
-inline QImage noiseImage(int w, int h, quint32 seed = 1)
-{
-    QImage image(w, h, QImage::Format_RGB32);
+    QImage image(w, h, format);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             seed = seed * 1664525u + 1013904223u;
-            image.setPixel(x, y, 0xff000000u | (seed >> 8));
+            image.setPixel(
+                x, y, (seed >> 8) | (image.hasAlphaChannel() ? seed << 24 : 0xff000000u));
         }
     }
     return image;
 }
 
-// The image encoded as JPEG with an Exif APP1 segment holding the given orientation tag
-// (1 = as stored, 6 = turn 90 degrees clockwise to view).
+inline QByteArray bigEndian(quint32 v, int bytes = 4)
+{
+    QByteArray out;
+    for (int k = bytes - 1; k >= 0; --k)
+        out.append(char(v >> (8 * k)));
+    return out;
+}
+
+// The image as JPEG with an Exif segment holding the orientation tag (6 = turn 90 degrees
+// clockwise to view): a big-endian TIFF header and one IFD with the one SHORT entry 0x0112.
 inline QByteArray jpegWithOrientation(const QImage &image, quint16 orientation)
 {
     QByteArray jpeg;
     QBuffer buffer(&jpeg);
     buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(95);
-    writer.write(image);
-
-    // Big-endian TIFF header, one IFD with one SHORT entry: tag 0x0112, count 1, value.
-    const char tiff[] = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1};
-    QByteArray exif = QByteArray("Exif\0\0", 6) + QByteArray(tiff, sizeof tiff);
-    exif.append(char(orientation >> 8)).append(char(orientation & 0xff)).append(2, '\0');
-    exif.append(4, '\0');
-    QByteArray segment("\xff\xe1", 2);
-    const int length = exif.size() + 2;
-    segment.append(char(length >> 8)).append(char(length & 0xff)).append(exif);
-    return jpeg.left(2) + segment + jpeg.mid(2);
-}
-
-inline quint32 pngCrc(const QByteArray &bytes)
-{
-    quint32 crc = 0xffffffffu;
-    for (const char c : bytes) {
-        crc ^= quint8(c);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
+    QImageWriter(&buffer, "jpeg").write(image);
+    const QByteArray exif
+        = QByteArray("Exif\0\0MM\0\x2a\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01", 24)
+        + bigEndian(orientation, 2) + QByteArray(6, '\0');
+    return jpeg.left(2) + "\xff\xe1" + bigEndian(exif.size() + 2, 2) + exif + jpeg.mid(2);
 }
 
 inline QByteArray pngChunk(const QByteArray &type, const QByteArray &data)
 {
-    auto be32 = [](quint32 v) {
-        const char b[] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-        return QByteArray(b, 4);
-    };
-    return be32(quint32(data.size())) + type + data + be32(pngCrc(type + data));
+    quint32 crc = 0xffffffffu;
+    for (const char c : type + data) {
+        crc ^= quint8(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return bigEndian(quint32(data.size())) + type + data + bigEndian(~crc);
 }
 
-// A PNG that declares width x height RGBA pixels and carries `idatBytes` of zeros as its image
-// data: a decompression bomb's header, with as much compressed data behind it as wanted.
-inline QByteArray pngBombHeader(quint32 width, quint32 height, int idatBytes = 0)
+// A PNG header declaring width x height RGBA pixels, then `idatBytes` of zeros as image data:
+// a decompression bomb, or without data a truncated file.
+inline QByteArray pngBomb(quint32 width, quint32 height, int idatBytes)
 {
-    auto be32 = [](quint32 v) {
-        const char b[] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-        return QByteArray(b, 4);
-    };
-    QByteArray ihdr = be32(width) + be32(height);
-    ihdr.append(char(8)).append(char(6)).append(3, '\0'); // 8 bits, RGBA, no interlace
-    QByteArray png("\x89PNG\r\n\x1a\n", 8);
-    png += pngChunk("IHDR", ihdr);
-    if (idatBytes > 0)
-        png += pngChunk("IDAT", QByteArray(idatBytes, '\0'));
-    return png;
+    const QByteArray ihdr = bigEndian(width) + bigEndian(height) + QByteArray("\x08\x06\0\0\0", 5);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr)
+        + pngChunk("IDAT", QByteArray(idatBytes, '\0'));
 }
 
 inline bool putFile(const QString &path, const QByteArray &bytes)
