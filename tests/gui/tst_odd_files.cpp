@@ -73,11 +73,11 @@ void tst_OddFiles::openAndDenoise_data()
                 QColor(QRgba64::fromRgba64(0x1234, 0xabcd, 0x0101, quint16(0x8001 + x * 997 + y))));
     const QImage premultiplied
         = filled(18, 11, QImage::Format_ARGB32_Premultiplied, QColor(200, 120, 40, 128));
-    const QImage indexed = patternImage(15, 10).convertToFormat(QImage::Format_Indexed8);
-    const QImage mono = patternImage(13, 7).convertToFormat(QImage::Format_Mono);
+    const QImage indexed = noiseImage(15, 10).convertToFormat(QImage::Format_Indexed8);
+    const QImage mono = noiseImage(13, 7).convertToFormat(QImage::Format_Mono);
     const QByteArray whole = encoded(noiseImage(40, 30), "png");
     // 1000000 x 1000000 RGBA, the start of its data a valid zlib stream of zeros.
-    const QByteArray bomb = pngBombHeader(1000000, 1000000)
+    const QByteArray bomb = pngBomb(1000000, 1000000, 0).chopped(12) // without its empty IDAT
         + pngChunk("IDAT", qCompress(QByteArray(1 << 22, '\0')).mid(4)) + pngChunk("IEND", {});
     // Qt draws SVG text with fonts, which need a GUI application even when the text is unseen.
     const QByteArray svg = "<svg xmlns='http://www.w3.org/2000/svg' width='24' height='16'>"
@@ -125,19 +125,19 @@ void tst_OddFiles::openAndDenoise()
     const QString in = dir.filePath(name);
     const QString other = dir.filePath(QStringLiteral("other.png"));
     QVERIFY(putFile(in, bytes));
-    QVERIFY(patternImage(8, 8).save(other));
+    QVERIFY(noiseImage(8, 8).save(other));
     const QByteArray otherBytes = fileBytes(other);
 
     // The window shows the image, or says why not and shows nothing.
     {
         Pelta window;
         ModalDriver driver;
+        QString title;
         QString text;
         if (!loadError.isEmpty())
-            driver.acceptBox(nullptr, &text);
+            driver.acceptBox(&title, &text);
         QCOMPARE(window.loadImageFile(in), loadError.isEmpty());
-        QCOMPARE(driver.pendingSteps(), 0);
-        QCOMPARE(driver.unexpected(), QStringList());
+        QCOMPARE(driver.problems(), QString());
         if (!loadError.isEmpty()) {
             QCOMPARE(text, QStringLiteral("Cannot load %1: %2").arg(in, loadError));
         } else {
