@@ -17,8 +17,9 @@
 static_assert(RAND_MAX == 2147483647, "the sample table needs a 31-bit rand()");
 
 // The candidate loop below is written for the auto-vectoriser; on x86-64 it is also compiled
-// for AVX2 and picked at load time, so the binary still runs on any x86-64.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// for AVX2 and picked at load time, so the binary still runs on any x86-64. Not under
+// ThreadSanitizer: the loader runs the picker before the sanitizer's runtime is up.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define PELTA_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define PELTA_VECTOR_CLONES
