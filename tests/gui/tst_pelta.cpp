@@ -289,6 +289,7 @@ private slots:
 
     void about()
     {
+        QCoreApplication::setApplicationVersion("2.3.4");
         Pelta window;
         ModalDriver driver;
         QString title, text;
