@@ -77,7 +77,9 @@ bool writeImage(const QImage &image, QSaveFile &file, QString *errorText)
     // on failure the target has not been touched.
     if (!writer.canWrite() || !writer.write(image))
         error = writer.errorString();
-    else if (!file.commit())
+    // commit() renames even when its own final flush fails, so flush and check first: a full
+    // disk must not put a truncated file in place of the old one.
+    else if (!file.flush() || !file.commit())
         error = file.errorString();
     if (error.isEmpty())
         return true;
