@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr std::size_t kHugePage = std::size_t(2) << 20;
+[[maybe_unused]] constexpr std::size_t kHugePage = std::size_t(2) << 20; // unused under ASan
 constexpr std::size_t kBlock = 64; // new[] buffers are made of blocks of this many bytes
 
 struct alignas(kBlock) Block
