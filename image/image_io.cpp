@@ -3,6 +3,7 @@
 
 #include "core/system_memory.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QImageReader>
@@ -10,6 +11,10 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <unistd.h>
 
 std::int64_t displayFootprintBytes(const QSize &size)
 {
@@ -67,20 +72,68 @@ ImageReadResult readImage(QIODevice *device, std::int64_t memoryLimitBytes)
     return readImage(reader, memoryLimitBytes);
 }
 
+namespace {
+
+// The device's own error text, or the system's reason for the failed call (errno, read right
+// after it) where the device has nothing better to say than "Unknown error".
+QString failureText(const QIODevice &device, int systemError)
+{
+    const QString text = device.errorString();
+    if (systemError != 0 && (text.isEmpty() || text == QLatin1String("Unknown error")))
+        return QString::fromLocal8Bit(std::strerror(systemError));
+    return text;
+}
+
+// Encodes the image into memory in the given format; the reason in *errorText on failure.
+bool encodeImage(
+    const QImage &image, const QByteArray &format, QByteArray *bytes, QString *errorText)
+{
+    try {
+        QBuffer buffer(bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, format);
+        if (writer.write(image))
+            return true;
+        *errorText = writer.errorString();
+    } catch (const std::bad_alloc &) {
+        *errorText = QCoreApplication::translate("ImageIo", "Not enough memory");
+    }
+    return false;
+}
+
+// Puts the bytes into the save file and makes them durable: every byte written, flushed, synced
+// to the disk, then renamed over the target. An empty result means success.
+QString storeBytes(const QByteArray &bytes, QSaveFile &file)
+{
+    errno = 0;
+    if (!file.open(QIODevice::WriteOnly))
+        return failureText(file, errno);
+    errno = 0;
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        return failureText(file, errno);
+    // A full disk may only show at the sync (delayed allocation, network file systems).
+    if (::fsync(file.handle()) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    errno = 0;
+    if (!file.commit())
+        return failureText(file, errno);
+    return QString();
+}
+
+} // namespace
+
 bool writeImage(const QImage &image, QSaveFile &file, QString *errorText)
 {
     // QImageWriter guesses the format from the suffix of a QFile only, and QSaveFile is none.
     const QByteArray format = QFileInfo(file.fileName()).suffix().toLower().toLatin1();
-    QImageWriter writer(&file, format);
+    // The whole file is encoded in memory before the target is touched. Encoders that write
+    // straight into a file cannot be trusted with a full disk: the TIFF encoder seeks back to
+    // patch its header, a seek forgets that a buffered write failed, and it reports success over
+    // a truncated file. Here one write, one flush and one sync are checked, whatever the format.
+    QByteArray bytes;
     QString error;
-    // canWrite() opens the save file (a temporary beside the target) and finds the encoder;
-    // on failure the target has not been touched.
-    if (!writer.canWrite() || !writer.write(image))
-        error = writer.errorString();
-    // commit() renames even when its own final flush fails, so flush and check first: a full
-    // disk must not put a truncated file in place of the old one.
-    else if (!file.flush() || !file.commit())
-        error = file.errorString();
+    if (encodeImage(image, format, &bytes, &error))
+        error = storeBytes(bytes, file);
     if (error.isEmpty())
         return true;
     file.cancelWriting();

@@ -46,10 +46,12 @@ ImageReadResult readImageFile(const QString &fileName);
 // Reads from an open device (the fuzz target hands in a buffer); format detected from content.
 ImageReadResult readImage(QIODevice *device, std::int64_t memoryLimitBytes);
 
-// Writes the image in the format that the suffix of file.fileName() names. The data goes to a
-// temporary file beside the target, which replaces the target only once everything has been
-// written, so a failure at any point leaves an existing file as it was. The file must not be
-// open. On failure returns false and sets *errorText (if given) to the writer's error text.
+// Writes the image in the format that the suffix of file.fileName() names. The image is encoded
+// in memory first; the bytes then go to a temporary file beside the target, which replaces the
+// target only once every byte has been written and synced, so a failure at any point (a full
+// disk included) leaves an existing file as it was. The file must not be open. On failure
+// returns false and sets *errorText (if given) to the encoder's error text or, where that says
+// nothing, the system's reason ("No space left on device").
 bool writeImage(const QImage &image, QSaveFile &file, QString *errorText);
 bool writeImageFile(const QImage &image, const QString &fileName, QString *errorText);
 
