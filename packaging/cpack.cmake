@@ -21,9 +21,8 @@ with a live preview, and the last step can be undone.
 
 The package also holds pelta-denoise, the same denoiser on the command line.")
 # The Qt libraries come from the programs' links; the image plug-ins are loaded at run time, so
-# they are named here. libqt5svg5 reads SVG images.
+# they are named here. libqt5svg5 reads SVG images, which the desktop entry says Pelta opens.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt5-image-formats-plugins, kimageformat-plugins")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt5svg5")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt5-image-formats-plugins, kimageformat-plugins, libqt5svg5")
 
 include(CPack)

@@ -88,7 +88,7 @@ dpkg-deb -f "$deb"
 version=$(dpkg-deb -f "$deb" Version)
 grep -q "<release version=\"$version\"" "$metainfo" || fail "the metainfo names no release $version"
 depends=$(dpkg-deb -f "$deb" Depends)
-need=(qt5-image-formats-plugins kimageformat-plugins)
+need=(qt5-image-formats-plugins kimageformat-plugins libqt5svg5)
 [[ " ${expected[*]} " == *" pelta "* ]] && need+=(libqt5widgets5)
 [[ " ${expected[*]} " == *" pelta-denoise "* ]] && need+=(libqt5gui5)
 for dependency in "${need[@]}"; do
