@@ -121,9 +121,11 @@ int run(const QGuiApplication &app)
     if (!intOption(parser, sigmaOption, 1, 99, &level))
         return fail(BadUsage, QStringLiteral("--sigma takes a whole number from 1 to 99"));
     RunOptions options;
+    constexpr int kMaxThreads = 1 << 20;
     if (parser.isSet(threadsOption)
-        && !intOption(parser, threadsOption, 1, 1 << 20, &options.threads))
-        return fail(BadUsage, QStringLiteral("--threads takes a whole number of 1 or more"));
+        && !intOption(parser, threadsOption, 1, kMaxThreads, &options.threads))
+        return fail(BadUsage,
+            QStringLiteral("--threads takes a whole number from 1 to %1").arg(kMaxThreads));
     unsigned seed = 0;
     if (parser.isSet(seedOption)) {
         bool ok = false;
@@ -138,13 +140,24 @@ int run(const QGuiApplication &app)
     const QString &input = files[0];
     const QString &output = files[1];
 
-    // Known before reading anything, so that a long run never ends in a format error.
-    const QByteArray format = QFileInfo(output).suffix().toLower().toLatin1();
+    // Known before reading anything, so that a long run never ends in a format error or in a
+    // folder that cannot take the file (the save writes a temporary file beside the target).
+    const QFileInfo outputInfo(output);
+    const QByteArray format = outputInfo.suffix().toLower().toLatin1();
     if (!QImageWriter::supportedImageFormats().contains(format)) {
         return fail(UnwritableOutput,
             QStringLiteral("cannot write %1: its suffix names no image format that can be written")
                 .arg(output));
     }
+    const QFileInfo folder(outputInfo.absolutePath());
+    if (!folder.isDir())
+        return fail(UnwritableOutput,
+            QStringLiteral("cannot write %1: there is no folder %2")
+                .arg(output, folder.filePath()));
+    if (!folder.isWritable())
+        return fail(UnwritableOutput,
+            QStringLiteral("cannot write %1: the folder %2 is not writable")
+                .arg(output, folder.filePath()));
 
     ImageReadResult read = readImageFile(input);
     if (read.image.isNull())

@@ -122,7 +122,10 @@ private slots:
             << "--bogus @/rgb.png @/result.png" << 1 << "Unknown option 'bogus'";
         QTest::newRow("sigma 0") << "--sigma 0 @/rgb.png @/result.png" << 1 << "--sigma";
         QTest::newRow("sigma 100") << "--sigma 100 @/rgb.png @/result.png" << 1 << "--sigma";
-        QTest::newRow("threads 0") << "--threads 0 @/rgb.png @/result.png" << 1 << "--threads";
+        QTest::newRow("threads 0")
+            << "--threads 0 @/rgb.png @/result.png" << 1 << "from 1 to 1048576";
+        QTest::newRow("threads 2^20 + 1")
+            << "--threads 1048577 @/rgb.png @/result.png" << 1 << "from 1 to 1048576";
         QTest::newRow("negative seed") << "--seed -3 @/rgb.png @/result.png" << 1 << "--seed";
         QTest::newRow("one file name") << "@/rgb.png" << 1 << "two file names";
         QTest::newRow("three file names")
@@ -131,7 +134,9 @@ private slots:
         QTest::newRow("indexed input")
             << "@/indexed.png @/result.png" << 3 << "only RGB and grayscale";
         QTest::newRow("unknown suffix") << "@/rgb.png @/result.xyz" << 4 << "cannot write";
-        QTest::newRow("missing directory") << "@/rgb.png @/none/result.png" << 4 << "cannot write";
+        // The output's folder is checked before the input is read, so a long run cannot be lost.
+        QTest::newRow("missing folder, missing input")
+            << "@/missing.png @/none/result.png" << 4 << "there is no folder";
     }
 
     void exitCodes()
