@@ -1,8 +1,7 @@
 // Speed of whole runs (preview and photograph sizes) and of the row workers on 1 and 2 threads.
 #include "core/band_runner.h"
-#include "core/color_worker.h"
 #include "core/denoise_run.h"
-#include "core/gray_worker.h"
+#include "core/row_worker.h"
 #include "core/run_stages.h"
 #include "support/test_images.h"
 
@@ -79,16 +78,11 @@ void BM_Workers(benchmark::State &state)
     constexpr bool color = std::is_same_v<Cell, Vec3>;
     const DenoiseParams params
         = color ? colorParams(level, width, height) : grayParams(level, width, height);
-    const BandWork<Cell> work = [&](BandControl &band, int rowBegin, int rowEnd,
-                                    const BandSink<Cell> &sink, NormalCursor &cursor) {
-        if constexpr (color)
-            return denoiseColorRows(
-                band, rowBegin, rowEnd, dirX, dirY, src, sink, smooth, cursor, expTable, params);
-        else
-            return denoiseGrayRows(
-                band, rowBegin, rowEnd, dirX, dirY, src, sink, smooth, cursor, expTable, params);
-    };
-    const std::vector<RowRange> bands = splitRows(width, height, threads);
+    const RowInputs<Cell> inputs {src, smooth, dirX, dirY, expTable.data(), table, params};
+    const ChunkWork<Cell> work
+        = [&](BandControl &chunk, int rowBegin, int rowEnd, const BandSink<Cell> &sink) {
+              return denoiseRows(inputs, chunk, rowBegin, rowEnd, sink);
+          };
     Plane<Cell> accum(width, height);
     GrayPlane count(width, height);
     for (auto _ : state) {
@@ -96,9 +90,9 @@ void BM_Workers(benchmark::State &state)
         std::fill(accum.data(), accum.data() + accum.cellCount(), Cell(0.0f));
         std::fill(count.data(), count.data() + count.cellCount(), 0.0f);
         state.ResumeTiming();
-        if (runBands(bands, params.patchRadius, accum, count, table, work, nullptr)
+        if (runChunks(threads, params.patchRadius, 0, accum, count, work, nullptr)
             != RunStatus::Done)
-            state.SkipWithError("bands did not finish");
+            state.SkipWithError("chunks did not finish");
         benchmark::DoNotOptimize(accum.data());
     }
     state.SetItemsProcessed(state.iterations() * width * height);
@@ -108,6 +102,7 @@ void previewArgs(benchmark::internal::Benchmark *b)
 {
     for (const int level : {10, 30, 50})
         b->Args({level, 256, 256, 1});
+    b->Args({30, 256, 256, 0});
     b->ArgNames({"level", "w", "h", "threads"})->Unit(benchmark::kMillisecond);
 }
 

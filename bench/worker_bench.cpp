@@ -1,8 +1,7 @@
 // Speed of the row workers (pixels per second), fast and reference side by side, and of a whole
 // preview-sized run.
-#include "core/color_worker.h"
 #include "core/denoise_run.h"
-#include "core/gray_worker.h"
+#include "core/row_worker.h"
 #include "core/run_stages.h"
 #include "support/reference_workers.h"
 #include "support/test_images.h"
@@ -10,6 +9,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <type_traits>
 
 namespace {
 
@@ -54,38 +54,30 @@ struct WorkerSetup
     ExpTable expTable;
 };
 
-template<bool fast>
-void BM_GrayWorker(benchmark::State &state)
+// The fast or the reference worker over the whole noisy test scene at the given level.
+template<typename Cell, bool fast>
+void BM_Worker(benchmark::State &state)
 {
-    const auto rows = fast ? denoiseGrayRows : referenceGrayRows;
+    constexpr bool color = std::is_same_v<Cell, Vec3>;
     const int level = int(state.range(0));
-    WorkerSetup<float> setup(addNoise(sceneGray(kSide, kSide), 20.0f, 1));
-    const DenoiseParams params = grayParams(level, kSide, kSide);
-    NormalCursor cursor = benchTable().cursor();
+    Plane<Cell> noisy;
+    if constexpr (color)
+        noisy = addNoise(sceneColor(kSide, kSide), 20.0f, 2);
+    else
+        noisy = addNoise(sceneGray(kSide, kSide), 20.0f, 1);
+    WorkerSetup<Cell> setup(std::move(noisy));
+    const DenoiseParams params
+        = color ? colorParams(level, kSide, kSide) : grayParams(level, kSide, kSide);
+    const RowInputs<Cell> inputs {setup.src, setup.smooth, setup.dirX, setup.dirY,
+        setup.expTable.data(), benchTable(), params};
     for (auto _ : state) {
         setup.clear();
         BandControl control;
-        rows(control, 0, kSide, setup.dirX, setup.dirY, setup.src,
-            BandSink<float>(setup.accum, setup.count), setup.smooth, cursor, setup.expTable,
-            params);
-        benchmark::DoNotOptimize(setup.accum.data());
-    }
-    state.SetItemsProcessed(state.iterations() * kSide * kSide);
-}
-
-template<bool fast>
-void BM_ColorWorker(benchmark::State &state)
-{
-    const auto rows = fast ? denoiseColorRows : referenceColorRows;
-    const int level = int(state.range(0));
-    WorkerSetup<Vec3> setup(addNoise(sceneColor(kSide, kSide), 20.0f, 2));
-    const DenoiseParams params = colorParams(level, kSide, kSide);
-    NormalCursor cursor = benchTable().cursor();
-    for (auto _ : state) {
-        setup.clear();
-        BandControl control;
-        rows(control, 0, kSide, setup.dirX, setup.dirY, setup.src,
-            BandSink<Vec3>(setup.accum, setup.count), setup.smooth, cursor, setup.expTable, params);
+        const BandSink<Cell> sink(setup.accum, setup.count);
+        if (fast)
+            denoiseRows(inputs, control, 0, kSide, sink);
+        else
+            referenceRows(inputs, control, 0, kSide, sink);
         benchmark::DoNotOptimize(setup.accum.data());
     }
     state.SetItemsProcessed(state.iterations() * kSide * kSide);
@@ -109,8 +101,28 @@ void BM_PreviewRun(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK_TEMPLATE(BM_GrayWorker, true)->Arg(10)->Arg(30)->Arg(50)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_GrayWorker, false)->Arg(10)->Arg(30)->Arg(50)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_ColorWorker, true)->Arg(10)->Arg(30)->Arg(50)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_ColorWorker, false)->Arg(10)->Arg(30)->Arg(50)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Worker, float, true)
+    ->Name("BM_GrayWorker")
+    ->Arg(10)
+    ->Arg(30)
+    ->Arg(50)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Worker, float, false)
+    ->Name("BM_GrayReferenceWorker")
+    ->Arg(10)
+    ->Arg(30)
+    ->Arg(50)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Worker, Vec3, true)
+    ->Name("BM_ColorWorker")
+    ->Arg(10)
+    ->Arg(30)
+    ->Arg(50)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Worker, Vec3, false)
+    ->Name("BM_ColorReferenceWorker")
+    ->Arg(10)
+    ->Arg(30)
+    ->Arg(50)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PreviewRun)->Unit(benchmark::kMillisecond);

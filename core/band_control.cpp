@@ -1,29 +1,49 @@
-// Progress reports, keep-alive pacing and the shared stop flag of one band.
+// Progress reports, keep-alive pacing and the shared stop flag of one thread of a run.
 #include "band_control.h"
 
 #include "run_observer.h"
 
+#include <algorithm>
 #include <cstdint>
 
 BandControl::BandControl(int band, std::atomic<bool> *stop, RunObserver *observer,
-    bool reportsProgress, const RowHook *hook)
+    const RunProgress *progress, const RowHook *hook)
     : band_(band)
     , stop_(stop)
     , observer_(observer)
-    , reportsProgress_(reportsProgress && observer)
+    , progress_(observer ? progress : nullptr)
     , hook_(hook && *hook ? hook : nullptr)
 { }
 
-bool BandControl::beginRow(int y, int rowEnd)
+bool BandControl::beginRow(int y)
 {
     if (hook_)
         (*hook_)(band_, y);
-    if (reportsProgress_ && y % progressInterval(rowEnd) == 0) {
-        observer_->progress(int(std::int64_t(y) * 100 / rowEnd));
-        lastContact_ = Clock::now();
-        pollCancel();
-    }
+    reportProgress();
     return betweenPixels();
+}
+
+void BandControl::whileWaiting()
+{
+    if (!observer_)
+        return;
+    reportProgress();
+    keepAlive();
+}
+
+void BandControl::reportProgress()
+{
+    if (!progress_)
+        return;
+    // 100 is the run's own report, once the estimates are normalised.
+    const std::int64_t done = progress_->rowsDone.load(std::memory_order_relaxed);
+    const int percent = int(std::min<std::int64_t>(done * 100 / progress_->rows, 99));
+    if (percent <= reported_)
+        return;
+    reported_ = percent;
+    observer_->progress(percent);
+    lastContact_ = Clock::now();
+    pollCancel();
 }
 
 void BandControl::keepAlive()

@@ -1,7 +1,8 @@
-// Band split, per-band sinks with private shared rows, threads, waiting and the final merge.
+// Stage bands, worker chunks with the rows they share, threads, waiting and merging.
 #include "band_runner.h"
 
 #include "run_observer.h"
+#include "sample_tables.h"
 
 #include <algorithm>
 #include <atomic>
@@ -19,11 +20,9 @@ int hardwareThreads()
     return n == 0 ? 1 : int(std::min<unsigned>(n, INT_MAX));
 }
 
-std::vector<RowRange> splitRows(int width, int height, int threads)
+std::vector<RowRange> splitRows(int height, int threads)
 {
-    if (width <= 256 || height <= 256 || threads <= 1)
-        return {{0, height}};
-    const std::int64_t n = std::min(threads, height);
+    const std::int64_t n = std::max(1, std::min(threads, height));
     std::vector<RowRange> bands;
     bands.reserve(std::size_t(n));
     for (std::int64_t k = 0; k < n; ++k)
@@ -33,119 +32,39 @@ std::vector<RowRange> splitRows(int width, int height, int threads)
 
 namespace {
 
-// Rows [begin, end) that band `band` writes into.
-RowRange touchedRows(RowRange band, int radius, int height)
+int chunkHeight(int radius, int chunkRows)
 {
-    if (band.begin >= band.end)
-        return {0, 0};
-    return {std::max(band.begin - radius, 0), std::min(band.end + radius, height)};
-}
-
-// For every row, how many bands write into it.
-std::vector<int> writersPerRow(const std::vector<RowRange> &bands, int radius, int height)
-{
-    std::vector<int> writers(std::size_t(height), 0);
-    for (const RowRange band : bands) {
-        const RowRange touched = touchedRows(band, radius, height);
-        for (int y = touched.begin; y < touched.end; ++y)
-            ++writers[std::size_t(y)];
-    }
-    return writers;
+    return std::max({chunkRows, 2 * radius, 1});
 }
 
 } // namespace
 
-std::int64_t privateRowCount(const std::vector<RowRange> &bands, int radius, int height)
+std::vector<RowRange> chunkRows(int height, int radius, int originY, int chunkRows)
 {
-    if (bands.size() < 2)
-        return 0;
-    const std::vector<int> writers = writersPerRow(bands, radius, height);
-    std::int64_t rows = 0;
-    for (const RowRange band : bands) {
-        const RowRange touched = touchedRows(band, radius, height);
-        for (int y = touched.begin; y < touched.end; ++y)
-            rows += writers[std::size_t(y)] > 1 ? 1 : 0;
+    const int step = chunkHeight(radius, chunkRows);
+    // The first edge: the first row after 0 whose image row is a multiple of the step.
+    const int phase = int(((std::int64_t(originY) % step) + step) % step);
+    std::vector<RowRange> chunks;
+    int begin = 0;
+    int end = phase == 0 ? step : step - phase;
+    while (begin < height) {
+        chunks.push_back({begin, std::min(end, height)});
+        begin = end;
+        end += step;
     }
-    return rows;
+    return chunks;
 }
 
-namespace {
-
-// The sinks of all bands and the private rows behind them.
-template<typename Cell>
-struct BandTargets
+std::int64_t sharedRowBytes(int width, int radius, int threads, std::size_t cellBytes)
 {
-    std::vector<BandSink<Cell>> sinks;
-    std::vector<std::vector<int>> privateRows; // per band, the image rows it keeps privately
-    std::vector<Plane<Cell>> privateAccum; // per band, row i holds image row privateRows[i]
-    std::vector<GrayPlane> privateCount;
+    // A running chunk holds the buffers of its two edges, and an edge lives until the chunk on
+    // its other side is done: at most two edges per thread, each two buffers of 2 * radius rows.
+    const std::int64_t rows = std::int64_t(std::max(threads, 1)) * 2 * 2 * 2 * radius;
+    return rows * width * std::int64_t(cellBytes + sizeof(float));
+}
 
-    BandTargets(
-        const std::vector<RowRange> &bands, int radius, Plane<Cell> &accum, GrayPlane &count)
-    {
-        const int n = int(bands.size());
-        if (n == 1) {
-            sinks.emplace_back(accum, count);
-            return;
-        }
-        const int width = accum.width();
-        const int height = accum.height();
-        const std::vector<int> writers = writersPerRow(bands, radius, height);
-        sinks.reserve(std::size_t(n));
-        privateRows.resize(std::size_t(n));
-        privateAccum.reserve(std::size_t(n));
-        privateCount.reserve(std::size_t(n));
-        for (int k = 0; k < n; ++k) {
-            const RowRange touched = touchedRows(bands[std::size_t(k)], radius, height);
-            std::vector<int> &rows = privateRows[std::size_t(k)];
-            for (int y = touched.begin; y < touched.end; ++y)
-                if (writers[std::size_t(y)] > 1)
-                    rows.push_back(y);
-            privateAccum.emplace_back(width, int(rows.size()));
-            privateCount.emplace_back(width, int(rows.size()));
-            Plane<Cell> &ownAccum = privateAccum.back();
-            GrayPlane &ownCount = privateCount.back();
-            if constexpr (std::is_same_v<Cell, float>)
-                fillFloats(ownAccum.data(), int(ownAccum.cellCount()), 0.0f);
-            fillFloats(ownCount.data(), int(ownCount.cellCount()), 0.0f);
-
-            sinks.emplace_back(touched.begin, touched.end - touched.begin);
-            std::size_t next = 0;
-            for (int y = touched.begin; y < touched.end; ++y) {
-                if (next < rows.size() && rows[next] == y) {
-                    sinks.back().setRow(y, ownAccum.row(int(next)), ownCount.row(int(next)));
-                    ++next;
-                } else {
-                    sinks.back().setRow(y, accum.row(y), count.row(y));
-                }
-            }
-        }
-    }
-
-    // Adds the private rows into the run's planes, band after band.
-    void merge(Plane<Cell> &accum, GrayPlane &count) const
-    {
-        const int width = accum.width();
-        for (std::size_t k = 0; k < privateRows.size(); ++k) {
-            for (std::size_t i = 0; i < privateRows[k].size(); ++i) {
-                const int y = privateRows[k][i];
-                const Cell *fromAccum = privateAccum[k].row(int(i));
-                const float *fromCount = privateCount[k].row(int(i));
-                Cell *toAccum = accum.row(y);
-                float *toCount = count.row(y);
-                for (int x = 0; x < width; ++x) {
-                    toAccum[x] += fromAccum[x];
-                    toCount[x] += fromCount[x];
-                }
-            }
-        }
-    }
-};
-
-} // namespace
-
-RunStatus runOnThreads(int n, const BandTask &task, RunObserver *observer, bool reportsProgress,
-    const BandSeams &seams)
+RunStatus runOnThreads(int n, const BandTask &task, RunObserver *observer,
+    const RunProgress *progress, const BandSeams &seams)
 {
     std::vector<std::exception_ptr> errors;
     std::vector<std::thread> threads;
@@ -156,16 +75,17 @@ RunStatus runOnThreads(int n, const BandTask &task, RunObserver *observer, bool 
         return RunStatus::OutOfMemory;
     }
 
-    // Set once the observer asks to cancel or a band fails; read by every band.
+    // Set once the observer asks to cancel or a task fails; read by every task.
     std::atomic<bool> stop {false};
     std::mutex mutex;
-    std::condition_variable bandFinished;
-    int running = 0; // started threads whose band has not finished, guarded by mutex
+    std::condition_variable taskFinished;
+    int running = 0; // started threads whose task has not finished, guarded by mutex
+    const RowHook *hook = &seams.atRow;
+    BandControl callerControl(0, &stop, observer, progress, hook);
 
-    // Runs band k on the current thread and records how it ended; never throws.
-    auto runBand = [&](int k, RunObserver *bandObserver) {
+    // Runs task k on the current thread and records how it ended; never throws.
+    const auto runTask = [&](int k, BandControl &control) {
         try {
-            BandControl control(k, &stop, bandObserver, reportsProgress && k == 0, &seams.atRow);
             task(k, control);
         } catch (...) {
             errors[std::size_t(k)] = std::current_exception();
@@ -173,54 +93,42 @@ RunStatus runOnThreads(int n, const BandTask &task, RunObserver *observer, bool 
         }
     };
 
-    int firstOnCaller = 1; // bands from here on run on the calling thread after band 0
-    if (!seams.serial) {
-        firstOnCaller = n;
-        for (int k = 1; k < n; ++k) {
-            bool counted = false;
-            try {
-                if (seams.beforeThreadStart)
-                    seams.beforeThreadStart(k);
-                {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    ++running;
-                    counted = true;
-                }
-                threads.emplace_back([&, k] {
-                    runBand(k, nullptr);
-                    std::lock_guard<std::mutex> lock(mutex);
-                    --running;
-                    bandFinished.notify_all();
-                });
-            } catch (...) {
-                if (counted) {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    --running;
-                }
-                firstOnCaller = k;
-                break;
-            }
+    int firstOnCaller = n; // tasks from here on run on the calling thread after task 0
+    for (int k = 1; k < n; ++k) {
+        try {
+            if (seams.beforeThreadStart)
+                seams.beforeThreadStart(k);
+            std::lock_guard<std::mutex> lock(mutex);
+            threads.emplace_back([&, k] {
+                BandControl control(k, &stop, nullptr, nullptr, hook);
+                runTask(k, control);
+                std::lock_guard<std::mutex> lock(mutex);
+                --running;
+                taskFinished.notify_all();
+            });
+            ++running; // under the lock, so the thread cannot count itself out first
+        } catch (...) {
+            firstOnCaller = k;
+            break;
         }
     }
 
     if (n > 0)
-        runBand(0, observer);
+        runTask(0, callerControl);
     for (int k = firstOnCaller; k < n; ++k)
-        runBand(k, observer);
+        runTask(k, callerControl);
 
-    // Wait for the other bands without ever blocking the caller for long.
+    // Wait for the other threads without ever blocking the caller for long.
     std::exception_ptr callerError;
     {
         std::unique_lock<std::mutex> lock(mutex);
-        while (!bandFinished.wait_for(
+        while (!taskFinished.wait_for(
             lock, BandControl::kKeepAlivePeriod, [&] { return running == 0; })) {
-            if (!observer || callerError)
+            if (callerError)
                 continue;
             lock.unlock();
             try {
-                observer->keepAlive();
-                if (observer->cancelRequested())
-                    stop.store(true);
+                callerControl.whileWaiting();
             } catch (...) {
                 callerError = std::current_exception();
                 stop.store(true);
@@ -254,30 +162,152 @@ RunStatus runOnThreads(int n, const BandTask &task, RunObserver *observer, bool 
     return RunStatus::Done;
 }
 
-template<typename Cell>
-RunStatus runBands(const std::vector<RowRange> &bands, int radius, Plane<Cell> &accum,
-    GrayPlane &count, const NormalTable &table, const BandWork<Cell> &work, RunObserver *observer,
-    const BandSeams &seams)
-{
-    const int n = int(bands.size());
-    if (n == 0)
-        return RunStatus::Done;
+namespace {
 
-    std::unique_ptr<BandTargets<Cell>> targets;
+// The rows around the edge between two chunks, which both chunks write: one buffer each,
+// added into the run's planes by whichever chunk finishes second.
+template<typename Cell>
+struct Edge
+{
+    RowRange rows;
+    Plane<Cell> above; // from the chunk above the edge
+    GrayPlane aboveCount;
+    Plane<Cell> below; // from the chunk below it
+    GrayPlane belowCount;
+    std::atomic<int> chunksDone {0};
+};
+
+// Zeroed buffers for `rows` rows of `width` cells.
+template<typename Cell>
+void allocateHalf(Plane<Cell> &sums, GrayPlane &counts, int width, int rows)
+{
+    sums = Plane<Cell>(width, rows);
+    counts = GrayPlane(width, rows);
+    std::fill(sums.data(), sums.data() + sums.cellCount(), Cell(0.0f));
+    std::fill(counts.data(), counts.data() + counts.cellCount(), 0.0f);
+}
+
+template<typename Cell>
+class ChunkedRun
+{
+public:
+    ChunkedRun(
+        int radius, int originY, Plane<Cell> &accum, GrayPlane &count, const BandSeams &seams)
+        : radius_(radius)
+        , accum_(accum)
+        , count_(count)
+        , chunks_(chunkRows(accum.height(), radius, originY, seams.chunkRows))
+        , edges_(chunks_.size())
+    {
+        // Edge k lies above chunk k; the first chunk has none, and a radius of 0 shares nothing.
+        // Only the first and the last chunk may be shorter than 2 * radius, so the rows around
+        // two edges never meet.
+        for (std::size_t k = 1; k < chunks_.size(); ++k) {
+            const int at = chunks_[k].begin;
+            edges_[k].rows = radius > 0
+                ? RowRange {std::max(at - radius, 0), std::min(at + radius, accum.height())}
+                : RowRange {at, at};
+        }
+    }
+
+    int chunkCount() const { return int(chunks_.size()); }
+    RowRange chunk(int k) const { return chunks_[std::size_t(k)]; }
+
+    // Runs chunk k through `work`; true when it was done to its end.
+    bool run(int k, BandControl &control, const ChunkWork<Cell> &work)
+    {
+        const RowRange rows = chunks_[std::size_t(k)];
+        const int height = accum_.height();
+        const int width = accum_.width();
+        Edge<Cell> *top = k > 0 ? &edges_[std::size_t(k)] : nullptr;
+        Edge<Cell> *bottom = k + 1 < chunkCount() ? &edges_[std::size_t(k) + 1] : nullptr;
+        const int first = std::max(rows.begin - radius_, 0);
+        const int last = std::min(rows.end + radius_, height);
+        BandSink<Cell> sink(first, last - first);
+        if (top)
+            allocateHalf(top->below, top->belowCount, width, top->rows.end - top->rows.begin);
+        if (bottom)
+            allocateHalf(
+                bottom->above, bottom->aboveCount, width, bottom->rows.end - bottom->rows.begin);
+        for (int y = first; y < last; ++y) {
+            if (top && y < top->rows.end) {
+                const int i = y - top->rows.begin;
+                sink.setRow(y, top->below.row(i), top->belowCount.row(i));
+            } else if (bottom && y >= bottom->rows.begin) {
+                const int i = y - bottom->rows.begin;
+                sink.setRow(y, bottom->above.row(i), bottom->aboveCount.row(i));
+            } else {
+                sink.setRow(y, accum_.row(y), count_.row(y));
+            }
+        }
+        if (!work(control, rows.begin, rows.end, sink))
+            return false;
+        for (Edge<Cell> *edge : {top, bottom})
+            if (edge && edge->chunksDone.fetch_add(1, std::memory_order_acq_rel) == 1)
+                merge(*edge);
+        return true;
+    }
+
+private:
+    // Both chunks are done: the edge's rows are the sums of their two buffers, which the
+    // planes did not hold before. Frees the buffers.
+    void merge(Edge<Cell> &edge)
+    {
+        const int width = accum_.width();
+        for (int y = edge.rows.begin; y < edge.rows.end; ++y) {
+            const int i = y - edge.rows.begin;
+            const Cell *above = edge.above.row(i);
+            const Cell *below = edge.below.row(i);
+            const float *aboveCount = edge.aboveCount.row(i);
+            const float *belowCount = edge.belowCount.row(i);
+            Cell *sums = accum_.row(y);
+            float *counts = count_.row(y);
+            for (int x = 0; x < width; ++x) {
+                sums[x] = above[x] + below[x];
+                counts[x] = aboveCount[x] + belowCount[x];
+            }
+        }
+        edge.above = Plane<Cell>();
+        edge.below = Plane<Cell>();
+        edge.aboveCount = GrayPlane();
+        edge.belowCount = GrayPlane();
+    }
+
+    int radius_;
+    Plane<Cell> &accum_;
+    GrayPlane &count_;
+    std::vector<RowRange> chunks_;
+    std::vector<Edge<Cell>> edges_;
+};
+
+} // namespace
+
+template<typename Cell>
+RunStatus runChunks(int threads, int radius, int originY, Plane<Cell> &accum, GrayPlane &count,
+    const ChunkWork<Cell> &work, RunObserver *observer, const BandSeams &seams)
+{
+    if (accum.height() == 0)
+        return RunStatus::Done;
+    std::unique_ptr<ChunkedRun<Cell>> run;
     try {
-        targets = std::make_unique<BandTargets<Cell>>(bands, radius, accum, count);
+        run = std::make_unique<ChunkedRun<Cell>>(radius, originY, accum, count, seams);
     } catch (const std::bad_alloc &) {
         return RunStatus::OutOfMemory;
     }
-    const BandTask task = [&](int k, BandControl &control) {
-        NormalCursor cursor = table.cursor(k, n);
-        const RowRange band = bands[std::size_t(k)];
-        work(control, band.begin, band.end, targets->sinks[std::size_t(k)], cursor);
+    RunProgress progress;
+    progress.rows = accum.height();
+    std::atomic<int> nextChunk {0};
+    const BandTask task = [&](int, BandControl &control) {
+        for (;;) {
+            const int k = nextChunk.fetch_add(1);
+            if (k >= run->chunkCount() || !run->run(k, control, work))
+                return;
+            const RowRange rows = run->chunk(k);
+            progress.rowsDone.fetch_add(rows.end - rows.begin, std::memory_order_relaxed);
+        }
     };
-    const RunStatus status = runOnThreads(n, task, observer, true, seams);
-    if (status == RunStatus::Done)
-        targets->merge(accum, count);
-    return status;
+    const int n = std::max(1, std::min(threads, run->chunkCount()));
+    return runOnThreads(n, task, observer, &progress, seams);
 }
 
 RunStatus runRowStage(
@@ -286,10 +316,10 @@ RunStatus runRowStage(
     const BandTask task = [&](int k, BandControl &control) {
         work(control, bands[std::size_t(k)].begin, bands[std::size_t(k)].end);
     };
-    return runOnThreads(int(bands.size()), task, observer, false, BandSeams());
+    return runOnThreads(int(bands.size()), task, observer, nullptr, BandSeams());
 }
 
-template RunStatus runBands<float>(const std::vector<RowRange> &, int, GrayPlane &, GrayPlane &,
-    const NormalTable &, const BandWork<float> &, RunObserver *, const BandSeams &);
-template RunStatus runBands<Vec3>(const std::vector<RowRange> &, int, ColorPlane &, GrayPlane &,
-    const NormalTable &, const BandWork<Vec3> &, RunObserver *, const BandSeams &);
+template RunStatus runChunks<float>(int, int, int, GrayPlane &, GrayPlane &,
+    const ChunkWork<float> &, RunObserver *, const BandSeams &);
+template RunStatus runChunks<Vec3>(int, int, int, ColorPlane &, GrayPlane &,
+    const ChunkWork<Vec3> &, RunObserver *, const BandSeams &);

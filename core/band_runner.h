@@ -1,12 +1,12 @@
-// The row split of a run and the running of its bands on threads, with progress and cancellation.
+// Rows of a run on threads: the stages' bands, the workers' chunks, progress and cancellation.
 #pragma once
 
 #include "band_control.h"
 #include "band_sink.h"
 #include "denoise_run.h"
 #include "planes.h"
-#include "sample_tables.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -28,66 +28,70 @@ constexpr bool operator==(RowRange a, RowRange b)
 // std::thread::hardware_concurrency(), or 1 when the system cannot tell.
 int hardwareThreads();
 
-// The bands of a width x height image run on `threads` threads (below 1 counts as 1). Images
-// of 256 rows or columns or fewer are one band [0, height). Otherwise, with N the thread count
-// limited to the row count, band 0 is [0, H / N) for the calling thread and band k is
-// [k * H / N, (k + 1) * H / N), in integer arithmetic, the last one ending at H.
-std::vector<RowRange> splitRows(int width, int height, int threads);
+// The bands of the stages around the workers: N = `threads` (at least 1, at most one per row)
+// shares of the rows, band k being [k * H / N, (k + 1) * H / N) in integer arithmetic.
+std::vector<RowRange> splitRows(int height, int threads);
 
-// Rows that the bands' workers (writing up to `radius` rows beyond their band) keep in private
-// buffers because another band writes them too, counted once per band that keeps them.
-std::int64_t privateRowCount(const std::vector<RowRange> &bands, int radius, int height);
+// The rows the workers are handed at a time: small enough that the threads finish together,
+// large enough that few rows are shared between chunks.
+constexpr int kChunkRows = 16;
 
-// Test seams of runBands; the defaults are what a real run uses.
+// The chunks of a run whose workers write up to `radius` rows beyond their own: edges at every
+// image row (plane row + originY) that is a multiple of max(chunkRows, 2 * radius), so that
+// only the two chunks next to an edge write the rows around it. Where the edges lie depends on
+// nothing else: neither the thread count nor the timing changes which additions meet in which
+// order, and a crop with its origin cuts its rows where the whole image does.
+std::vector<RowRange> chunkRows(int height, int radius, int originY, int chunkRows = kChunkRows);
+
+// The bytes that the rows shared by chunks take at most at once while `threads` threads run
+// over an image `width` cells wide, for cells of `cellBytes` bytes plus a float count.
+std::int64_t sharedRowBytes(int width, int radius, int threads, std::size_t cellBytes);
+
+// Test seams of the runners; the defaults are what a real run uses.
 struct BandSeams
 {
-    // Run every band on the calling thread, one after another in band order. The result is
-    // bit-identical to a threaded run of the same bands.
-    bool serial = false;
-    // Called on the calling thread before band k's thread is started; throwing simulates a
-    // thread that cannot be started.
-    std::function<void(int band)> beforeThreadStart;
+    // Called on the calling thread before thread k is started; throwing simulates a thread that
+    // cannot be started.
+    std::function<void(int thread)> beforeThreadStart;
     // Called at the start of every row on the thread computing it (see RowHook).
     RowHook atRow;
+    // The chunk height, small in tests so that rows cross many chunk edges.
+    int chunkRows = kChunkRows;
 };
 
-// A band's work: compute rows [rowBegin, rowEnd) into the sink, drawing through the cursor;
-// false when the control stopped it.
+// A chunk's work: compute rows [rowBegin, rowEnd) into the sink; false when the control
+// stopped it.
 template<typename Cell>
-using BandWork = std::function<bool(BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<Cell> &sink, NormalCursor &cursor)>;
+using ChunkWork = std::function<bool(
+    BandControl &control, int rowBegin, int rowEnd, const BandSink<Cell> &sink)>;
 
-// Runs `work` once for every band, band k drawing through table.cursor(k, bands.size()):
-// band 0 on the calling thread, the others on threads of their own started before it (a band
-// whose thread cannot be started, and every band after it, runs on the calling thread after
-// band 0). Rows written by one band alone are added straight into `accum` and `count`; rows
-// written by several bands go to per-band buffers that are added in after every thread has
-// been joined, in band order, so that the result does not depend on the threads' timing.
-// `accum` and `count` (radius = the workers' patch radius) must be zero where the bands write.
+// Runs `work` on every chunk of accum's rows (chunkRows with originY) on `threads` threads, the
+// calling thread one of them, each taking the next chunk as it frees up. Rows written by one chunk
+// alone are added straight into `accum` and `count`; the rows around an edge go to two buffers, one
+// per chunk, that are added into the planes as soon as both chunks are done. So the result is the
+// same bit for bit on any number of threads and with any timing. `accum` and `count` must be zero.
 //
-// Every observer call is made on the calling thread: band 0 reports progress, and the
-// calling thread keeps the observer live while it computes or waits for the other bands,
-// never blocking longer than BandControl::kKeepAlivePeriod. Once the observer asks to cancel,
-// or a band fails, every band stops at its next pixel. Returns Done, Cancelled or OutOfMemory
-// (an allocation failed on any thread; `accum` and `count` are then partly written); any
-// other exception from a band is rethrown once all threads are joined.
+// Every observer call is made on the calling thread: it reports the share of rows done and
+// keeps the observer live while it computes or waits, never blocking longer than
+// BandControl::kKeepAlivePeriod. Once the observer asks to cancel, or a chunk fails, every
+// thread stops at its next pixel. Returns Done, Cancelled or OutOfMemory (an allocation failed
+// on any thread; `accum` and `count` are then partly written); any other exception from a chunk
+// is rethrown once all threads are joined.
 template<typename Cell>
-RunStatus runBands(const std::vector<RowRange> &bands, int radius, Plane<Cell> &accum,
-    GrayPlane &count, const NormalTable &table, const BandWork<Cell> &work, RunObserver *observer,
-    const BandSeams &seams = {});
+RunStatus runChunks(int threads, int radius, int originY, Plane<Cell> &accum, GrayPlane &count,
+    const ChunkWork<Cell> &work, RunObserver *observer, const BandSeams &seams = {});
 
-// One band's share of a job: band k of a run, with the control to poll (see BandControl).
-using BandTask = std::function<void(int band, BandControl &control)>;
+// One thread's share of a job: thread k of a run, with the control to poll (see BandControl).
+using BandTask = std::function<void(int thread, BandControl &control)>;
 
-// Runs task(k) for k in [0, n): band 0 on the calling thread, the others on threads of their
-// own started before it (a band whose thread cannot be started, and every band after it, runs
-// on the calling thread after band 0). Only band 0 gets `observer`, and reports progress when
-// `reportsProgress` is set; the calling thread keeps the observer live while it waits for the
-// other bands. Returns Done, Cancelled (the observer asked to stop) or OutOfMemory (an
-// allocation failed on any thread); any other exception from a band is rethrown once every
-// thread has been joined.
-RunStatus runOnThreads(int n, const BandTask &task, RunObserver *observer, bool reportsProgress,
-    const BandSeams &seams);
+// Runs task(k) for k in [0, n): task 0 on the calling thread, the others on threads of their
+// own started before it (a task whose thread cannot be started, and every task after it, runs
+// on the calling thread after task 0). Only task 0's control gets `observer` and `progress`;
+// the calling thread keeps the observer live while it waits for the others. Returns Done,
+// Cancelled (the observer asked to stop) or OutOfMemory (an allocation failed on any thread);
+// any other exception from a task is rethrown once every thread has been joined.
+RunStatus runOnThreads(int n, const BandTask &task, RunObserver *observer,
+    const RunProgress *progress, const BandSeams &seams);
 
 // A stage's work on rows [rowBegin, rowEnd); false when the control stopped it.
 using RowWork = std::function<bool(BandControl &control, int rowBegin, int rowEnd)>;

@@ -1,11 +1,7 @@
-// The colour row worker: the gray worker's scheme on red, green and blue together.
+// Steps of the row workers on colours: patch distances, the jump limit, clamps.
 #pragma once
 
-#include "band_control.h"
-#include "band_sink.h"
-#include "denoise_params.h"
-#include "planes.h"
-#include "sample_tables.h"
+#include "vec3.h"
 
 // Sum over dy, dx in [-r, r] (rows outer) of the squared red, green and blue differences of
 // a(x1 + dx, y1 + dy) and b(x2 + dx, y2 + dy), added in that order cell by cell; 0 for r < 0.
@@ -23,12 +19,3 @@ float squaredLimit(float sigma);
 
 // Each component limited to the pixel range: min(c, 255), then max(., 0).
 Vec3 clampToPixel(Vec3 v);
-
-// Denoises rows [rowBegin, rowEnd) of a colour image exactly as denoiseGrayRows does a gray
-// one, with colour patch distances, the jump test on the length of the smoothed colour
-// difference, and one weight per patch shared by the three channels. The direction planes
-// hold the colour local structure. Returns false when `control` stopped it early.
-bool denoiseColorRows(BandControl &control, int rowBegin, int rowEnd, const GrayPlane &dirXPlane,
-    const GrayPlane &dirYPlane, const ColorPlane &srcPlane, const BandSink<Vec3> &accum,
-    const ColorPlane &smoothPlane, NormalCursor &cursor, const ExpTable &expTable,
-    const DenoiseParams &params);

@@ -2,9 +2,8 @@
 #include "denoise_run.h"
 
 #include "band_runner.h"
-#include "color_worker.h"
 #include "denoise_params.h"
-#include "gray_worker.h"
+#include "row_worker.h"
 #include "run_observer.h"
 #include "run_stages.h"
 #include "sample_tables.h"
@@ -14,16 +13,22 @@
 #include <new>
 #include <type_traits>
 
-std::int64_t runWorkingSetBytes(int width, int height, bool color, bool buildsTable)
+int runThreads(const RunOptions &options)
+{
+    return options.threads > 0 ? options.threads : hardwareThreads();
+}
+
+std::int64_t runWorkingSetBytes(int width, int height, bool color, bool buildsTable, int threads)
 {
     const std::int64_t cells = std::int64_t(width) * height;
-    const std::int64_t cellBytes = color ? std::int64_t(sizeof(Vec3)) : std::int64_t(sizeof(float));
+    const std::size_t cellSize = color ? sizeof(Vec3) : sizeof(float);
     // accumPlane and smoothPlane of the cell type; dirXPlane, dirYPlane and countBuffer.
-    std::int64_t bytes = cells * (2 * cellBytes + 3 * std::int64_t(sizeof(float)));
+    std::int64_t bytes = cells * (2 * std::int64_t(cellSize) + 3 * std::int64_t(sizeof(float)));
     bytes += std::int64_t(sizeof(ExpTable));
     if (buildsTable)
         bytes += std::int64_t(kNormalTableSize) * std::int64_t(sizeof(float));
-    return bytes;
+    const int widestRadius = (color ? colorParams(0, 1, 1) : grayParams(0, 1, 1)).patchRadius;
+    return bytes + sharedRowBytes(width, widestRadius, threads, cellSize);
 }
 
 namespace {
@@ -38,28 +43,10 @@ DenoiseParams paramsFor(const ColorPlane &, int level, int width, int height)
     return colorParams(level, width, height);
 }
 
-bool rowsOf(BandControl &control, int rowBegin, int rowEnd, const GrayPlane &dirX,
-    const GrayPlane &dirY, const GrayPlane &src, const BandSink<float> &sink,
-    const GrayPlane &smooth, NormalCursor &cursor, const ExpTable &expTable,
-    const DenoiseParams &params)
-{
-    return denoiseGrayRows(
-        control, rowBegin, rowEnd, dirX, dirY, src, sink, smooth, cursor, expTable, params);
-}
-
-bool rowsOf(BandControl &control, int rowBegin, int rowEnd, const GrayPlane &dirX,
-    const GrayPlane &dirY, const ColorPlane &src, const BandSink<Vec3> &sink,
-    const ColorPlane &smooth, NormalCursor &cursor, const ExpTable &expTable,
-    const DenoiseParams &params)
-{
-    return denoiseColorRows(
-        control, rowBegin, rowEnd, dirX, dirY, src, sink, smooth, cursor, expTable, params);
-}
-
 // Everything up to the normalised estimates; the working set lives only inside this call.
 template<typename Cell>
-RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &params,
-    const std::vector<RowRange> &bands, const RunOptions &options, Plane<Cell> &accum)
+RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &params, int threads,
+    const RunOptions &options, Plane<Cell> &accum)
 {
     const int width = source.width();
     const int height = source.height();
@@ -78,9 +65,10 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
         ownTable = std::make_unique<NormalTable>();
     const NormalTable &table = options.table ? *options.table : *ownTable;
 
-    // The stages split the rows as the workers do; every direction row reads the smoothed rows
-    // next to it, so smoothing ends on every band before any direction is computed, and the
-    // directions are complete before any worker starts.
+    // Every direction row reads the smoothed rows next to it, so smoothing ends on every band
+    // before any direction is computed, and the directions are complete before any worker
+    // starts.
+    const std::vector<RowRange> bands = splitRows(height, threads);
     const auto stage
         = [&](const RowWork &work) { return runRowStage(bands, work, options.observer); };
     RunStatus status = stage([&](BandControl &control, int rowBegin, int rowEnd) {
@@ -93,19 +81,21 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
     });
     if (status == RunStatus::Done)
         status = stage([&](BandControl &control, int rowBegin, int rowEnd) {
-            return fillDirectionRows(smooth, dirX, dirY, rowBegin, rowEnd, control);
+            return fillDirectionRows(
+                smooth, dirX, dirY, rowBegin, rowEnd, options.originX, options.originY, control);
         });
     if (status != RunStatus::Done)
         return status;
 
-    const BandWork<Cell> work = [&](BandControl &control, int rowBegin, int rowEnd,
-                                    const BandSink<Cell> &sink, NormalCursor &cursor) {
-        return rowsOf(
-            control, rowBegin, rowEnd, dirX, dirY, source, sink, smooth, cursor, *expTable, params);
-    };
+    const RowInputs<Cell> inputs {source, smooth, dirX, dirY, expTable->data(), table, params,
+        options.originX, options.originY};
+    const ChunkWork<Cell> work
+        = [&](BandControl &control, int rowBegin, int rowEnd, const BandSink<Cell> &sink) {
+              return denoiseRows(inputs, control, rowBegin, rowEnd, sink);
+          };
     const BandSeams noSeams;
-    status = runBands(bands, params.patchRadius, accum, count, table, work, options.observer,
-        options.seams ? *options.seams : noSeams);
+    status = runChunks(threads, params.patchRadius, options.originY, accum, count, work,
+        options.observer, options.seams ? *options.seams : noSeams);
     if (status != RunStatus::Done)
         return status;
     return stage([&](BandControl &control, int rowBegin, int rowEnd) {
@@ -127,20 +117,18 @@ RunStatus denoise(
         return RunStatus::Done;
 
     const DenoiseParams params = paramsFor(source, level, width, height);
-    const int threads = options.threads > 0 ? options.threads : hardwareThreads();
+    const int threads = runThreads(options);
     Plane<Cell> estimates;
     try {
-        const std::vector<RowRange> bands = splitRows(width, height, threads);
-        const std::int64_t bandBytes = privateRowCount(bands, params.patchRadius, height) * width
-            * std::int64_t(sizeof(Cell) + sizeof(float));
-        const std::int64_t needed = runWorkingSetBytes(width, height, color, !options.table)
-            + bandBytes + options.callerBytes;
+        const std::int64_t needed
+            = runWorkingSetBytes(width, height, color, !options.table, threads)
+            + options.callerBytes;
         const std::int64_t limit
             = options.memoryLimit >= 0 ? options.memoryLimit : availableMemoryBytes();
         if (limit >= 0 && needed > limit)
             return RunStatus::OutOfMemory;
 
-        const RunStatus status = computeEstimates(source, params, bands, options, estimates);
+        const RunStatus status = computeEstimates(source, params, threads, options, estimates);
         if (status != RunStatus::Done)
             return status;
     } catch (const std::bad_alloc &) {

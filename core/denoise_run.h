@@ -19,8 +19,8 @@ enum class RunStatus {
 
 struct RunOptions
 {
-    // Hardware threads to split large images over; 0 asks the system (1 if it cannot tell).
-    // Images of 256 rows or columns or fewer always run on the calling thread alone.
+    // Threads to run on, the calling thread included; 0 asks the system (1 if it cannot tell).
+    // The result is the same on any number of threads.
     int threads = 0;
     // The sample table to draw from; nullptr builds one seeded from the clock for this run.
     const NormalTable *table = nullptr;
@@ -31,7 +31,11 @@ struct RunOptions
     // Extra bytes the caller will need besides the run (its result image), counted against
     // the same limit before anything is allocated.
     std::int64_t callerBytes = 0;
-    // Tests only: run the bands serially, or inject failures (see band_runner.h).
+    // Where cell (0, 0) of the source sits in a larger image: a crop run with its origin draws
+    // for every pixel as a run on the whole image does (see NormalTable).
+    int originX = 0;
+    int originY = 0;
+    // Tests only: small chunks, injected failures (see band_runner.h).
     const BandSeams *seams = nullptr;
 };
 
@@ -43,7 +47,10 @@ RunStatus denoiseGray(
 RunStatus denoiseColor(
     const ColorPlane &source, int level, ColorPlane &result, const RunOptions &options = {});
 
-// The bytes a run allocates on a width x height image, the sample table included when the
-// run has to build it; the source plane is the caller's and not counted. A split run also
-// keeps a few rows per band in private buffers, which it adds to this when it checks.
-std::int64_t runWorkingSetBytes(int width, int height, bool color, bool buildsTable);
+// The threads a run with these options uses.
+int runThreads(const RunOptions &options);
+
+// The bytes a run on `threads` threads allocates on a width x height image, the sample table
+// included when the run has to build it and the rows its chunks share at the widest patch; the
+// source plane is the caller's and not counted.
+std::int64_t runWorkingSetBytes(int width, int height, bool color, bool buildsTable, int threads);

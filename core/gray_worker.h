@@ -1,13 +1,8 @@
-// The grayscale row worker: random walks, patch weights and patch estimates for a band of rows.
+// Steps of the row workers on gray values: patch distances and weights, cells, clamps.
 #pragma once
 
-#include "band_control.h"
-#include "band_sink.h"
 #include "denoise_params.h"
-#include "planes.h"
 #include "sample_tables.h"
-
-#include <vector>
 
 // Sum over dy, dx in [-r, r] (rows outer) of (a(x1 + dx, y1 + dy) - b(x2 + dx, y2 + dy))^2 on
 // row-major buffers with the given row lengths; 0 for r < 0. Both squares must lie inside.
@@ -48,29 +43,3 @@ inline bool usableCell(int rx, int ry, int r, int width, int height)
 {
     return r <= rx && r <= ry && rx + r < width && ry + r < height;
 }
-
-// The instruction sets the row workers are built for. A worker runs the widest one the
-// processor has; tests may pick another to check that every build gives the same results.
-enum class WorkerTarget {
-    Baseline, // any x86-64 (or any other processor)
-    X86_64_V3, // AVX2
-    X86_64_V4, // AVX-512
-};
-
-// The targets this processor can run, Baseline first.
-std::vector<WorkerTarget> availableWorkerTargets();
-// Makes every later worker call use `target`, which must be available. Not to be called while
-// a worker runs.
-void useWorkerTarget(WorkerTarget target);
-WorkerTarget workerTarget();
-
-// Denoises rows [rowBegin, rowEnd) of a gray image: for every pixel, 7 random walks of 7
-// accepted moves refused across edges of `smoothPlane`, the patches at the places reached
-// weighted by their similarity to the pixel's own patch, a structure-guided closing move per
-// path, and the weighted mean patch added into the sink's rows (up to patchRadius rows outside
-// the band) with one count per cell. Draws only through `cursor`. Every plane is params.width x
-// params.height. Returns false when `control` stopped it before the last row was done.
-bool denoiseGrayRows(BandControl &control, int rowBegin, int rowEnd, const GrayPlane &dirXPlane,
-    const GrayPlane &dirYPlane, const GrayPlane &srcPlane, const BandSink<float> &accum,
-    const GrayPlane &smoothPlane, NormalCursor &cursor, const ExpTable &expTable,
-    const DenoiseParams &params);

@@ -4,12 +4,15 @@
 #include <algorithm>
 #include <cmath>
 
-LocalStructure grayLocalStructure(const GrayPlane &plane, float x, float y, float h)
+LocalStructure grayLocalStructure(
+    const GrayPlane &plane, float x, float y, float h, int originX, int originY)
 {
-    const float a = plane.sampleBilinear(x + h, y);
-    const float b = plane.sampleBilinear(x - h, y);
-    const float c = plane.sampleBilinear(x, y + h);
-    const float d = plane.sampleBilinear(x, y - h);
+    const float left = float(originX);
+    const float top = float(originY);
+    const float a = plane.sampleBilinear((x + h) - left, y - top);
+    const float b = plane.sampleBilinear((x - h) - left, y - top);
+    const float c = plane.sampleBilinear(x - left, (y + h) - top);
+    const float d = plane.sampleBilinear(x - left, (y - h) - top);
     const float gx = (a - b) / (2.0f * h);
     const float gy = (c - d) / (2.0f * h);
     const float m = std::sqrt(gx * gx + gy * gy);
@@ -18,12 +21,15 @@ LocalStructure grayLocalStructure(const GrayPlane &plane, float x, float y, floa
     return {m, gx / m, gy / m};
 }
 
-LocalStructure colorLocalStructure(const ColorPlane &plane, float x, float y, float h)
+LocalStructure colorLocalStructure(
+    const ColorPlane &plane, float x, float y, float h, int originX, int originY)
 {
-    const Vec3 a = plane.sampleBilinear(x + h, y);
-    const Vec3 b = plane.sampleBilinear(x - h, y);
-    const Vec3 c = plane.sampleBilinear(x, y + h);
-    const Vec3 d = plane.sampleBilinear(x, y - h);
+    const float left = float(originX);
+    const float top = float(originY);
+    const Vec3 a = plane.sampleBilinear((x + h) - left, y - top);
+    const Vec3 b = plane.sampleBilinear((x - h) - left, y - top);
+    const Vec3 c = plane.sampleBilinear(x - left, (y + h) - top);
+    const Vec3 d = plane.sampleBilinear(x - left, (y - h) - top);
     const Vec3 gx = (a - b) / Vec3(2.0f * h);
     const Vec3 gy = (c - d) / Vec3(2.0f * h);
     // Structure tensor [[e, f], [f, g]] summed over the channels.

@@ -31,19 +31,21 @@ Cell binomialSum(const Plane<Cell> &src, int x, int y)
     return sum;
 }
 
-LocalStructure structureAt(const GrayPlane &smooth, int x, int y)
+LocalStructure structureAt(const GrayPlane &smooth, int x, int y, int originX, int originY)
 {
-    return grayLocalStructure(smooth, float(x), float(y), 0.4f);
+    return grayLocalStructure(
+        smooth, float(x + originX), float(y + originY), 0.4f, originX, originY);
 }
 
-LocalStructure structureAt(const ColorPlane &smooth, int x, int y)
+LocalStructure structureAt(const ColorPlane &smooth, int x, int y, int originX, int originY)
 {
-    return colorLocalStructure(smooth, float(x), float(y), 0.4f);
+    return colorLocalStructure(
+        smooth, float(x + originX), float(y + originY), 0.4f, originX, originY);
 }
 
 template<typename Cell>
 bool fillDirectionsOf(const Plane<Cell> &smooth, GrayPlane &dirX, GrayPlane &dirY, int rowBegin,
-    int rowEnd, BandControl &control)
+    int rowEnd, int originX, int originY, BandControl &control)
 {
     for (int y = rowBegin; y < rowEnd; ++y) {
         if (!control.betweenPixels())
@@ -51,7 +53,7 @@ bool fillDirectionsOf(const Plane<Cell> &smooth, GrayPlane &dirX, GrayPlane &dir
         float *xs = dirX.row(y);
         float *ys = dirY.row(y);
         for (int x = 0; x < smooth.width(); ++x) {
-            const LocalStructure s = structureAt(smooth, x, y);
+            const LocalStructure s = structureAt(smooth, x, y, originX, originY);
             xs[x] = s.dirX;
             ys[x] = s.dirY;
         }
@@ -108,15 +110,15 @@ bool presmoothRows(
 }
 
 bool fillDirectionRows(const GrayPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, int rowBegin,
-    int rowEnd, BandControl &control)
+    int rowEnd, int originX, int originY, BandControl &control)
 {
-    return fillDirectionsOf(smooth, dirX, dirY, rowBegin, rowEnd, control);
+    return fillDirectionsOf(smooth, dirX, dirY, rowBegin, rowEnd, originX, originY, control);
 }
 
 bool fillDirectionRows(const ColorPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, int rowBegin,
-    int rowEnd, BandControl &control)
+    int rowEnd, int originX, int originY, BandControl &control)
 {
-    return fillDirectionsOf(smooth, dirX, dirY, rowBegin, rowEnd, control);
+    return fillDirectionsOf(smooth, dirX, dirY, rowBegin, rowEnd, originX, originY, control);
 }
 
 bool normaliseRows(GrayPlane &accum, const GrayPlane &count, const GrayPlane &src, int rowBegin,
@@ -143,13 +145,13 @@ bool presmooth(const ColorPlane &src, ColorPlane &smooth, BandControl &control)
 
 bool fillDirections(const GrayPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, BandControl &control)
 {
-    return fillDirectionRows(smooth, dirX, dirY, 0, smooth.height(), control);
+    return fillDirectionRows(smooth, dirX, dirY, 0, smooth.height(), 0, 0, control);
 }
 
 bool fillDirections(
     const ColorPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, BandControl &control)
 {
-    return fillDirectionRows(smooth, dirX, dirY, 0, smooth.height(), control);
+    return fillDirectionRows(smooth, dirX, dirY, 0, smooth.height(), 0, 0, control);
 }
 
 bool normalise(GrayPlane &accum, const GrayPlane &count, const GrayPlane &src, BandControl &control)

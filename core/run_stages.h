@@ -31,10 +31,12 @@ bool presmoothRows(
     const GrayPlane &src, GrayPlane &smooth, int rowBegin, int rowEnd, BandControl &control);
 bool presmoothRows(
     const ColorPlane &src, ColorPlane &smooth, int rowBegin, int rowEnd, BandControl &control);
+// The directions of a plane whose cell (0, 0) lies at (originX, originY) of an image are those
+// of the whole image there (see grayLocalStructure).
 bool fillDirectionRows(const GrayPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, int rowBegin,
-    int rowEnd, BandControl &control);
+    int rowEnd, int originX, int originY, BandControl &control);
 bool fillDirectionRows(const ColorPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, int rowBegin,
-    int rowEnd, BandControl &control);
+    int rowEnd, int originX, int originY, BandControl &control);
 bool normaliseRows(GrayPlane &accum, const GrayPlane &count, const GrayPlane &src, int rowBegin,
     int rowEnd, BandControl &control);
 bool normaliseRows(ColorPlane &accum, const GrayPlane &count, const ColorPlane &src, int rowBegin,

@@ -168,6 +168,7 @@ NormalTable::NormalTable(std::vector<float> samples, int start)
     values_ = allocate(samples.size());
     std::copy(samples.begin(), samples.end(), values_.get());
     start_ = start;
+    scripted_ = true;
 }
 
 // Equivalent to srand(seed) followed by, per candidate, u = rand() * 2^-31,
@@ -213,14 +214,6 @@ void NormalTable::build(unsigned seed)
         }
         std::copy(block + kBlockWords - kHistory, block + kBlockWords, scratch->words);
     }
-}
-
-NormalCursor NormalTable::cursor(int band, int bandCount) const
-{
-    const long long spacing = bandCount > 0 ? size_ / bandCount : 0;
-    const long long offset = (spacing * band) % size_;
-    const int position = int((start_ + offset + size_) % size_);
-    return NormalCursor(values_.get(), size_, position);
 }
 
 void fillExpTable(float *table, int n)

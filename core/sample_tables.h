@@ -43,7 +43,7 @@ private:
     int rear_ = 0;
 };
 
-// One band's view of a NormalTable: a cursor over the shared, read-only samples. A value type,
+// One path's view of a NormalTable: a cursor over the shared, read-only samples. A value type,
 // owned and advanced by one thread only; the samples outlive it.
 class NormalCursor
 {
@@ -82,19 +82,27 @@ private:
 };
 
 // kNormalTableSize standard normal samples (Kinderman-Monahan ratio of uniforms over rand()),
-// and the position the table starts drawing from. Owns its samples (40 MB). Immutable once
-// built: bands draw through their own NormalCursor, so any number of threads may share one
-// table.
+// and the position the table starts from. Owns its samples (40 MB). Immutable once built: every
+// path draws through a cursor of its own, so any number of threads may share one table.
+//
+// Where a pixel's paths draw is fixed by the pixel's place in the image: a well-mixed hash of
+// the start and the pixel's coordinates picks a base spread uniformly over the table, and path m
+// (0 for the first) draws from base + m * kPathDraws on, wrapping at the table's end. A result
+// therefore does not depend on the order in which pixels are computed, nor on the threads.
 class NormalTable
 {
 public:
+    // The draws set aside for one path; a path that needs more (a walk refused again and again)
+    // runs on into the next path's stretch.
+    static constexpr int kPathDraws = 4096;
+
     // Seeded from the calendar time in whole seconds.
     NormalTable();
     // Seeded explicitly, for repeatable runs: the samples and start that srand(seed) followed by
     // rand() calls give.
     explicit NormalTable(unsigned seed);
-    // Scripted samples (at least one); draws start after entry `start`. Throws
-    // std::invalid_argument for no samples or a start outside them.
+    // Scripted samples (at least one), for tests: every pixel's base is the entry after `start`,
+    // whatever its place. Throws std::invalid_argument for no samples or a start outside them.
     NormalTable(std::vector<float> samples, int start);
 
     NormalTable(const NormalTable &) = delete;
@@ -104,10 +112,31 @@ public:
     int start() const { return start_; }
     const float *values() const { return values_.get(); }
 
-    // The cursor of band `band` of `bandCount` (0 <= band < bandCount): band 0 starts at start(),
-    // the others at evenly spaced positions after it, wrapping, so that bands draw well
-    // separated stretches of the table.
-    NormalCursor cursor(int band = 0, int bandCount = 1) const;
+    // The entry the first path of the image's pixel (x, y) draws first, in [0, size()).
+    int pixelBase(int x, int y) const
+    {
+        if (scripted_)
+            return start_ + 1 < size_ ? start_ + 1 : 0;
+        // splitmix64's finaliser over the coordinates and the start; the high 32 bits of the mix
+        // scaled to the table size.
+        std::uint64_t key = (std::uint64_t(std::uint32_t(x)) << 32) | std::uint32_t(y);
+        key ^= std::uint64_t(std::uint32_t(start_)) * 0x9E3779B97F4A7C15u;
+        key = (key ^ (key >> 30)) * 0xBF58476D1CE4E5B9u;
+        key = (key ^ (key >> 27)) * 0x94D049BB133111EBu;
+        key ^= key >> 31;
+        return int(((key >> 32) * std::uint64_t(size_)) >> 32);
+    }
+
+    // The cursor of path `path` (0 for the first) of the pixel whose base is `base`: its first
+    // draw is entry (base + path * kPathDraws) mod size().
+    NormalCursor pathCursor(int base, int path) const
+    {
+        const std::int64_t first = (std::int64_t(base) + std::int64_t(path) * kPathDraws) % size_;
+        return NormalCursor(values_.get(), size_, int(first == 0 ? size_ - 1 : first - 1));
+    }
+
+    // A cursor whose first draw is the entry after start().
+    NormalCursor cursor() const { return NormalCursor(values_.get(), size_, start_); }
 
 private:
     // In a huge-page mapping: see page_memory.h.
@@ -119,6 +148,7 @@ private:
     Samples values_;
     int size_ = 0;
     int start_ = 0;
+    bool scripted_ = false;
 };
 
 using ExpTable = std::array<float, kExpTableSize>;

@@ -1,5 +1,5 @@
-// The fast row worker behind denoiseGrayRows and denoiseColorRows: one template over the channel
-// count and the effective patch radius, included only by the two worker sources.
+// The fast row worker behind denoiseRows: one template over the channel count and the effective
+// patch radius, included only by the worker source.
 #pragma once
 
 #include "band_control.h"
@@ -8,6 +8,7 @@
 #include "denoise_params.h"
 #include "gray_worker.h"
 #include "planes.h"
+#include "row_worker.h"
 #include "sample_tables.h"
 
 #include <cmath>
@@ -42,8 +43,8 @@ constexpr int padded(int n, int lanes)
     return (n + lanes - 1) / lanes * lanes;
 }
 
-// The read-only inputs of one band, as raw interleaved floats: cell (x, y) channel c of a plane
-// with C channels is at ((y * width) + x) * C + c.
+// RowInputs as raw interleaved floats: cell (x, y) channel c of a plane with C channels is at
+// ((y * width) + x) * C + c.
 struct Inputs
 {
     const float *src;
@@ -51,46 +52,93 @@ struct Inputs
     const float *dirX;
     const float *dirY;
     const float *expTable;
+    const NormalTable *table;
     DenoiseParams params;
     float jumpLimit; // Smoothed<C>::limitFor(params.sigma)
+    int originX;
+    int originY;
 };
 
-// The four cells and fractions of Plane::sampleBilinear at (x, y), cell indices in cells.
+// Where the planes lie in the image. Path points are kept in image coordinates, so that a crop
+// run with its origin rounds every position exactly as a run on the whole image does; a plane
+// index is the image coordinate minus the origin, taken in integers.
+struct Frame
+{
+    int width;
+    int height;
+    int originX; // 0 or more
+    int originY;
+    float left; // originX, originY, originX + width, originY + height as floats (exact)
+    float top;
+    float right;
+    float bottom;
+
+    Frame(int width, int height, int originX, int originY)
+        : width(width)
+        , height(height)
+        , originX(originX)
+        , originY(originY)
+        , left(float(originX))
+        , top(float(originY))
+        , right(float(originX + width))
+        , bottom(float(originY + height))
+    { }
+
+    // A moved coordinate limited to the plane: [left, right] and [top, bottom], the upper
+    // bound included (see clampToPlane).
+    PELTA_ALWAYS_INLINE float clampX(float v) const
+    {
+        const float m = v < right ? v : right;
+        return m > left ? m : left;
+    }
+    PELTA_ALWAYS_INLINE float clampY(float v) const
+    {
+        const float m = v < bottom ? v : bottom;
+        return m > top ? m : top;
+    }
+};
+
+// The four cells and fractions of Plane::sampleBilinear at image point (x, y), cell indices in
+// cells of the plane.
 struct Corners
 {
     std::ptrdiff_t c00, c10, c01, c11;
     float fx, fy;
 };
 
-PELTA_ALWAYS_INLINE Corners cornersAt(float x, float y, int width, int height)
+PELTA_ALWAYS_INLINE Corners cornersAt(float x, float y, const Frame &f)
 {
-    float xc = x > 0.0f ? x : 0.0f;
-    if (xc >= float(width))
-        xc = float(width - 1);
-    float yc = y > 0.0f ? y : 0.0f;
-    if (yc >= float(height))
-        yc = float(height - 1);
-    const int x0 = int(xc);
-    const int y0 = int(yc);
-    const int x1 = x0 + 1 < width ? x0 + 1 : width - 1;
-    const int y1 = y0 + 1 < height ? y0 + 1 : height - 1;
-    const std::ptrdiff_t row0 = std::ptrdiff_t(y0) * width;
-    const std::ptrdiff_t row1 = std::ptrdiff_t(y1) * width;
-    return {row0 + x0, row0 + x1, row1 + x0, row1 + x1, xc - float(x0), yc - float(y0)};
+    float xc = x > f.left ? x : f.left;
+    if (xc >= f.right)
+        xc = f.right - 1.0f;
+    float yc = y > f.top ? y : f.top;
+    if (yc >= f.bottom)
+        yc = f.bottom - 1.0f;
+    const int xi = int(xc);
+    const int yi = int(yc);
+    const int x0 = xi - f.originX;
+    const int y0 = yi - f.originY;
+    const int x1 = x0 + 1 < f.width ? x0 + 1 : f.width - 1;
+    const int y1 = y0 + 1 < f.height ? y0 + 1 : f.height - 1;
+    const std::ptrdiff_t row0 = std::ptrdiff_t(y0) * f.width;
+    const std::ptrdiff_t row1 = std::ptrdiff_t(y1) * f.width;
+    return {row0 + x0, row0 + x1, row1 + x0, row1 + x1, xc - float(xi), yc - float(yi)};
 }
 
-// cornersAt for a path point, which lies in [0, width] x [0, height]: the same cells and
-// fractions with fewer tests, since only a coordinate equal to the size is pulled back.
-PELTA_ALWAYS_INLINE Corners pathCornersAt(float x, float y, int width, int height)
+// cornersAt for a path point, which lies in the frame's [left, right] x [top, bottom]: the same
+// cells and fractions with fewer tests, since only a coordinate on the far edge is pulled back.
+PELTA_ALWAYS_INLINE Corners pathCornersAt(float x, float y, const Frame &f)
 {
-    const float xc = x < float(width) ? x : float(width - 1);
-    const float yc = y < float(height) ? y : float(height - 1);
-    const int x0 = int(xc);
-    const int y0 = int(yc);
-    const int x1 = x0 + 1 < width ? x0 + 1 : x0;
-    const std::ptrdiff_t row0 = std::ptrdiff_t(y0) * width;
-    const std::ptrdiff_t row1 = y0 + 1 < height ? row0 + width : row0;
-    return {row0 + x0, row0 + x1, row1 + x0, row1 + x1, xc - float(x0), yc - float(y0)};
+    const float xc = x < f.right ? x : f.right - 1.0f;
+    const float yc = y < f.bottom ? y : f.bottom - 1.0f;
+    const int xi = int(xc);
+    const int yi = int(yc);
+    const int x0 = xi - f.originX;
+    const int y0 = yi - f.originY;
+    const int x1 = x0 + 1 < f.width ? x0 + 1 : x0;
+    const std::ptrdiff_t row0 = std::ptrdiff_t(y0) * f.width;
+    const std::ptrdiff_t row1 = y0 + 1 < f.height ? row0 + f.width : row0;
+    return {row0 + x0, row0 + x1, row1 + x0, row1 + x1, xc - float(xi), yc - float(yi)};
 }
 
 // Channel c of the bilinear sample, in exactly the operations of Plane::sampleBilinear.
@@ -170,9 +218,9 @@ struct Smoothed<1>
 {
     float value;
 
-    static PELTA_ALWAYS_INLINE Smoothed at(const float *plane, float x, float y, int w, int h)
+    static PELTA_ALWAYS_INLINE Smoothed at(const float *plane, float x, float y, const Frame &f)
     {
-        return {sampleChannel<1>(plane, pathCornersAt(x, y, w, h), 0)};
+        return {sampleChannel<1>(plane, pathCornersAt(x, y, f), 0)};
     }
     // The threshold jumpsFrom compares with.
     static float limitFor(float sigma) { return sigma; }
@@ -188,9 +236,9 @@ struct Smoothed<3>
 {
     Float4 value; // r, g, b and a fourth lane that is never used
 
-    static PELTA_ALWAYS_INLINE Smoothed at(const float *plane, float x, float y, int w, int h)
+    static PELTA_ALWAYS_INLINE Smoothed at(const float *plane, float x, float y, const Frame &f)
     {
-        const Corners k = pathCornersAt(x, y, w, h);
+        const Corners k = pathCornersAt(x, y, f);
         const float gx = 1.0f - k.fx;
         const float gy = 1.0f - k.fy;
         const Float4 top = gx * load4(plane + k.c00 * 3) + k.fx * load4(plane + k.c10 * 3);
@@ -256,14 +304,17 @@ struct Pixel
     // Inside the image every sample of the patch has the fractions of (px, py), so the patch is
     // a blend of four shifted blocks of whole cells with the same four weights; near the border,
     // where sampling clamps, each sample is taken on its own.
-    PELTA_ALWAYS_INLINE void add(
-        const float *src, float w, float px, float py, int width, int height)
+    PELTA_ALWAYS_INLINE void add(const float *src, float w, float px, float py, const Frame &f)
     {
-        const int x0 = int(px);
-        const int y0 = int(py);
+        const int width = f.width;
+        const int height = f.height;
+        const int xi = int(px);
+        const int yi = int(py);
+        const int x0 = xi - f.originX;
+        const int y0 = yi - f.originY;
         if (x0 - R >= 0 && x0 + R + 1 < width && y0 - R >= 0 && y0 + R + 1 < height) {
-            const float fx = px - float(x0);
-            const float fy = py - float(y0);
+            const float fx = px - float(xi);
+            const float fy = py - float(yi);
             const float gx = 1.0f - fx;
             const float gy = 1.0f - fy;
             const std::ptrdiff_t stride = std::ptrdiff_t(width) * C;
@@ -286,7 +337,7 @@ struct Pixel
         }
         for (int dy = -R; dy <= R; ++dy) {
             for (int dx = -R; dx <= R; ++dx) {
-                const Corners k = cornersAt(px + float(dx), py + float(dy), width, height);
+                const Corners k = cornersAt(px + float(dx), py + float(dy), f);
                 for (int c = 0; c < C; ++c)
                     patch[R + dy][(R + dx) * C + c] += w * sampleChannel<C>(src, k, c);
             }
@@ -294,25 +345,25 @@ struct Pixel
     }
 
     // Draws moves from q until one passes the jump test; returns it with its smoothed value.
-    static PELTA_ALWAYS_INLINE void drawMove(const Inputs &in, NormalCursor &cursor, float qx,
-        float qy, const Smoothed<C> &smoothQ, float limit, float &px, float &py,
+    static PELTA_ALWAYS_INLINE void drawMove(const Inputs &in, const Frame &f, NormalCursor &cursor,
+        float qx, float qy, const Smoothed<C> &smoothQ, float limit, float &px, float &py,
         Smoothed<C> &smoothP)
     {
-        const DenoiseParams &p = in.params;
+        const float scale = in.params.stepScale;
         do {
             float zx;
             float zy;
             cursor.nextPair(zx, zy);
-            px = clampToPlane(qx + zx * p.stepScale, p.width);
-            py = clampToPlane(qy + zy * p.stepScale, p.height);
-            smoothP = Smoothed<C>::at(in.smooth, px, py, p.width, p.height);
+            px = f.clampX(qx + zx * scale);
+            py = f.clampY(qy + zy * scale);
+            smoothP = Smoothed<C>::at(in.smooth, px, py, f);
         } while (smoothP.jumpsFrom(smoothQ, limit));
     }
 
     // Walks the paths of pixel (x, y) and adds its estimate into the sink. Draws, positions,
     // jump tests, cells and decisions are exactly those of the plain scheme.
     template<typename Cell>
-    PELTA_ALWAYS_INLINE void run(const Inputs &in, int x, int y, NormalCursor &cursor,
+    PELTA_ALWAYS_INLINE void run(const Inputs &in, const Frame &f, int x, int y, int base,
         const Smoothed<C> &start, const BandSink<Cell> &sink)
     {
         const DenoiseParams &p = in.params;
@@ -326,17 +377,18 @@ struct Pixel
         std::memset(patch, 0, sizeof patch);
         float weightSum = 0.0f;
         for (int path = 1; path < p.pathsPerPixel; ++path) {
-            float qx = float(x);
-            float qy = float(y);
+            NormalCursor cursor = in.table->pathCursor(base, path - 1);
+            float qx = float(x + f.originX);
+            float qy = float(y + f.originY);
             Smoothed<C> smoothQ = start;
             for (int k = 1; k < p.stepsPerPath; ++k) {
                 float px;
                 float py;
                 Smoothed<C> smoothP;
-                drawMove(in, cursor, qx, qy, smoothQ, limit, px, py, smoothP);
+                drawMove(in, f, cursor, qx, qy, smoothQ, limit, px, py, smoothP);
 
-                const int rx = nearestCell(px);
-                const int ry = nearestCell(py);
+                const int rx = nearestCell(px) - f.originX;
+                const int ry = nearestCell(py) - f.originY;
                 if (usableCell(rx, ry, R, width, height)) {
                     const float d = distance(own,
                         in.src + std::ptrdiff_t(ry - R) * stride + std::ptrdiff_t(rx - R) * C,
@@ -345,18 +397,19 @@ struct Pixel
                     const float w
                         = expWeight(in.expTable, (excess > 0.0f ? excess : 0.0f) / p.weightScale);
                     weightSum += w;
-                    add(in.src, w, px, py, width, height);
+                    add(in.src, w, px, py, f);
                 }
 
                 if (k == p.stepsPerPath - 1 && weightSum > 1.0f) {
-                    const Corners q = pathCornersAt(qx, qy, width, height);
+                    const Corners q = pathCornersAt(qx, qy, f);
                     const float sx = sampleChannel<1>(in.dirX, q, 0);
                     const float sy = sampleChannel<1>(in.dirY, q, 0);
-                    const float cx = clampToPlane(qx + cursor.nextSample() * sx, width);
-                    const float cy = clampToPlane(qy + cursor.nextSample() * sy, height);
-                    if (usableCell(nearestCell(cx), nearestCell(cy), R, width, height)) {
+                    const float cx = f.clampX(qx + cursor.nextSample() * sx);
+                    const float cy = f.clampY(qy + cursor.nextSample() * sy);
+                    if (usableCell(nearestCell(cx) - f.originX, nearestCell(cy) - f.originY, R,
+                            width, height)) {
                         weightSum += -0.2f;
-                        add(in.src, -0.2f, cx, cy, width, height);
+                        add(in.src, -0.2f, cx, cy, f);
                     }
                 }
                 qx = px;
@@ -389,10 +442,10 @@ constexpr int lanesFor(int channels, int radius, int maxLanes)
 }
 
 // Rows [rowBegin, rowEnd) for C channels with patch radii up to MaxR and vectors of up to L
-// floats: the body of denoiseGrayRows and denoiseColorRows.
+// floats: the body of denoiseRows.
 template<int C, int MaxR, int L, typename Cell>
-PELTA_ALWAYS_INLINE bool rows(BandControl &control, int rowBegin, int rowEnd, const Inputs &in,
-    const BandSink<Cell> &sink, NormalCursor &cursor)
+PELTA_ALWAYS_INLINE bool rows(
+    BandControl &control, int rowBegin, int rowEnd, const Inputs &in, const BandSink<Cell> &sink)
 {
     static_assert(MaxR >= 0 && MaxR <= 5, "radii 0 to 5");
     const int width = in.params.width;
@@ -400,8 +453,8 @@ PELTA_ALWAYS_INLINE bool rows(BandControl &control, int rowBegin, int rowEnd, co
     const int f = in.params.patchRadius;
     if (f < 0 || f > MaxR)
         throw std::invalid_argument("patch radius out of range");
-    // The cursor is copied so that it stays in registers.
-    NormalCursor draws = cursor;
+    const NormalTable &table = *in.table;
+    const Frame frame(width, height, in.originX, in.originY);
     bool finished = true;
     Pixel<C, 0, lanesFor(C, 0, L)> p0;
     Pixel<C, (MaxR >= 1 ? 1 : 0), lanesFor(C, 1, L)> p1;
@@ -410,42 +463,49 @@ PELTA_ALWAYS_INLINE bool rows(BandControl &control, int rowBegin, int rowEnd, co
     Pixel<C, (MaxR >= 4 ? 4 : 0), lanesFor(C, 4, L)> p4;
     Pixel<C, (MaxR >= 5 ? 5 : 0), lanesFor(C, 5, L)> p5;
     for (int y = rowBegin; y < rowEnd && finished; ++y) {
-        if (!control.beginRow(y, rowEnd)) {
+        if (!control.beginRow(y)) {
             finished = false;
             break;
         }
+        int nextBase = table.pixelBase(in.originX, in.originY + y);
         for (int x = 0; x < width; ++x) {
             if (!control.betweenPixels()) {
                 finished = false;
                 break;
             }
+            // The paths of a pixel start at places spread over the whole table: ask for the
+            // next pixel's first lines while this one walks.
+            const int base = nextBase;
+            nextBase = table.pixelBase(in.originX + x + 1, in.originY + y);
+            for (int path = 0; path < in.params.pathsPerPixel - 1; ++path)
+                __builtin_prefetch(table.values() + table.pathCursor(nextBase, path).position());
             int r = f;
             for (const int limit : {x, y, width - 1 - x, height - 1 - y})
                 r = limit < r ? limit : r;
-            const Smoothed<C> start = Smoothed<C>::at(in.smooth, float(x), float(y), width, height);
+            const Smoothed<C> start
+                = Smoothed<C>::at(in.smooth, float(x + in.originX), float(y + in.originY), frame);
             switch (r) {
             case 0:
-                p0.run(in, x, y, draws, start, sink);
+                p0.run(in, frame, x, y, base, start, sink);
                 break;
             case 1:
-                p1.run(in, x, y, draws, start, sink);
+                p1.run(in, frame, x, y, base, start, sink);
                 break;
             case 2:
-                p2.run(in, x, y, draws, start, sink);
+                p2.run(in, frame, x, y, base, start, sink);
                 break;
             case 3:
-                p3.run(in, x, y, draws, start, sink);
+                p3.run(in, frame, x, y, base, start, sink);
                 break;
             case 4:
-                p4.run(in, x, y, draws, start, sink);
+                p4.run(in, frame, x, y, base, start, sink);
                 break;
             default:
-                p5.run(in, x, y, draws, start, sink);
+                p5.run(in, frame, x, y, base, start, sink);
                 break;
             }
         }
     }
-    cursor = draws;
     return finished;
 }
 

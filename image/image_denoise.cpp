@@ -202,7 +202,7 @@ void writeColor(const ColorPlane &values, const QImage &source, QImage &target)
     }
 }
 
-std::int64_t imageDenoiseBytes(const QImage &image, bool buildsTable)
+std::int64_t imageDenoiseBytes(const QImage &image, bool buildsTable, int threads)
 {
     const DenoisePath path = denoisePathOf(image.format());
     if (path == DenoisePath::Unsupported)
@@ -210,8 +210,8 @@ std::int64_t imageDenoiseBytes(const QImage &image, bool buildsTable)
     const bool color = path == DenoisePath::Color;
     const std::int64_t cells = std::int64_t(image.width()) * image.height();
     const std::int64_t cellBytes = color ? std::int64_t(sizeof(Vec3)) : std::int64_t(sizeof(float));
-    return runWorkingSetBytes(image.width(), image.height(), color, buildsTable) + cells * cellBytes
-        + std::int64_t(image.sizeInBytes());
+    return runWorkingSetBytes(image.width(), image.height(), color, buildsTable, threads)
+        + cells * cellBytes + std::int64_t(image.sizeInBytes());
 }
 
 ImageDenoiseStatus denoiseQImage(QImage &image, int level, const RunOptions &options)
@@ -228,7 +228,8 @@ ImageDenoiseStatus denoiseQImage(QImage &image, int level, const RunOptions &opt
     // checks again, against the memory left once the source plane has been filled.
     const std::int64_t limit
         = options.memoryLimit >= 0 ? options.memoryLimit : availableMemoryBytes();
-    const std::int64_t needed = imageDenoiseBytes(image, !options.table) + options.callerBytes;
+    const std::int64_t needed
+        = imageDenoiseBytes(image, !options.table, runThreads(options)) + options.callerBytes;
     if (limit >= 0 && needed > limit)
         return ImageDenoiseStatus::OutOfMemory;
 

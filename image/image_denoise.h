@@ -47,7 +47,7 @@ void writeColor(const ColorPlane &values, const QImage &source, QImage &target);
 
 // The bytes a denoise of this image allocates besides the image itself: the run's working set,
 // the source plane and the result image. -1 for an unsupported format.
-std::int64_t imageDenoiseBytes(const QImage &image, bool buildsTable);
+std::int64_t imageDenoiseBytes(const QImage &image, bool buildsTable, int threads);
 
 // Denoises `image` at noise level `level` (1 or more) with the given run options. The result is
 // written into a new image that is allocated, and counted against the memory limit, before the

@@ -1,13 +1,13 @@
-// The row split and the band runner: exact sharing of rows, progress, liveness, failures.
+// The row splits and the runners: exact sharing of rows, progress, liveness, failures.
 #include "core/band_runner.h"
-#include "core/color_worker.h"
-#include "core/gray_worker.h"
+#include "core/row_worker.h"
 #include "core/run_stages.h"
 #include "support/recording_observer.h"
 #include "support/test_images.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -21,16 +21,13 @@ using namespace std::chrono_literals;
 using Ranges = std::vector<RowRange>;
 
 template<typename Cell>
-bool visitRows(
-    BandControl &control, int rowBegin, int rowEnd, const BandSink<Cell> &, NormalCursor &)
+bool visitRows(BandControl &control, int rowBegin, int rowEnd, const BandSink<Cell> &)
 {
     for (int y = rowBegin; y < rowEnd; ++y)
-        if (!control.beginRow(y, rowEnd))
+        if (!control.beginRow(y))
             return false;
     return true;
 }
-
-const NormalTable kZeros(std::vector<float>(8, 0.0f), 0);
 
 template<typename Cell>
 Plane<Cell> zeroPlane(int width, int height)
@@ -40,16 +37,16 @@ Plane<Cell> zeroPlane(int width, int height)
     return plane;
 }
 
-// Everything a band of the real worker reads, built from a source as a run builds it.
+// Everything a chunk of the real worker reads, built from a source as a run builds it.
 template<typename Cell>
 struct Scene
 {
-    Scene(Plane<Cell> source, DenoiseParams params)
+    Scene(Plane<Cell> source, DenoiseParams params, const NormalTable &table)
         : src(std::move(source))
         , smooth(src.width(), src.height())
         , dirX(src.width(), src.height())
         , dirY(src.width(), src.height())
-        , params(params)
+        , inputs {src, smooth, dirX, dirY, expTable.data(), table, params}
     {
         BandControl control;
         presmooth(src, smooth, control);
@@ -57,104 +54,97 @@ struct Scene
         fillExpTable(expTable.data(), kExpTableSize);
     }
 
-    bool operator()(BandControl &control, int rowBegin, int rowEnd, const BandSink<Cell> &sink,
-        NormalCursor &cursor) const
+    bool operator()(
+        BandControl &control, int rowBegin, int rowEnd, const BandSink<Cell> &sink) const
     {
-        if constexpr (std::is_same_v<Cell, float>)
-            return denoiseGrayRows(
-                control, rowBegin, rowEnd, dirX, dirY, src, sink, smooth, cursor, expTable, params);
-        else
-            return denoiseColorRows(
-                control, rowBegin, rowEnd, dirX, dirY, src, sink, smooth, cursor, expTable, params);
+        return denoiseRows(inputs, control, rowBegin, rowEnd, sink);
     }
 
     Plane<Cell> src, smooth;
     GrayPlane dirX, dirY;
-    DenoiseParams params;
     ExpTable expTable;
+    RowInputs<Cell> inputs;
 };
 
-// Each band computed on its own with the runner's cursor and added up in band order: what
-// the runner must reproduce bit for bit, however its threads are timed. Thin bands with a wide
-// patch make every boundary row written by up to four bands.
+// Each chunk computed on its own and added up in chunk order: what the runner must reproduce
+// bit for bit on any number of threads, however they are timed. Thin chunks with a wide patch
+// make most rows shared.
 template<typename Cell>
-void expectSameAsSeparateBands(const Scene<Cell> &scene, const Ranges &bands, int callerBand,
-    const NormalTable &table, bool serial)
+void expectSameAsSeparateChunks(const Scene<Cell> &scene, int originY, int chunk)
 {
     const int width = scene.src.width();
     const int height = scene.src.height();
+    const int radius = scene.inputs.params.patchRadius;
     Plane<Cell> sums = zeroPlane<Cell>(width, height);
     GrayPlane counts = zeroPlane<float>(width, height);
-    for (int k = 0; k < int(bands.size()); ++k) {
+    for (const RowRange rows : chunkRows(height, radius, originY, chunk)) {
         Plane<Cell> accum = zeroPlane<Cell>(width, height);
         GrayPlane count = zeroPlane<float>(width, height);
         BandControl control;
-        NormalCursor cursor = table.cursor(k, int(bands.size()));
-        scene(control, bands[std::size_t(k)].begin, bands[std::size_t(k)].end,
-            BandSink<Cell>(accum, count), cursor);
+        scene(control, rows.begin, rows.end, BandSink<Cell>(accum, count));
         for (std::int64_t i = 0; i < accum.cellCount(); ++i) {
             sums.data()[i] = sums.data()[i] + accum.data()[i];
             counts.data()[i] += count.data()[i];
         }
     }
-    Plane<Cell> accum = zeroPlane<Cell>(width, height);
-    GrayPlane count = zeroPlane<float>(width, height);
-    std::vector<std::atomic<int>> visits(static_cast<std::size_t>(height));
-    BandSeams seams;
-    seams.serial = serial;
-    seams.atRow = [&](int, int row) { ++visits[std::size_t(row)]; };
-    const BandWork<Cell> work = std::cref(scene);
-    ASSERT_EQ(
-        runBands(bands, callerBand, accum, count, table, work, nullptr, seams), RunStatus::Done);
-    for (std::int64_t i = 0; i < accum.cellCount(); ++i) {
-        ASSERT_TRUE(count.data()[i] == counts.data()[i]) << "count at " << i;
-        ASSERT_TRUE(accum.data()[i] == sums.data()[i]) << "sum at " << i;
+    for (const int threads : {1, 2, 3, 64}) {
+        SCOPED_TRACE(testing::Message() << threads << " threads");
+        Plane<Cell> accum = zeroPlane<Cell>(width, height);
+        GrayPlane count = zeroPlane<float>(width, height);
+        std::vector<std::atomic<int>> visits(static_cast<std::size_t>(height));
+        BandSeams seams;
+        seams.chunkRows = chunk;
+        seams.atRow = [&](int, int row) { ++visits[std::size_t(row)]; };
+        const ChunkWork<Cell> work = std::cref(scene);
+        ASSERT_EQ(runChunks(threads, radius, originY, accum, count, work, nullptr, seams),
+            RunStatus::Done);
+        for (std::int64_t i = 0; i < accum.cellCount(); ++i) {
+            ASSERT_TRUE(count.data()[i] == counts.data()[i]) << "count at " << i;
+            ASSERT_TRUE(accum.data()[i] == sums.data()[i]) << "sum at " << i;
+        }
+        for (const auto &v : visits)
+            ASSERT_EQ(v, 1);
     }
-    for (const auto &v : visits)
-        ASSERT_EQ(v, 1);
 }
 
 } // namespace
 
-TEST(SplitRows, SplitsOnlyImagesLargerThan256OnBothSides)
+TEST(SplitRows, StagesAndChunks)
 {
-    EXPECT_EQ(splitRows(300, 200, 4), Ranges({{0, 200}}));
-    EXPECT_EQ(splitRows(256, 1000, 4), Ranges({{0, 1000}}));
-    EXPECT_EQ(splitRows(300, 300, 4), Ranges({{0, 75}, {75, 150}, {150, 225}, {225, 300}}));
-    EXPECT_EQ(splitRows(257, 257, 3), Ranges({{0, 85}, {85, 171}, {171, 257}}));
-    EXPECT_EQ(splitRows(300, 1000, 3), Ranges({{0, 333}, {333, 666}, {666, 1000}}));
-    EXPECT_EQ(splitRows(300, 300, 0), Ranges({{0, 300}}));
-    const Ranges single = splitRows(400, 260, 1000);
-    ASSERT_EQ(single.size(), 260u);
-    for (int k = 0; k < 260; ++k)
-        EXPECT_EQ(single[std::size_t(k)], RowRange({k, k + 1}));
+    EXPECT_EQ(splitRows(300, 4), Ranges({{0, 75}, {75, 150}, {150, 225}, {225, 300}}));
+    EXPECT_EQ(splitRows(257, 3), Ranges({{0, 85}, {85, 171}, {171, 257}}));
+    EXPECT_EQ(splitRows(200, 0), Ranges({{0, 200}}));
+    EXPECT_EQ(splitRows(3, 8), Ranges({{0, 1}, {1, 2}, {2, 3}}));
+    // Edges at the image rows that are multiples of 16, whatever the origin.
+    EXPECT_EQ(chunkRows(40, 2, 0), Ranges({{0, 16}, {16, 32}, {32, 40}}));
+    EXPECT_EQ(chunkRows(40, 2, 37), Ranges({{0, 11}, {11, 27}, {27, 40}}));
+    EXPECT_EQ(chunkRows(40, 2, -5), Ranges({{0, 5}, {5, 21}, {21, 37}, {37, 40}}));
+    EXPECT_EQ(chunkRows(16, 5, 0), Ranges({{0, 16}}));
+    // At least twice the radius, so that the rows around two edges never meet.
+    EXPECT_EQ(chunkRows(25, 5, 0, 1), Ranges({{0, 10}, {10, 20}, {20, 25}}));
 }
 
-TEST(BandRunner, ReportsProgressOfTheCallingThreadsBandOnly)
+TEST(ChunkRunner, ReportsTheShareOfRowsDoneFromTheCallingThreadOnly)
 {
-    GrayPlane accum(300, 1000), count(300, 1000);
-    const struct
-    {
-        Ranges bands;
-        int callerBand;
-        std::vector<int> reports;
-    } cases[] = {{splitRows(300, 1000, 3), 2, {0, 9, 19, 29, 39, 49, 59, 69, 79, 89, 99}},
-        {splitRows(300, 300, 64), 5, {0, 25, 50, 75}}}; // a 4-row band reports every row
-    for (const auto &c : cases) {
-        RecordingObserver observer;
-        ASSERT_EQ(runBands<float>(
-                      c.bands, c.callerBand, accum, count, kZeros, visitRows<float>, &observer),
-            RunStatus::Done);
-        EXPECT_EQ(observer.reports, c.reports);
-        EXPECT_FALSE(observer.calledFromOtherThread);
-    }
+    GrayPlane accum(30, 200), count(30, 200);
+    RecordingObserver alone;
+    ASSERT_EQ(runChunks<float>(1, 2, 0, accum, count, visitRows<float>, &alone), RunStatus::Done);
+    EXPECT_EQ(alone.reports, std::vector<int>({0, 8, 16, 24, 32, 40, 48, 56, 64, 72, 80, 88, 96}));
+    RecordingObserver shared;
+    ASSERT_EQ(runChunks<float>(3, 2, 0, accum, count, visitRows<float>, &shared), RunStatus::Done);
+    // Other threads may have done every row before the caller looks: no report is also right.
+    EXPECT_TRUE(std::is_sorted(shared.reports.begin(), shared.reports.end()));
+    EXPECT_EQ(
+        std::adjacent_find(shared.reports.begin(), shared.reports.end()), shared.reports.end());
+    EXPECT_TRUE(shared.reports.empty() || shared.reports.back() <= 99);
+    EXPECT_FALSE(shared.calledFromOtherThread);
 }
 
-// The caller stays live while computing its band and while waiting for a slower one, and a
-// cancel asked for during the wait stops the slow band.
-TEST(BandRunner, KeepsTheCallerLiveWhileComputingAndWaiting)
+// The caller stays live while computing its chunk and while waiting for a slower one, and a
+// cancel asked for during the wait stops the slow chunk.
+TEST(ChunkRunner, KeepsTheCallerLiveWhileComputingAndWaiting)
 {
-    GrayPlane accum(300, 300), count(300, 300);
+    GrayPlane accum(300, 32), count(300, 32);
     const auto busyFor = [](BandControl &control, std::chrono::milliseconds span) {
         const auto end = std::chrono::steady_clock::now() + span;
         while (std::chrono::steady_clock::now() < end) {
@@ -164,78 +154,77 @@ TEST(BandRunner, KeepsTheCallerLiveWhileComputingAndWaiting)
         }
         return true;
     };
-    std::atomic<bool> slowBandStopped {false};
-    const BandWork<float> work = [&](BandControl &control, int rowBegin, int rowEnd,
-                                     const BandSink<float> &, NormalCursor &) {
-        if (!control.beginRow(rowBegin, rowEnd))
-            return false;
-        if (rowBegin == 0)
-            return busyFor(control, 200ms);
-        slowBandStopped = !busyFor(control, 600ms);
-        return !slowBandStopped;
-    };
+    std::atomic<bool> slowChunkStopped {false};
+    std::atomic<int> started {0};
+    const ChunkWork<float> work
+        = [&](BandControl &control, int rowBegin, int, const BandSink<float> &) {
+              if (!control.beginRow(rowBegin))
+                  return false;
+              if (started++ == 0)
+                  return busyFor(control, 200ms);
+              slowChunkStopped = !busyFor(control, 600ms);
+              return !slowChunkStopped;
+          };
     RecordingObserver observer;
-    ASSERT_EQ(runBands(splitRows(300, 300, 2), 1, accum, count, kZeros, work, &observer),
-        RunStatus::Done);
+    ASSERT_EQ(runChunks(2, 1, 0, accum, count, work, &observer), RunStatus::Done);
     EXPECT_GE(observer.keepAlives, 12); // about 24 at one per 25 ms
     EXPECT_FALSE(observer.calledFromOtherThread);
 
     RecordingObserver cancelling;
-    cancelling.cancelAtKeepAlive = 10; // during the wait, after band 0's 200 ms
-    EXPECT_EQ(runBands(splitRows(300, 300, 2), 1, accum, count, kZeros, work, &cancelling),
-        RunStatus::Cancelled);
-    EXPECT_TRUE(slowBandStopped);
+    cancelling.cancelAtKeepAlive = 10; // after the first chunk's 200 ms
+    started = 0;
+    EXPECT_EQ(runChunks(2, 1, 0, accum, count, work, &cancelling), RunStatus::Cancelled);
+    EXPECT_TRUE(slowChunkStopped);
 }
 
-TEST(BandRunner, FailuresOnAnyThreadAreReportedAfterEveryThreadIsJoined)
+TEST(ChunkRunner, FailuresOnAnyThreadAreReportedAfterEveryThreadIsJoined)
 {
     GrayPlane accum(300, 300), count(300, 300);
-    const Ranges bands = splitRows(300, 300, 4);
     std::atomic<bool> returned {false};
     std::atomic<int> rowsAfterReturn {0};
-    const auto failIn = [&](int failing, auto error) {
+    const auto failAt = [&](int failingRow, auto error) {
         BandSeams seams;
-        seams.atRow = [&, failing, error](int band, int row) {
+        seams.atRow = [&, failingRow, error](int, int row) {
             if (returned)
                 ++rowsAfterReturn;
-            if (band == failing && row == bands[std::size_t(band)].begin + 3)
+            if (row == failingRow)
                 throw error;
         };
         returned = false;
         return seams;
     };
-    for (const int failing : {0, 2}) {
-        EXPECT_EQ(runBands<float>(bands, 1, accum, count, kZeros, visitRows<float>, nullptr,
-                      failIn(failing, std::bad_alloc())),
+    for (const int failingRow : {3, 170}) {
+        EXPECT_EQ(runChunks<float>(4, 2, 0, accum, count, visitRows<float>, nullptr,
+                      failAt(failingRow, std::bad_alloc())),
             RunStatus::OutOfMemory)
-            << "band " << failing;
+            << "row " << failingRow;
         returned = true;
     }
-    EXPECT_THROW(runBands<float>(bands, 1, accum, count, kZeros, visitRows<float>, nullptr,
-                     failIn(3, std::runtime_error("broken band"))),
+    EXPECT_THROW(runChunks<float>(4, 2, 0, accum, count, visitRows<float>, nullptr,
+                     failAt(250, std::runtime_error("broken chunk"))),
         std::runtime_error);
     returned = true;
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(rowsAfterReturn, 0);
 }
 
-TEST(BandRunner, ThinBandsAddExactlyWhatSeparateBandsAdd)
+TEST(ChunkRunner, ThinChunksAddExactlyWhatSeparateChunksAdd)
 {
     const NormalTable table(777u);
-    const Scene<float> gray(addNoise(sceneGray(16, 300), 20.0f, 5), grayParams(80, 16, 300));
-    for (const bool serial : {false, true}) {
-        SCOPED_TRACE(serial ? "serial" : "threaded");
-        expectSameAsSeparateBands(gray, splitRows(300, 300, 64), 5, table, serial); // radius 5
-    }
-    const Scene<Vec3> color(addNoise(sceneColor(12, 257), 20.0f, 6), colorParams(60, 12, 257));
-    expectSameAsSeparateBands(color, splitRows(300, 257, 100), 3, table, false); // radius 3
+    const Scene<float> gray(
+        addNoise(sceneGray(16, 100), 20.0f, 5), grayParams(80, 16, 100), table); // radius 5
+    expectSameAsSeparateChunks(gray, 0, 1);
+    expectSameAsSeparateChunks(gray, 7, 16);
+    const Scene<Vec3> color(
+        addNoise(sceneColor(12, 57), 20.0f, 6), colorParams(60, 12, 57), table); // radius 3
+    expectSameAsSeparateChunks(color, 3, 1);
 }
 
 // Every row of every band exactly once, on as many threads as bands; a cancel while the
 // calling thread's band runs stops every band.
 TEST(RowStage, CoversEveryRowOnceAndStopsWhenCancelled)
 {
-    const Ranges bands = splitRows(300, 1000, 3);
+    const Ranges bands = splitRows(1000, 3);
     std::vector<std::atomic<int>> visits(1000);
     std::mutex mutex;
     std::set<std::thread::id> threads;

@@ -60,8 +60,9 @@ TEST(DenoiseRun, RefusesBadLevelsAndWorkingSetsThatDoNotFit)
         EXPECT_EQ(denoiseGray(gray, level, result, options), RunStatus::InvalidLevel);
         EXPECT_EQ(result.cellCount(), 0);
     }
-    const std::int64_t needed = runWorkingSetBytes(40, 30, false, false);
-    EXPECT_EQ(runWorkingSetBytes(40, 30, true, true) - runWorkingSetBytes(40, 30, true, false),
+    const std::int64_t needed = runWorkingSetBytes(40, 30, false, false, 1);
+    EXPECT_EQ(
+        runWorkingSetBytes(40, 30, true, true, 1) - runWorkingSetBytes(40, 30, true, false, 1),
         std::int64_t(kNormalTableSize) * 4);
     GrayPlane result;
     options.memoryLimit = needed - 1;
@@ -74,17 +75,17 @@ TEST(DenoiseRun, RefusesBadLevelsAndWorkingSetsThatDoNotFit)
     options.callerBytes = 1000;
     EXPECT_EQ(denoiseGray(gray, 10, result, options), RunStatus::Done);
 
-    // A split run also needs the rows its bands share.
+    // More threads need more of the rows their chunks share.
     ColorPlane colorResult;
     options.callerBytes = 0;
     options.threads = 2;
-    options.memoryLimit = runWorkingSetBytes(300, 300, true, false);
+    options.memoryLimit = runWorkingSetBytes(300, 300, true, false, 1);
     EXPECT_EQ(denoiseColor(constantColor(300, 300, Vec3(10.0f)), 10, colorResult, options),
         RunStatus::OutOfMemory);
 }
 
 // All-zero samples keep every walk at its pixel, so every estimate is the pixel's own patch.
-TEST(DenoiseRun, ZeroSamplesGiveBackTheInputInOneBandAndSplit)
+TEST(DenoiseRun, ZeroSamplesGiveBackTheInputOnOneThreadAndMore)
 {
     const GrayPlane gray = addNoise(sceneGray(260, 257), 20.0f, 1);
     const ColorPlane color = addNoise(sceneColor(257, 260), 20.0f, 2);
@@ -98,28 +99,16 @@ TEST(DenoiseRun, ZeroSamplesGiveBackTheInputInOneBandAndSplit)
     }
 }
 
-TEST(DenoiseRun, ProgressFollowsTheCallingThreadsBandThenReaches100)
+TEST(DenoiseRun, ProgressIsTheShareOfRowsDoneThenReaches100)
 {
-    const struct
-    {
-        int width, height;
-        std::vector<int> reports;
-    } cases[] = {{16, 200, {0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100}},
-        {15, 15, {0, 6, 13, 20, 26, 33, 40, 46, 53, 60, 66, 73, 80, 86, 93, 100}},
-        {257, 1000, {0, 9, 19, 29, 39, 49, 59, 69, 79, 89, 99, 100}}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.height);
-        RecordingObserver observer;
-        GrayPlane out;
-        ASSERT_EQ(denoiseGray(constantGray(c.width, c.height, 5.0f), 10, out,
-                      runOptions(&kZeros, 3, &observer)),
-            RunStatus::Done);
-        EXPECT_EQ(observer.reports, c.reports);
-        EXPECT_FALSE(observer.calledFromOtherThread);
-    }
+    RecordingObserver observer;
+    GrayPlane out;
+    ASSERT_EQ(denoiseGray(constantGray(16, 100, 5.0f), 10, out, runOptions(&kZeros, 1, &observer)),
+        RunStatus::Done);
+    EXPECT_EQ(observer.reports, std::vector<int>({0, 16, 32, 48, 64, 80, 96, 100}));
     // A cancel seen after the final 100 still leaves no result.
     RecordingObserver late;
-    late.cancelAtReport = 16;
+    late.cancelAtReport = 2;
     ColorPlane result;
     EXPECT_EQ(
         denoiseColor(constantColor(15, 15, Vec3(5.0f)), 10, result, runOptions(&kZeros, 1, &late)),
@@ -166,12 +155,11 @@ protected:
 
 std::unique_ptr<NormalTable> DenoiseRunOnSeededSamples::table_;
 
-// Sizes below 257 on either side run in one band whatever the thread count.
 template<typename Cell>
 void expectConstantUnchanged(Cell value, const NormalTable &table)
 {
     const std::pair<int, std::vector<int>> cases[]
-        = {{16, {1}}, {17, {1}}, {257, {1, 2, 3, 8}}, {300, {1, 2, 3, 8}}};
+        = {{16, {1, 2}}, {17, {1, 3}}, {257, {1, 2, 3, 8}}, {300, {1, 2, 3, 8}}};
     for (const auto &[side, threadCounts] : cases) {
         const int height = side == 17 ? 300 : side;
         Plane<Cell> src(side, height);
@@ -192,69 +180,117 @@ TEST_F(DenoiseRunOnSeededSamples, ConstantImagesComeBackUnchanged)
     expectConstantUnchanged(Vec3(117.0f, 40.0f, 201.0f), *table_);
 }
 
-// Also when threads cannot be started and their bands fall to the calling thread.
-TEST_F(DenoiseRunOnSeededSamples, ThreadedRunsEqualSerialOnesWhateverTheTiming)
+// Byte-identical on any number of threads, with small chunks so that rows cross many chunk
+// edges, also when threads cannot be started and their work falls to the calling thread.
+TEST_F(DenoiseRunOnSeededSamples, ResultsDoNotDependOnTheThreads)
 {
-    const GrayPlane gray = addNoise(sceneGray(260, 280), 20.0f, 3);
-    BandSeams serial;
-    serial.serial = true;
-    GrayPlane expected, threaded;
-    ASSERT_EQ(denoiseGray(gray, 10, expected, runOptions(table_.get(), 8, nullptr, &serial)),
+    const GrayPlane gray = addNoise(sceneGray(160, 130), 20.0f, 3);
+    const ColorPlane color = addNoise(sceneColor(90, 70), 30.0f, 4);
+    BandSeams small;
+    small.chunkRows = 1;
+    GrayPlane grayAlone;
+    ColorPlane colorAlone;
+    ASSERT_EQ(denoiseGray(gray, 50, grayAlone, runOptions(table_.get(), 1, nullptr, &small)),
         RunStatus::Done);
-    ASSERT_EQ(denoiseGray(gray, 10, threaded, runOptions(table_.get(), 8)), RunStatus::Done);
-    expectSamePlanes(threaded, expected);
+    ASSERT_EQ(denoiseColor(color, 30, colorAlone, runOptions(table_.get(), 1, nullptr, &small)),
+        RunStatus::Done);
+    for (const int threads : {2, 3, 64}) {
+        SCOPED_TRACE(testing::Message() << threads << " threads");
+        GrayPlane grayOut;
+        ColorPlane colorOut;
+        ASSERT_EQ(
+            denoiseGray(gray, 50, grayOut, runOptions(table_.get(), threads, nullptr, &small)),
+            RunStatus::Done);
+        expectSamePlanes(grayOut, grayAlone);
+        ASSERT_EQ(
+            denoiseColor(color, 30, colorOut, runOptions(table_.get(), threads, nullptr, &small)),
+            RunStatus::Done);
+        expectSamePlanes(colorOut, colorAlone);
+    }
 
     for (const int failing : {1, 5}) {
-        BandSeams seams;
-        std::vector<std::atomic<int>> visits(280);
-        seams.beforeThreadStart = [failing](int band) {
-            if (band == failing)
+        BandSeams seams = small;
+        std::vector<std::atomic<int>> visits(130);
+        seams.beforeThreadStart = [failing](int thread) {
+            if (thread == failing)
                 throw std::system_error(
                     std::make_error_code(std::errc::resource_unavailable_try_again));
         };
         seams.atRow = [&](int, int row) { ++visits[std::size_t(row)]; };
         GrayPlane result;
-        ASSERT_EQ(denoiseGray(gray, 10, result, runOptions(table_.get(), 8, nullptr, &seams)),
+        ASSERT_EQ(denoiseGray(gray, 50, result, runOptions(table_.get(), 8, nullptr, &seams)),
             RunStatus::Done);
-        expectSamePlanes(result, expected);
+        expectSamePlanes(result, grayAlone);
         for (const auto &v : visits)
             ASSERT_EQ(v, 1);
     }
 }
 
-// Cancelling at the third progress report, and bad_alloc in one band, stop every band early,
-// join every thread and leave no result and no 100 % report.
-TEST_F(DenoiseRunOnSeededSamples, CancellationAndFailuresStopEveryBand)
+// A crop run with its origin draws for each pixel as the whole image does: away from the crop's
+// border, where no walk reaches it, its estimates are the image's bit for bit.
+TEST_F(DenoiseRunOnSeededSamples, ACropWithItsOriginDrawsAsTheImageDoes)
+{
+    const GrayPlane image = addNoise(sceneGray(180, 150), 5.0f, 5);
+    const int left = 37;
+    const int top = 21;
+    GrayPlane crop(100, 90);
+    for (int y = 0; y < crop.height(); ++y)
+        for (int x = 0; x < crop.width(); ++x)
+            crop.at(x, y) = image.at(left + x, top + y);
+    GrayPlane whole, part, unplaced;
+    ASSERT_EQ(denoiseGray(image, 5, whole, runOptions(table_.get(), 2)), RunStatus::Done);
+    RunOptions placed = runOptions(table_.get(), 2);
+    placed.originX = left;
+    placed.originY = top;
+    ASSERT_EQ(denoiseGray(crop, 5, part, placed), RunStatus::Done);
+    ASSERT_EQ(denoiseGray(crop, 5, unplaced, runOptions(table_.get(), 2)), RunStatus::Done);
+    // A walk's moves have a standard deviation of sqrt(5) pixels: 30 pixels from the border is
+    // more than five times as far as seven of them go.
+    int same = 0;
+    int sameUnplaced = 0;
+    for (int y = 30; y < 60; ++y)
+        for (int x = 30; x < 70; ++x) {
+            ASSERT_EQ(part.at(x, y), whole.at(left + x, top + y)) << x << ", " << y;
+            same += part.at(x, y) == whole.at(left + x, top + y);
+            sameUnplaced += unplaced.at(x, y) == whole.at(left + x, top + y);
+        }
+    EXPECT_EQ(same, 1200);
+    EXPECT_LT(sameUnplaced, 120); // without the origin the crop draws elsewhere
+}
+
+// Cancelling at the third progress report, and bad_alloc on a row of any thread, stop every
+// thread early, join them all and leave no result and no 100 % report.
+TEST_F(DenoiseRunOnSeededSamples, CancellationAndFailuresStopEveryThread)
 {
     const GrayPlane gray = addNoise(sceneGray(300, 300), 20.0f, 4);
     std::atomic<bool> returned {false};
     std::atomic<int> rowsAfterReturn {0}, rowsStarted {0};
-    const auto seamsFailingIn = [&](int failing) {
+    const auto seamsFailingAt = [&](int failingRow) {
         BandSeams seams;
-        seams.atRow = [&, failing](int band, int row) {
+        seams.atRow = [&, failingRow](int, int row) {
             ++rowsStarted;
             if (returned)
                 ++rowsAfterReturn;
-            if (band == failing && row == 100 * band + 5)
+            if (row == failingRow)
                 throw std::bad_alloc();
         };
         returned = false;
         return seams;
     };
-    for (const int failing : {-1, 0, 2}) {
-        SCOPED_TRACE(failing);
+    for (const int failingRow : {-1, 5, 200}) {
+        SCOPED_TRACE(failingRow);
         RecordingObserver observer;
-        observer.cancelAtReport = failing < 0 ? 3 : 0;
-        const BandSeams seams = seamsFailingIn(failing);
+        observer.cancelAtReport = failingRow < 0 ? 3 : 0;
+        const BandSeams seams = seamsFailingAt(failingRow);
         GrayPlane result = constantGray(2, 2, 0.0f);
         rowsStarted = 0;
         EXPECT_EQ(denoiseGray(gray, 30, result, runOptions(table_.get(), 3, &observer, &seams)),
-            failing < 0 ? RunStatus::Cancelled : RunStatus::OutOfMemory);
+            failingRow < 0 ? RunStatus::Cancelled : RunStatus::OutOfMemory);
         returned = true;
         EXPECT_EQ(result.cellCount(), 0);
         EXPECT_LT(rowsStarted, 300);
-        if (failing < 0) {
-            EXPECT_EQ(observer.reports, std::vector<int>({0, 10, 20}));
+        if (failingRow < 0) {
+            EXPECT_EQ(observer.reports.size(), 3u);
         }
         EXPECT_TRUE(std::find(observer.reports.begin(), observer.reports.end(), 100)
             == observer.reports.end());

@@ -62,7 +62,9 @@ TEST(GrayLocalStructure, GivesTheGradientOnRampsAndAtTheBorders)
             {"left", mixed, 0, 3, a, 0.5f / a, 10.0f / a},
             {"top", mixed, 3, 0, b, 1.0f / b, 5.0f / b},
             {"bottom right", mixed, 7, 5, c, 0.5f / c, 5.0f / c}},
-        grayLocalStructure);
+        [](const GrayPlane &p, float x, float y, float h) {
+            return grayLocalStructure(p, x, y, h);
+        });
 }
 
 TEST(GrayLocalStructure, DropsTheDirectionBelowTheThreshold)
@@ -93,7 +95,9 @@ TEST(ColorLocalStructure, GivesTheLeadingEigenvectorOnRampsAndAtTheBorders)
                 diagonal},
             {"left", kX, 0, 2, std::sqrt(0.75f), 0.0f, 0.0f},
             {"bottom", kY, 3, 5, std::sqrt(0.75f), 0.0f, 1.5f / (1.5f + 0.0001f)}},
-        colorLocalStructure);
+        [](const ColorPlane &p, float x, float y, float h) {
+            return colorLocalStructure(p, x, y, h);
+        });
 
     // One channel changing gives the structure of that channel.
     ColorPlane redRamp(8, 6);

@@ -1,0 +1,113 @@
+// The row workers for every instruction set they are built for, and the choice between them.
+#include "row_worker.h"
+
+#include "walk_kernel.h"
+
+#include <atomic>
+
+namespace {
+
+static_assert(sizeof(Vec3) == 3 * sizeof(float), "colour planes are read as interleaved floats");
+
+WorkerTarget widestTarget()
+{
+#if PELTA_WORKER_DISPATCH
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("x86-64-v4") != 0)
+        return WorkerTarget::X86_64_V4;
+    if (__builtin_cpu_supports("x86-64-v3") != 0)
+        return WorkerTarget::X86_64_V3;
+#endif
+    return WorkerTarget::Baseline;
+}
+
+std::atomic<WorkerTarget> &selectedTarget()
+{
+    static std::atomic<WorkerTarget> target {widestTarget()};
+    return target;
+}
+
+// Gray patches reach radius 5, colour ones 3 (see denoise_params.cpp).
+template<typename Cell>
+constexpr int kChannels = sizeof(Cell) / sizeof(float);
+template<typename Cell>
+constexpr int kMaxRadius = kChannels<Cell> == 1 ? 5 : 3;
+
+template<typename Cell>
+bool rowsBaseline(BandControl &control, int rowBegin, int rowEnd, const walk::Inputs &in,
+    const BandSink<Cell> &sink)
+{
+    return walk::rows<kChannels<Cell>, kMaxRadius<Cell>, 8>(control, rowBegin, rowEnd, in, sink);
+}
+
+#if PELTA_WORKER_DISPATCH
+template<typename Cell>
+PELTA_TARGET_V3 bool rowsV3(BandControl &control, int rowBegin, int rowEnd, const walk::Inputs &in,
+    const BandSink<Cell> &sink)
+{
+    return walk::rows<kChannels<Cell>, kMaxRadius<Cell>, 8>(control, rowBegin, rowEnd, in, sink);
+}
+
+template<typename Cell>
+PELTA_TARGET_V4 bool rowsV4(BandControl &control, int rowBegin, int rowEnd, const walk::Inputs &in,
+    const BandSink<Cell> &sink)
+{
+    return walk::rows<kChannels<Cell>, kMaxRadius<Cell>, 16>(control, rowBegin, rowEnd, in, sink);
+}
+#endif
+
+template<typename Cell>
+bool dispatch(const RowInputs<Cell> &inputs, BandControl &control, int rowBegin, int rowEnd,
+    const BandSink<Cell> &sink)
+{
+    constexpr int C = kChannels<Cell>;
+    const walk::Inputs in {reinterpret_cast<const float *>(inputs.src.data()),
+        reinterpret_cast<const float *>(inputs.smooth.data()), inputs.dirX.data(),
+        inputs.dirY.data(), inputs.expTable, &inputs.table, inputs.params,
+        walk::Smoothed<C>::limitFor(inputs.params.sigma), inputs.originX, inputs.originY};
+    switch (workerTarget()) {
+#if PELTA_WORKER_DISPATCH
+    case WorkerTarget::X86_64_V4:
+        return rowsV4<Cell>(control, rowBegin, rowEnd, in, sink);
+    case WorkerTarget::X86_64_V3:
+        return rowsV3<Cell>(control, rowBegin, rowEnd, in, sink);
+#endif
+    default:
+        return rowsBaseline<Cell>(control, rowBegin, rowEnd, in, sink);
+    }
+}
+
+} // namespace
+
+std::vector<WorkerTarget> availableWorkerTargets()
+{
+    std::vector<WorkerTarget> targets {WorkerTarget::Baseline};
+    const WorkerTarget widest = widestTarget();
+    if (widest != WorkerTarget::Baseline)
+        targets.push_back(WorkerTarget::X86_64_V3);
+    if (widest == WorkerTarget::X86_64_V4)
+        targets.push_back(WorkerTarget::X86_64_V4);
+    return targets;
+}
+
+void useWorkerTarget(WorkerTarget target)
+{
+    selectedTarget().store(target);
+}
+
+WorkerTarget workerTarget()
+{
+    return selectedTarget().load(std::memory_order_relaxed);
+}
+
+bool denoiseRows(const RowInputs<float> &in, BandControl &control, int rowBegin, int rowEnd,
+    const BandSink<float> &sink)
+{
+    return dispatch(in, control, rowBegin, rowEnd, sink);
+}
+
+bool denoiseRows(const RowInputs<Vec3> &in, BandControl &control, int rowBegin, int rowEnd,
+    const BandSink<Vec3> &sink)
+{
+    return dispatch(in, control, rowBegin, rowEnd, sink);
+}

@@ -1,0 +1,56 @@
+// The row workers: random walks, patch weights and patch estimates for gray and colour rows.
+#pragma once
+
+#include "band_control.h"
+#include "band_sink.h"
+#include "denoise_params.h"
+#include "planes.h"
+#include "sample_tables.h"
+
+#include <vector>
+
+// Everything a row worker reads, for planes of Cell (float: gray, Vec3: colour). All planes
+// are params.width x params.height; nothing here is written while workers run, so any number
+// of threads share one RowInputs.
+template<typename Cell>
+struct RowInputs
+{
+    const Plane<Cell> &src; // the noisy image
+    const Plane<Cell> &smooth; // its 3 x 3 binomial smoothing: the jump test's image
+    const GrayPlane &dirX; // direction of the local structure, scaling the closing moves
+    const GrayPlane &dirY;
+    const float *expTable; // kExpTableSize entries of exp(-i / 1000)
+    const NormalTable &table;
+    DenoiseParams params;
+    // Where cell (0, 0) of the planes sits in the image: the draws of a pixel follow its place
+    // in the image (see NormalTable), so a crop draws as the whole image does.
+    int originX = 0;
+    int originY = 0;
+};
+
+// Denoises rows [rowBegin, rowEnd): for every pixel, 7 random walks of 7 accepted moves refused
+// across edges of the smoothed image, the patches at the places reached weighted by their
+// similarity to the pixel's own patch, a structure-guided closing move per path, and the
+// weighted mean patch added into the sink's rows (up to patchRadius rows outside [rowBegin,
+// rowEnd)) with one count per cell. The colour worker compares colour patches, tests the length
+// of the smoothed colour difference and shares one weight per patch between the channels.
+// Returns false when `control` stopped it before the last row was done.
+bool denoiseRows(const RowInputs<float> &in, BandControl &control, int rowBegin, int rowEnd,
+    const BandSink<float> &sink);
+bool denoiseRows(const RowInputs<Vec3> &in, BandControl &control, int rowBegin, int rowEnd,
+    const BandSink<Vec3> &sink);
+
+// The instruction sets the row workers are built for. A worker runs the widest one the
+// processor has; tests may pick another to check that every build gives the same results.
+enum class WorkerTarget {
+    Baseline, // any x86-64 (or any other processor)
+    X86_64_V3, // AVX2
+    X86_64_V4, // AVX-512
+};
+
+// The targets this processor can run, Baseline first.
+std::vector<WorkerTarget> availableWorkerTargets();
+// Makes every later worker call use `target`, which must be available. Not to be called while
+// a worker runs.
+void useWorkerTarget(WorkerTarget target);
+WorkerTarget workerTarget();
