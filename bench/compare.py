@@ -2,7 +2,8 @@
 """Pelta against OpenCV's non-local means on noisy photographs, each timed as a whole process.
 
 Crops of two photographs from plasma-workspace-wallpapers (installed when missing) get seeded
-Gaussian noise of standard deviation 30. `pelta-denoise --sigma 30` and a small OpenCV program
+Gaussian noise of standard deviation 30 (or of each level given with --levels). `pelta-denoise
+--sigma LEVEL` and a small OpenCV program
 (this script's `opencv` command: fastNlMeansDenoisingColored, or fastNlMeansDenoising for gray,
 template window 7, search window 21) then each read the noisy PNG and write their result as PNG.
 The table gives the median wall time of a few runs of each (the two programs take turns, so that
@@ -11,6 +12,7 @@ clean crop; the load average before and after is printed with it.
 
 Run with the system Python, which has numpy and OpenCV (python3-opencv):
     /usr/bin/python3 bench/compare.py [--pelta build/release/tools/pelta-denoise] [--runs 3]
+        [--levels 10 30 50]
 """
 
 import argparse
@@ -22,10 +24,9 @@ import tempfile
 import time
 
 # OpenCV's filter strengths for noise of std 30: the best PSNR of h, hColor in 10..30 (steps of 5)
-# on 512 x 512 crops of two other photographs of the same collection (OneStandsOut, Path).
-OPENCV_H = 25
-OPENCV_H_COLOR = 25
-NOISE_STD = 30
+# on 512 x 512 crops of two other photographs of the same collection (OneStandsOut, Path); for
+# other noise levels they are scaled with the level. Its time does not depend on them.
+OPENCV_H_PER_LEVEL = 25 / 30
 WALLPAPERS = "/usr/share/wallpapers"
 # (photograph, colour or gray, crop width, crop height, noise seed)
 CASES = [
@@ -39,13 +40,14 @@ CASES = [
 def opencv_main(argv):
     import cv2
 
-    mode, source, target = argv
+    mode, level, source, target = argv
+    h = OPENCV_H_PER_LEVEL * float(level)
     if mode == "gray":
         noisy = cv2.imread(source, cv2.IMREAD_GRAYSCALE)
-        result = cv2.fastNlMeansDenoising(noisy, None, OPENCV_H, 7, 21)
+        result = cv2.fastNlMeansDenoising(noisy, None, h, 7, 21)
     else:
         noisy = cv2.imread(source, cv2.IMREAD_COLOR)
-        result = cv2.fastNlMeansDenoisingColored(noisy, None, OPENCV_H, OPENCV_H_COLOR, 7, 21)
+        result = cv2.fastNlMeansDenoisingColored(noisy, None, h, h, 7, 21)
     if not cv2.imwrite(target, result):
         sys.exit("cannot write " + target)
 
@@ -98,27 +100,30 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--pelta", default=os.path.join(root, "build/release/tools/pelta-denoise"))
     parser.add_argument("--runs", type=int, default=3, help="runs per program and case (median)")
+    parser.add_argument("--levels", type=int, nargs="+", default=[30],
+                        help="noise standard deviations, each denoised at that level")
     args = parser.parse_args()
     if not os.access(args.pelta, os.X_OK):
         sys.exit(args.pelta + " is not built")
     ensure_wallpapers()
 
-    print(f"noise std {NOISE_STD}; pelta-denoise --sigma 30; OpenCV {cv2.__version__} "
-          f"h={OPENCV_H} hColor={OPENCV_H_COLOR} template 7 search 21; "
+    print(f"pelta-denoise --sigma LEVEL on noise of std LEVEL; OpenCV {cv2.__version__} "
+          f"h = hColor = {OPENCV_H_PER_LEVEL:.3f} LEVEL, template 7, search 21; "
           f"median of {args.runs} runs; {os.cpu_count()} CPUs; load average "
           f"{' '.join(f'{v:.2f}' for v in os.getloadavg())}")
-    header = (f"{'image':<30}{'noisy dB':>9}{'pelta dB':>9}{'opencv dB':>10}"
+    header = (f"{'image':<30}{'level':>6}{'noisy dB':>9}{'pelta dB':>9}{'opencv dB':>10}"
               f"{'pelta s':>9}{'opencv s':>9}{'ratio':>7}")
     print(header)
     print("-" * len(header))
     with tempfile.TemporaryDirectory() as work:
-        for name, mode, width, height, seed in CASES:
+        for (name, mode, width, height, seed), level in (
+                (case, level) for case in CASES for level in args.levels):
             flag = cv2.IMREAD_GRAYSCALE if mode == "gray" else cv2.IMREAD_COLOR
             full = cv2.imread(photograph(name), flag)
             top = (full.shape[0] - height) // 2
             left = (full.shape[1] - width) // 2
             clean = full[top:top + height, left:left + width]
-            noise = np.random.default_rng(seed).normal(0.0, NOISE_STD, clean.shape)
+            noise = np.random.default_rng(seed).normal(0.0, level, clean.shape)
             noisy = np.clip(np.rint(clean + noise), 0, 255).astype(np.uint8)
             noisy_file = os.path.join(work, "noisy.png")
             pelta_file = os.path.join(work, "pelta.png")
@@ -126,15 +131,16 @@ def main():
             cv2.imwrite(noisy_file, noisy)
 
             pelta_time, opencv_time = timed_side_by_side(
-                [[args.pelta, "--sigma", "30", "--seed", str(seed), "-q", noisy_file, pelta_file],
-                 [sys.executable, os.path.abspath(__file__), "opencv", mode, noisy_file,
-                  opencv_file]], args.runs)
+                [[args.pelta, "--sigma", str(level), "--seed", str(seed), "-q", noisy_file,
+                  pelta_file],
+                 [sys.executable, os.path.abspath(__file__), "opencv", mode, str(level),
+                  noisy_file, opencv_file]], args.runs)
             pelta_psnr = psnr(clean, cv2.imread(pelta_file, flag))
             opencv_psnr = psnr(clean, cv2.imread(opencv_file, flag))
             label = f"{name} {mode} {width}x{height}"
-            print(f"{label:<30}{psnr(clean, noisy):>9.2f}{pelta_psnr:>9.2f}{opencv_psnr:>10.2f}"
-                  f"{pelta_time:>9.2f}{opencv_time:>9.2f}{pelta_time / opencv_time:>7.2f}",
-                  flush=True)
+            print(f"{label:<30}{level:>6}{psnr(clean, noisy):>9.2f}{pelta_psnr:>9.2f}"
+                  f"{opencv_psnr:>10.2f}{pelta_time:>9.2f}{opencv_time:>9.2f}"
+                  f"{pelta_time / opencv_time:>7.2f}", flush=True)
     print(f"load average after: {' '.join(f'{v:.2f}' for v in os.getloadavg())}")
 
 
