@@ -35,11 +35,13 @@ inline int nearestCell(float v)
 {
     const int whole = int(v);
     const float fraction = v - float(whole);
-    return fraction >= 0.5f ? whole + 1 : (fraction <= -0.5f ? whole - 1 : whole);
+    // Whole-number arithmetic on the comparisons: the workers round half the points up, so a
+    // branch here would be mispredicted half the time.
+    return whole + int(fraction >= 0.5f) - int(fraction <= -0.5f);
 }
 
 // Whether the patch of radius r around cell (rx, ry) lies inside a width x height image.
 inline bool usableCell(int rx, int ry, int r, int width, int height)
 {
-    return r <= rx && r <= ry && rx + r < width && ry + r < height;
+    return (r <= rx) & (r <= ry) & (rx + r < width) & (ry + r < height);
 }

@@ -147,7 +147,13 @@ PELTA_VECTOR_CLONES void classifyPairs(const std::uint32_t *__restrict words, fl
 
 NormalTable::Samples NormalTable::allocate(std::size_t count)
 {
-    return PageArray<float>::allocate(count);
+    return PageArray<float>::allocate(count + kTail);
+}
+
+void NormalTable::repeatHead()
+{
+    for (int i = 0; i < kTail; ++i)
+        values_[std::size_t(size_ + i)] = values_[std::size_t(i % size_)];
 }
 
 NormalTable::NormalTable()
@@ -167,6 +173,7 @@ NormalTable::NormalTable(std::vector<float> samples, int start)
     size_ = int(samples.size());
     values_ = allocate(samples.size());
     std::copy(samples.begin(), samples.end(), values_.get());
+    repeatHead();
     start_ = start;
     scripted_ = true;
 }
@@ -209,6 +216,7 @@ void NormalTable::build(unsigned seed)
                 const std::uint32_t next
                     = k < kBlockWords ? block[k] : block[k - 31] + block[k - 3];
                 start_ = int(next >> 1) % (kNormalTableSize - 1);
+                repeatHead();
                 return;
             }
         }

@@ -108,8 +108,13 @@ public:
     NormalTable(const NormalTable &) = delete;
     NormalTable &operator=(const NormalTable &) = delete;
 
+    // Entries after the last one that repeat the first ones (entry size() + i is entry i mod
+    // size()): a pair of draws, or a few, may be read without testing for the wrap.
+    static constexpr int kTail = 16;
+
     int size() const { return size_; }
     int start() const { return start_; }
+    // size() samples, then kTail repeated ones.
     const float *values() const { return values_.get(); }
 
     // The entry the first path of the image's pixel (x, y) draws first, in [0, size()).
@@ -127,13 +132,21 @@ public:
         return int(((key >> 32) * std::uint64_t(size_)) >> 32);
     }
 
-    // The cursor of path `path` (0 for the first) of the pixel whose base is `base`: its first
-    // draw is entry (base + path * kPathDraws) mod size().
-    NormalCursor pathCursor(int base, int path) const
+    // The entry that path `path` (0 for the first) of the pixel whose base is `base` draws first:
+    // (base + path * kPathDraws) mod size().
+    int pathStart(int base, int path) const
     {
-        const std::int64_t first = (std::int64_t(base) + std::int64_t(path) * kPathDraws) % size_;
-        return NormalCursor(values_.get(), size_, int(first == 0 ? size_ - 1 : first - 1));
+        return int((std::int64_t(base) + std::int64_t(path) * kPathDraws) % size_);
     }
+
+    // A cursor whose first draw is entry `first`.
+    NormalCursor cursorAt(int first) const
+    {
+        return NormalCursor(values_.get(), size_, first == 0 ? size_ - 1 : first - 1);
+    }
+
+    // The cursor of path `path` of the pixel whose base is `base` (see pathStart).
+    NormalCursor pathCursor(int base, int path) const { return cursorAt(pathStart(base, path)); }
 
     // A cursor whose first draw is the entry after start().
     NormalCursor cursor() const { return NormalCursor(values_.get(), size_, start_); }
@@ -144,6 +157,7 @@ private:
 
     static Samples allocate(std::size_t count);
     void build(unsigned seed);
+    void repeatHead();
 
     Samples values_;
     int size_ = 0;
@@ -162,9 +176,11 @@ void fillFloats(float *array, int n, float value);
 // exp(-d) interpolated from the table, for d >= 0; 0 from d = 29 on.
 inline float expWeight(const float *table, float d)
 {
-    if (d >= 29.0f)
-        return 0.0f;
-    const float t = d * 1000.0f;
+    // Looked up at 0 where the result is 0, and chosen without a branch: whether a patch is
+    // too far away to count is as good as random.
+    const bool beyond = d >= 29.0f;
+    const float t = (beyond ? 0.0f : d) * 1000.0f;
     const int i = int(t);
-    return (t - float(i)) * (table[i + 1] - table[i]) + table[i];
+    const float w = (t - float(i)) * (table[i + 1] - table[i]) + table[i];
+    return beyond ? 0.0f : w;
 }

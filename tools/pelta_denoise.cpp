@@ -97,8 +97,7 @@ int run(const QGuiApplication &app)
         QStringLiteral("Noise level, 1 to 99 (default 20)."), QStringLiteral("N"),
         QStringLiteral("20"));
     const QCommandLineOption threadsOption(QStringLiteral("threads"),
-        QStringLiteral("Threads to run on (default: all hardware threads)."),
-        QStringLiteral("N"));
+        QStringLiteral("Threads to run on (default: all hardware threads)."), QStringLiteral("N"));
     const QCommandLineOption seedOption(QStringLiteral("seed"),
         QStringLiteral("Seed of the random samples, for repeatable runs (default: the time)."),
         QStringLiteral("S"));
