@@ -184,8 +184,8 @@ TEST_F(DenoiseRunOnSeededSamples, ConstantImagesComeBackUnchanged)
 // edges, also when threads cannot be started and their work falls to the calling thread.
 TEST_F(DenoiseRunOnSeededSamples, ResultsDoNotDependOnTheThreads)
 {
-    const GrayPlane gray = addNoise(sceneGray(160, 130), 20.0f, 3);
-    const ColorPlane color = addNoise(sceneColor(90, 70), 30.0f, 4);
+    const GrayPlane gray = addNoise(sceneGray(120, 100), 20.0f, 3);
+    const ColorPlane color = addNoise(sceneColor(80, 60), 30.0f, 4);
     BandSeams small;
     small.chunkRows = 1;
     GrayPlane grayAlone;
@@ -210,7 +210,7 @@ TEST_F(DenoiseRunOnSeededSamples, ResultsDoNotDependOnTheThreads)
 
     for (const int failing : {1, 5}) {
         BandSeams seams = small;
-        std::vector<std::atomic<int>> visits(130);
+        std::vector<std::atomic<int>> visits(100);
         seams.beforeThreadStart = [failing](int thread) {
             if (thread == failing)
                 throw std::system_error(
