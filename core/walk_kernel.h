@@ -16,6 +16,10 @@
 #include <cstring>
 #include <stdexcept>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #if defined(__GNUC__)
 #define PELTA_ALWAYS_INLINE inline __attribute__((always_inline))
 #else
@@ -266,6 +270,23 @@ typedef int Int8 __attribute__((vector_size(32)));
 constexpr int kWalkLanes = 8;
 constexpr int kMaxSteps = 8;
 
+// Bit l set where lane l of the mask is set (all bits one).
+PELTA_ALWAYS_INLINE unsigned laneBits(Int8 mask)
+{
+#if defined(__SSE2__)
+    __m128 low;
+    __m128 high;
+    std::memcpy(&low, &mask, sizeof low);
+    std::memcpy(&high, reinterpret_cast<const char *>(&mask) + sizeof low, sizeof high);
+    return unsigned(_mm_movemask_ps(low)) | (unsigned(_mm_movemask_ps(high)) << 4);
+#else
+    unsigned bits = 0;
+    for (int l = 0; l < kWalkLanes; ++l)
+        bits |= unsigned(mask[l] & 1) << l;
+    return bits;
+#endif
+}
+
 // Where the paths of one pixel went: position k of path m (k = 0 is the pixel itself), and the
 // table entry each path draws next (its closing move's first draw).
 struct Walks
@@ -342,47 +363,108 @@ struct LaneSmoothed
     }
 };
 
-// Walks the paths of the pixel at image point (x, y), whose smoothed value is `start`.
+// The paths of a row's pixels as one stream through the lanes: a lane that finishes a path takes
+// the next one, of the same pixel or of the next, so no lane waits for the slowest path of a
+// pixel. Pixels are handed out in order, up to kSlots at a time, and complete in order: a
+// pixel's walks are whole once all its paths are done.
 template<int C>
-PELTA_ALWAYS_INLINE void walkPaths(
-    const Inputs &in, const Frame &f, int x, int y, int base, const Smoothed<C> &start, Walks &w)
+struct PathStream
 {
-    const NormalTable &table = *in.table;
-    const float *values = table.values();
-    const int size = table.size();
-    const int paths = in.params.pathsPerPixel - 1;
-    const int steps = in.params.stepsPerPath;
-    const float scale = in.params.stepScale;
+    static constexpr int kSlots = 8;
 
-    Int8 lane;
+    Walks walks[kSlots]; // pixel p's walks in slot p % kSlots
+    int pending[kSlots]; // paths of the slot's pixel not yet done
+    Int8 slot;
+    Int8 path;
+    Int8 step; // 1 to steps - 1 while walking; kMaxSteps (the spare row) when idle
     Int8 next;
-    for (int l = 0; l < kWalkLanes; ++l) {
-        lane[l] = l;
-        next[l] = table.pathStart(base, l < paths ? l : 0);
-    }
-    Float8 qx = Float8 {} + float(x);
-    Float8 qy = Float8 {} + float(y);
-    for (int l = 0; l < kWalkLanes; ++l) {
-        w.x[0][l] = qx[l];
-        w.y[0][l] = qy[l];
-    }
+    Int8 active;
+    Float8 qx;
+    Float8 qy;
     LaneSmoothed<C> smoothQ;
-    if constexpr (C == 1)
-        smoothQ.value[0] = Float8 {} + start.value;
-    else
-        for (int c = 0; c < C; ++c)
-            smoothQ.value[c] = Float8 {} + start.value[c];
-    Int8 step = Int8 {} + 1;
-    Int8 active = lane < paths;
-    if (steps < 2)
+    int started = 0; // pixels whose first path has been handed out
+    int issuedPath = 0; // the next path of pixel started - 1 to hand out (paths: all of them)
+    int done = 0; // pixels whose walks have been used
+    int base = 0; // of pixel started - 1
+    Smoothed<C> start;
+
+    PELTA_ALWAYS_INLINE void beginRow(int paths)
+    {
+        slot = Int8 {};
+        path = Int8 {};
+        step = Int8 {} + kMaxSteps;
+        next = Int8 {};
         active = Int8 {};
-    const float limit = in.jumpLimit;
-    for (;;) {
-        int running = 0;
-        for (int l = 0; l < kWalkLanes; ++l)
-            running |= active[l];
-        if (running == 0)
-            break;
+        qx = Float8 {};
+        qy = Float8 {};
+        for (int c = 0; c < C; ++c)
+            smoothQ.value[c] = Float8 {};
+        started = 0;
+        issuedPath = paths;
+        done = 0;
+    }
+
+    // Hands the next paths to idle lanes, starting pixels as needed (up to `width`).
+    PELTA_ALWAYS_INLINE void fill(const Inputs &in, const Frame &f, int imageY, int width)
+    {
+        const NormalTable &table = *in.table;
+        const int paths = in.params.pathsPerPixel - 1;
+        for (unsigned idle = ~laneBits(active) & 0xffu; idle != 0; idle &= idle - 1) {
+            const int l = __builtin_ctz(idle);
+            if (issuedPath >= paths) {
+                if (started == width || started - done == kSlots)
+                    return;
+                // Pixel `started` begins: its slot, base, smoothed value; the next pixel's
+                // table lines are asked for meanwhile.
+                const int imageX = f.originX + started;
+                const int s = started % kSlots;
+                for (int m = 0; m < kWalkLanes; ++m) {
+                    walks[s].x[0][m] = float(imageX);
+                    walks[s].y[0][m] = float(imageY);
+                    walks[s].next[m] = 0;
+                }
+                pending[s] = paths;
+                base = table.pixelBase(imageX, imageY);
+                start = Smoothed<C>::at(in.smooth, float(imageX), float(imageY), f);
+                const int following = table.pixelBase(imageX + 1, imageY);
+                for (int m = 0; m < paths; ++m)
+                    __builtin_prefetch(table.values() + table.pathStart(following, m));
+                ++started;
+                issuedPath = 0;
+                if (paths <= 0)
+                    continue;
+            }
+            const int s = (started - 1) % kSlots;
+            const int m = issuedPath++;
+            if (in.params.stepsPerPath < 2) { // a path without moves: done at once
+                walks[s].next[m] = table.pathStart(base, m);
+                --pending[s];
+                idle |= 1u << l; // the lane is still free
+                continue;
+            }
+            slot[l] = s;
+            path[l] = m;
+            step[l] = 1;
+            next[l] = table.pathStart(base, m);
+            qx[l] = walks[s].x[0][m];
+            qy[l] = walks[s].y[0][m];
+            if constexpr (C == 1)
+                smoothQ.value[0][l] = start.value;
+            else
+                for (int c = 0; c < C; ++c)
+                    smoothQ.value[c][l] = start.value[c];
+            active[l] = -1;
+        }
+    }
+
+    PELTA_ALWAYS_INLINE bool walking() const { return laneBits(active) != 0; }
+
+    // One try for every walking lane; a lane whose path is done notes where its draws stopped.
+    PELTA_ALWAYS_INLINE void advance(const Inputs &in, const Frame &f)
+    {
+        const float *values = in.table->values();
+        const int size = in.table->size();
+        const float scale = in.params.stepScale;
         // The table repeats its first entries after its end: next + 1 needs no wrap test.
         const Float8 zx = gather<1>(values, next, 0);
         const Float8 zy = gather<1>(values, next + 1, 0);
@@ -393,13 +475,20 @@ PELTA_ALWAYS_INLINE void walkPaths(
         py = py < f.bottom ? py : f.bottom;
         py = py > f.top ? py : f.top;
         const LaneSmoothed<C> smoothP = LaneSmoothed<C>::at(in.smooth, px, py, f);
-        const Int8 accepted = active & ~smoothP.jumpsFrom(smoothQ, limit);
+        const Int8 accepted = active & ~smoothP.jumpsFrom(smoothQ, in.jumpLimit);
         // Every lane writes the point it tried into the slot of its current step: a refused
-        // one is overwritten by the next try, the accepted one stays, and lanes that are done
-        // write into the spare row. No branch on the outcome.
+        // one is overwritten by the next try, the accepted one stays, and idle lanes write
+        // into the spare row. No branch on the outcome.
+        static_assert(sizeof(Walks::x) == (kMaxSteps + 1) * kWalkLanes * sizeof(float)
+                && offsetof(Walks, y) == sizeof(Walks::x) && sizeof(Walks) % sizeof(float) == 0,
+            "walks indexed as floats");
+        constexpr int kWalkFloats = int(sizeof(Walks) / sizeof(float));
+        const Int8 at = slot * kWalkFloats + step * kWalkLanes + path;
+        float *xs = walks[0].x[0];
+        float *ys = walks[0].y[0];
         for (int l = 0; l < kWalkLanes; ++l) {
-            w.x[step[l]][l] = px[l];
-            w.y[step[l]][l] = py[l];
+            xs[at[l]] = px[l];
+            ys[at[l]] = py[l];
         }
         qx = accepted ? px : qx;
         qy = accepted ? py : qy;
@@ -408,11 +497,22 @@ PELTA_ALWAYS_INLINE void walkPaths(
         Int8 advanced = next + 2;
         advanced = advanced >= size ? advanced - size : advanced;
         next = active ? advanced : next;
-        active &= step < steps;
+        const Int8 finished = active & (step >= in.params.stepsPerPath);
+        active &= ~finished;
+        step = finished ? Int8 {} + kMaxSteps : step;
+        for (unsigned bits = laneBits(finished); bits != 0; bits &= bits - 1) {
+            const int l = __builtin_ctz(bits);
+            walks[slot[l]].next[path[l]] = next[l];
+            --pending[slot[l]];
+        }
     }
-    for (int l = 0; l < kWalkLanes; ++l)
-        w.next[l] = next[l];
-}
+
+    // The walks of the next pixel in order, once they are whole; null otherwise.
+    PELTA_ALWAYS_INLINE const Walks *ready() const
+    {
+        return done < started && pending[done % kSlots] == 0 ? &walks[done % kSlots] : nullptr;
+    }
+};
 
 // One pixel's walks and estimate for C channels and effective patch radius R, patch rows in
 // vectors of L floats.
@@ -590,11 +690,10 @@ PELTA_ALWAYS_INLINE bool rows(
     const int f = in.params.patchRadius;
     if (f < 0 || f > MaxR)
         throw std::invalid_argument("patch radius out of range");
-    const NormalTable &table = *in.table;
     const Frame frame(width, height, in.originX, in.originY);
     if (in.params.pathsPerPixel - 1 > kWalkLanes || in.params.stepsPerPath > kMaxSteps)
         throw std::invalid_argument("more paths or steps than the walks hold");
-    Walks walks;
+    PathStream<C> stream;
     bool finished = true;
     Pixel<C, 0, lanesFor(C, 0, L)> p0;
     Pixel<C, (MaxR >= 1 ? 1 : 0), lanesFor(C, 1, L)> p1;
@@ -607,46 +706,44 @@ PELTA_ALWAYS_INLINE bool rows(
             finished = false;
             break;
         }
-        int nextBase = table.pixelBase(in.originX, in.originY + y);
-        for (int x = 0; x < width; ++x) {
-            if (!control.betweenPixels()) {
-                finished = false;
-                break;
+        const int imageY = y + in.originY;
+        stream.beginRow(in.params.pathsPerPixel - 1);
+        while (stream.done < width) {
+            stream.fill(in, frame, imageY, width);
+            if (stream.walking())
+                stream.advance(in, frame);
+            for (const Walks *w = stream.ready(); w; w = stream.ready()) {
+                if (!control.betweenPixels()) {
+                    finished = false;
+                    break;
+                }
+                const int x = stream.done++;
+                int r = f;
+                for (const int limit : {x, y, width - 1 - x, height - 1 - y})
+                    r = limit < r ? limit : r;
+                switch (r) {
+                case 0:
+                    p0.run(in, frame, x, y, *w, sink);
+                    break;
+                case 1:
+                    p1.run(in, frame, x, y, *w, sink);
+                    break;
+                case 2:
+                    p2.run(in, frame, x, y, *w, sink);
+                    break;
+                case 3:
+                    p3.run(in, frame, x, y, *w, sink);
+                    break;
+                case 4:
+                    p4.run(in, frame, x, y, *w, sink);
+                    break;
+                default:
+                    p5.run(in, frame, x, y, *w, sink);
+                    break;
+                }
             }
-            // The paths of a pixel start at places spread over the whole table: ask for the
-            // next pixel's first lines while this one walks.
-            const int base = nextBase;
-            nextBase = table.pixelBase(in.originX + x + 1, in.originY + y);
-            for (int path = 0; path < in.params.pathsPerPixel - 1; ++path)
-                __builtin_prefetch(table.values() + table.pathStart(nextBase, path));
-            int r = f;
-            for (const int limit : {x, y, width - 1 - x, height - 1 - y})
-                r = limit < r ? limit : r;
-            const int imageX = x + in.originX;
-            const int imageY = y + in.originY;
-            const Smoothed<C> start
-                = Smoothed<C>::at(in.smooth, float(imageX), float(imageY), frame);
-            walkPaths<C>(in, frame, imageX, imageY, base, start, walks);
-            switch (r) {
-            case 0:
-                p0.run(in, frame, x, y, walks, sink);
+            if (!finished)
                 break;
-            case 1:
-                p1.run(in, frame, x, y, walks, sink);
-                break;
-            case 2:
-                p2.run(in, frame, x, y, walks, sink);
-                break;
-            case 3:
-                p3.run(in, frame, x, y, walks, sink);
-                break;
-            case 4:
-                p4.run(in, frame, x, y, walks, sink);
-                break;
-            default:
-                p5.run(in, frame, x, y, walks, sink);
-                break;
-            }
         }
     }
     return finished;
