@@ -632,9 +632,7 @@ struct Pixel
                     const float weight
                         = expWeight(in.expTable, (excess > 0.0f ? excess : 0.0f) / p.weightScale);
                     weightSum += weight;
-                    // A weight of 0 adds nothing (the samples are finite): skip the patch.
-                    if (weight != 0.0f)
-                        add(in.src, weight, px, py, f);
+                    add(in.src, weight, px, py, f);
                 }
 
                 if (k == p.stepsPerPath - 1 && weightSum > 1.0f) {
