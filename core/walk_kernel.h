@@ -332,14 +332,44 @@ struct LaneSmoothed
         const Float8 gx = 1.0f - fx;
         const Float8 gy = 1.0f - fy;
         LaneSmoothed s;
-        for (int c = 0; c < C; ++c) {
+        if constexpr (C == 3) {
+            Float8 corners[4][3];
+            const Int8 cells[4] = {row0 + x0, row0 + x1, row1 + x0, row1 + x1};
+            for (int k = 0; k < 4; ++k)
+                colours(plane, cells[k], corners[k]);
+            for (int c = 0; c < C; ++c) {
+                const Float8 top = gx * corners[0][c] + fx * corners[1][c];
+                const Float8 bottom = gx * corners[2][c] + fx * corners[3][c];
+                s.value[c] = gy * top + fy * bottom;
+            }
+        } else {
             const Float8 top
-                = gx * gather<C>(plane, row0 + x0, c) + fx * gather<C>(plane, row0 + x1, c);
+                = gx * gather<C>(plane, row0 + x0, 0) + fx * gather<C>(plane, row0 + x1, 0);
             const Float8 bottom
-                = gx * gather<C>(plane, row1 + x0, c) + fx * gather<C>(plane, row1 + x1, c);
-            s.value[c] = gy * top + fy * bottom;
+                = gx * gather<C>(plane, row1 + x0, 0) + fx * gather<C>(plane, row1 + x1, 0);
+            s.value[0] = gy * top + fy * bottom;
         }
         return s;
+    }
+
+    // The red, green and blue of each lane's cell: one load of four floats per lane (the cell
+    // and what follows it, inside the plane's padding at its end), transposed into one vector per
+    // channel.
+    static PELTA_ALWAYS_INLINE void colours(const float *plane, Int8 cell, Float8 *rgb)
+    {
+        Float4 v[kWalkLanes];
+        for (int l = 0; l < kWalkLanes; ++l)
+            v[l] = load4(plane + std::ptrdiff_t(cell[l]) * 3);
+        Float8 t[4];
+        for (int i = 0; i < 4; ++i)
+            t[i] = __builtin_shufflevector(v[i], v[i + 4], 0, 1, 2, 3, 4, 5, 6, 7);
+        const Float8 u0 = __builtin_shufflevector(t[0], t[1], 0, 8, 1, 9, 4, 12, 5, 13);
+        const Float8 u1 = __builtin_shufflevector(t[0], t[1], 2, 10, 3, 11, 6, 14, 7, 15);
+        const Float8 u2 = __builtin_shufflevector(t[2], t[3], 0, 8, 1, 9, 4, 12, 5, 13);
+        const Float8 u3 = __builtin_shufflevector(t[2], t[3], 2, 10, 3, 11, 6, 14, 7, 15);
+        rgb[0] = __builtin_shufflevector(u0, u2, 0, 1, 8, 9, 4, 5, 12, 13);
+        rgb[1] = __builtin_shufflevector(u0, u2, 2, 3, 10, 11, 6, 7, 14, 15);
+        rgb[2] = __builtin_shufflevector(u1, u3, 0, 1, 8, 9, 4, 5, 12, 13);
     }
 
     // Lanes whose move from q crosses an edge, as Smoothed<C>::jumpsFrom decides it.
