@@ -8,11 +8,11 @@ class RunObserver
 public:
     virtual ~RunObserver() = default;
 
-    // A new percentage: 0..99 while the calling thread's band advances, 100 once all rows are
-    // done and normalised. A GUI sets its bar and serves pending events here.
+    // A new percentage: 0..99, the share of all rows done, while the run advances; 100 once all
+    // rows are done and normalised. A GUI sets its bar and serves pending events here.
     virtual void progress(int percent) = 0;
 
-    // Called at least every ~50 ms while the run computes or waits for its threads, between
+    // Called at least every 25 ms while the run computes or waits for its threads, between
     // progress reports. A GUI serves pending events here.
     virtual void keepAlive() { }
 

@@ -62,19 +62,6 @@ public:
     }
     int position() const { return cursor_; }
 
-    // Two draws, as two nextSample() calls make them: a move's x and y.
-    void nextPair(float &first, float &second)
-    {
-        if (cursor_ + 2 <= last_) {
-            first = values_[cursor_ + 1];
-            second = values_[cursor_ + 2];
-            cursor_ += 2;
-        } else {
-            first = nextSample();
-            second = nextSample();
-        }
-    }
-
 private:
     const float *values_;
     int last_;
