@@ -4,17 +4,33 @@
 #include <algorithm>
 #include <cmath>
 
-LocalStructure grayLocalStructure(
-    const GrayPlane &plane, float x, float y, float h, int originX, int originY)
+namespace {
+
+// Central differences of bilinear samples h to each side of image point (x, y), on a plane whose
+// cell (0, 0) lies at (originX, originY): the points are formed in image coordinates and the
+// origin taken off after, exactly.
+template<typename Cell>
+void centralDifferences(const Plane<Cell> &plane, float x, float y, float h, int originX,
+    int originY, Cell &gx, Cell &gy)
 {
     const float left = float(originX);
     const float top = float(originY);
-    const float a = plane.sampleBilinear((x + h) - left, y - top);
-    const float b = plane.sampleBilinear((x - h) - left, y - top);
-    const float c = plane.sampleBilinear(x - left, (y + h) - top);
-    const float d = plane.sampleBilinear(x - left, (y - h) - top);
-    const float gx = (a - b) / (2.0f * h);
-    const float gy = (c - d) / (2.0f * h);
+    const Cell a = plane.sampleBilinear((x + h) - left, y - top);
+    const Cell b = plane.sampleBilinear((x - h) - left, y - top);
+    const Cell c = plane.sampleBilinear(x - left, (y + h) - top);
+    const Cell d = plane.sampleBilinear(x - left, (y - h) - top);
+    gx = (a - b) / Cell(2.0f * h);
+    gy = (c - d) / Cell(2.0f * h);
+}
+
+} // namespace
+
+LocalStructure grayLocalStructure(
+    const GrayPlane &plane, float x, float y, float h, int originX, int originY)
+{
+    float gx = 0.0f;
+    float gy = 0.0f;
+    centralDifferences(plane, x, y, h, originX, originY, gx, gy);
     const float m = std::sqrt(gx * gx + gy * gy);
     if (m < 0.0001f)
         return {m, 0.0f, 0.0f};
@@ -24,14 +40,9 @@ LocalStructure grayLocalStructure(
 LocalStructure colorLocalStructure(
     const ColorPlane &plane, float x, float y, float h, int originX, int originY)
 {
-    const float left = float(originX);
-    const float top = float(originY);
-    const Vec3 a = plane.sampleBilinear((x + h) - left, y - top);
-    const Vec3 b = plane.sampleBilinear((x - h) - left, y - top);
-    const Vec3 c = plane.sampleBilinear(x - left, (y + h) - top);
-    const Vec3 d = plane.sampleBilinear(x - left, (y - h) - top);
-    const Vec3 gx = (a - b) / Vec3(2.0f * h);
-    const Vec3 gy = (c - d) / Vec3(2.0f * h);
+    Vec3 gx;
+    Vec3 gy;
+    centralDifferences(plane, x, y, h, originX, originY, gx, gy);
     // Structure tensor [[e, f], [f, g]] summed over the channels.
     const float e = gx.r * gx.r + gx.g * gx.g + gx.b * gx.b;
     const float f = gx.r * gy.r + gx.g * gy.g + gx.b * gy.b;
