@@ -17,6 +17,8 @@
 #include <QSlider>
 
 #include <algorithm>
+#include <cmath>
+#include <new>
 
 QRect previewCrop(const QSize &imageSize)
 {
@@ -27,6 +29,18 @@ QRect previewCrop(const QSize &imageSize)
     const QPoint topLeft(std::max(cx - 128, 0), std::max(cy - 128, 0));
     const QPoint bottomRight(std::min(cx + 128, w - 1) - 1, std::min(cy + 128, h - 1) - 1);
     return QRect(topLeft, bottomRight);
+}
+
+int previewBorder(int level)
+{
+    const double walk = 3.0 * std::sqrt(7.0 * std::max(level, 1));
+    return int(std::ceil(walk)) + 2 * 5 + 2;
+}
+
+QRect previewRegion(const QRect &crop, const QSize &imageSize, int level)
+{
+    const int border = previewBorder(level);
+    return crop.adjusted(-border, -border, border, border) & QRect(QPoint(0, 0), imageSize);
 }
 
 // Connects a run to the dialog: progress moves the bar, both kinds of call serve pending events
@@ -82,15 +96,31 @@ Sigma::Sigma(QImage *image, int *sigma)
     layout->addWidget(buttonBox, 4, 1);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     setModal(true);
+
+    // The table every run of this dialog draws from: a preview then shows OK's pixels, and no
+    // preview pays for building it.
+    try {
+        ownTable = std::make_unique<NormalTable>();
+        runOptions.table = ownTable.get();
+    } catch (const std::bad_alloc &) {
+        // Each run builds its own then, and reports if even that does not fit.
+    }
 }
 
 void Sigma::denoiseImage(QImage *image, int sigma)
+{
+    denoisePart(image, sigma, QPoint(0, 0));
+}
+
+void Sigma::denoisePart(QImage *image, int sigma, QPoint origin)
 {
     if (running)
         return;
     Observer observer(this);
     RunOptions options = runOptions;
     options.observer = &observer;
+    options.originX = origin.x();
+    options.originY = origin.y();
     cancelRequested = false;
     setRunning(true);
     const ImageDenoiseStatus status = denoiseQImage(*image, sigma, options);
@@ -117,6 +147,8 @@ void Sigma::setRunOptions(const RunOptions &options)
 {
     runOptions = options;
     runOptions.observer = nullptr;
+    if (!runOptions.table)
+        runOptions.table = ownTable.get();
 }
 
 void Sigma::reject()
@@ -140,9 +172,13 @@ void Sigma::viewSubImage()
     *sigma = slider->value();
     QImage copy = subImage;
     if (*sigma > 0) {
-        denoiseImage(&copy, *sigma);
+        const QRect crop = previewCrop(image->size());
+        const QRect region = previewRegion(crop, image->size(), *sigma);
+        QImage part = image->copy(region);
+        denoisePart(&part, *sigma, region.topLeft());
         if (cancelRequested)
             return;
+        copy = part.copy(crop.translated(-region.topLeft()));
     }
     auto *preview = new QLabel;
     preview->setPixmap(QPixmap::fromImage(copy));

@@ -2,12 +2,15 @@
 #pragma once
 
 #include "core/denoise_run.h"
+#include "core/sample_tables.h"
 
 #include <QDialog>
 #include <QImage>
 #include <QPointer>
 #include <QRect>
 #include <QSize>
+
+#include <memory>
 
 class QDialogButtonBox;
 class QLabel;
@@ -20,10 +23,23 @@ class QSlider;
 // (min(cx + 128, w - 1) - 1, min(cy + 128, h - 1) - 1).
 QRect previewCrop(const QSize &imageSize);
 
+// The part of the image a preview of `crop` denoises at `level`: the crop and a border around it
+// (within the image) that the walks of the crop's pixels rarely cross, so that the preview's
+// pixels are those that OK produces. See previewBorder.
+QRect previewRegion(const QRect &crop, const QSize &imageSize, int level);
+
+// The border's width in pixels at `level`: three standard deviations of a path's seven moves
+// (each sqrt(level) pixels per axis), plus the widest patch radius twice (the patch compared at
+// the far point and the estimate spread around the pixel) and two pixels of pre-smoothing and
+// local structure, whose values differ at the region's own edge.
+int previewBorder(int level);
+
 // The dialog through which the user denoises the window's image. It reaches its caller only
 // through the two pointers it is given, which it does not own and which must outlive it: the
 // image, denoised in place by OK, and the noise level, which a release of the slider sets and
-// Cancel resets to 0. A release also denoises a copy of the centre crop as a preview.
+// Cancel resets to 0. A release also denoises a copy of the centre crop as a preview. One sample
+// table, built when the dialog opens, serves every preview and OK, and a preview denoises its
+// crop with a border of the image around it at the crop's place: its pixels are OK's.
 //
 // A run (preview or OK) happens inside the slot that starts it, on the GUI thread, and serves
 // pending events while it computes. Meanwhile the slider and OK are disabled, so no second run
@@ -46,8 +62,9 @@ public:
     void reportProgress(int percent);
 
     // The threads, sample table and memory limit of the runs this dialog starts (the observer
-    // is always the dialog's own). By default runs use every hardware thread, a table seeded
-    // from the clock and the memory available. Tests pass a seeded table here.
+    // is always the dialog's own). By default runs use every hardware thread, the dialog's table
+    // (seeded from the clock when it opened) and the memory available. Tests pass a seeded
+    // table here.
     void setRunOptions(const RunOptions &options);
 
     // During a run, stops it first and sets the level to 0; then rejects as QDialog does.
@@ -64,6 +81,8 @@ private:
     class Observer;
 
     void setRunning(bool running);
+    // denoiseImage for a part of the window's image whose top-left pixel is `origin`.
+    void denoisePart(QImage *part, int sigma, QPoint origin);
 
     QImage subImage;
     QImage *image;
@@ -74,6 +93,7 @@ private:
     QProgressBar *progressBar;
     QLabel *label;
 
+    std::unique_ptr<NormalTable> ownTable;
     RunOptions runOptions;
     bool running = false;
     bool cancelRequested = false;

@@ -69,6 +69,47 @@ private slots:
         QCOMPARE(::previewCrop(imageSize), crop);
     }
 
+    // The preview shows the pixels OK then writes: both draw from the dialog's table, and the
+    // preview denoises its crop with a border of the image around it, at the crop's place.
+    void previewIsTheResult_data()
+    {
+        QTest::addColumn<QImage>("picture");
+        QTest::addColumn<int>("level");
+        QTest::newRow("colour 500 x 420, level 25") << noiseImage(500, 420, 7) << 25;
+        QTest::newRow("gray 460 x 300, level 60")
+            << noiseImage(460, 300, 8).convertToFormat(QImage::Format_Grayscale8) << 60;
+    }
+
+    void previewIsTheResult()
+    {
+        QFETCH(QImage, picture);
+        QFETCH(int, level);
+        Fixture f(picture);
+        QTimer::singleShot(0, &f.dialog, [&f, level] {
+            releaseAt(f.slider(), level);
+            f.button(QDialogButtonBox::Ok)->click();
+        });
+        QCOMPARE(f.dialog.exec(), int(QDialog::Accepted));
+        const QLabel *shown = qobject_cast<QLabel *>(f.dialog.findChild<QScrollArea *>()->widget());
+        QVERIFY(shown);
+        const QImage preview = shown->pixmap(Qt::ReturnByValue).toImage();
+        const QRect crop = ::previewCrop(picture.size());
+        QCOMPARE(preview.size(), crop.size());
+        int same = 0;
+        int unchanged = 0;
+        for (int y = 0; y < crop.height(); ++y) {
+            for (int x = 0; x < crop.width(); ++x) {
+                const QRgb shownPixel = preview.pixel(x, y);
+                same += shownPixel == f.image.pixel(crop.x() + x, crop.y() + y);
+                unchanged += shownPixel == f.before.pixel(crop.x() + x, crop.y() + y);
+            }
+        }
+        const int pixels = crop.width() * crop.height();
+        QVERIFY2(
+            same * 1000 >= pixels * 999, qPrintable(QString("%1 of %2").arg(same).arg(pixels)));
+        QVERIFY(unchanged * 2 < pixels); // it was denoised
+    }
+
     void releaseStoresTheLevelAndPreviewsOnce()
     {
         Fixture f(noiseImage(100, 80));
