@@ -8,8 +8,11 @@
 #include <QDialogButtonBox>
 #include <QFrame>
 #include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
@@ -79,21 +82,37 @@ Sigma::Sigma(QImage *image, int *sigma)
     label = new QLabel(QString::number(*sigma, 10));
 
     scrollArea = new QScrollArea;
-    auto *preview = new QLabel;
     auto *frameLayout = new QGridLayout(frame);
     frameLayout->addWidget(slider, 1, 1);
     frameLayout->addWidget(label, 1, 2);
     frameLayout->setContentsMargins(0, 0, 0, 0);
 
-    subImage = image->copy(previewCrop(image->size()));
-    preview->setPixmap(QPixmap::fromImage(subImage));
-    scrollArea->setWidget(preview);
+    crop = previewCrop(image->size());
+    subImage = image->copy(crop);
+    display(subImage);
+    scrollArea->viewport()->installEventFilter(this);
+    scrollArea->viewport()->setCursor(Qt::OpenHandCursor);
+    scrollArea->setToolTip(tr("Drag to preview another part of the image"));
+
+    // Under the preview: the comparison with the undenoised crop.
+    auto *tools = new QFrame;
+    auto *toolsLayout = new QHBoxLayout(tools);
+    toolsLayout->setContentsMargins(0, 0, 0, 0);
+    toolsLayout->addStretch();
+    compareButton = new QPushButton(tr("Compare"));
+    compareButton->setAutoDefault(false);
+    compareButton->setFocusPolicy(Qt::NoFocus);
+    compareButton->setToolTip(tr("Hold to see the crop before denoising (or hold C)"));
+    connect(compareButton, &QPushButton::pressed, this, [this] { compare(true); });
+    connect(compareButton, &QPushButton::released, this, [this] { compare(false); });
+    toolsLayout->addWidget(compareButton);
 
     auto *layout = new QGridLayout(this);
     layout->addWidget(scrollArea, 1, 1);
-    layout->addWidget(progressBar, 2, 1);
-    layout->addWidget(frame, 3, 1);
-    layout->addWidget(buttonBox, 4, 1);
+    layout->addWidget(tools, 2, 1);
+    layout->addWidget(progressBar, 3, 1);
+    layout->addWidget(frame, 4, 1);
+    layout->addWidget(buttonBox, 5, 1);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     setModal(true);
 
@@ -170,19 +189,108 @@ void Sigma::viewSubImage()
     if (running)
         return;
     *sigma = slider->value();
+    preview(*sigma);
+}
+
+void Sigma::preview(int level)
+{
     QImage copy = subImage;
-    if (*sigma > 0) {
-        const QRect crop = previewCrop(image->size());
-        const QRect region = previewRegion(crop, image->size(), *sigma);
+    if (level > 0) {
+        const QRect region = previewRegion(crop, image->size(), level);
         QImage part = image->copy(region);
-        denoisePart(&part, *sigma, region.topLeft());
+        denoisePart(&part, level, region.topLeft());
         if (cancelRequested)
             return;
         copy = part.copy(crop.translated(-region.topLeft()));
     }
+    shown = copy;
+    display(comparing ? subImage : shown);
+}
+
+void Sigma::display(const QImage &picture)
+{
     auto *preview = new QLabel;
-    preview->setPixmap(QPixmap::fromImage(copy));
+    preview->setPixmap(QPixmap::fromImage(picture));
+    // Mouse events go to the preview area, which moves the crop.
+    preview->setAttribute(Qt::WA_TransparentForMouseEvents);
     scrollArea->setWidget(preview);
+}
+
+void Sigma::compare(bool on)
+{
+    if (running || on == comparing)
+        return;
+    comparing = on;
+    display(on || shown.isNull() ? subImage : shown);
+}
+
+void Sigma::moveCrop(QPoint topLeft)
+{
+    const int x = std::clamp(topLeft.x(), 0, std::max(image->width() - crop.width(), 0));
+    const int y = std::clamp(topLeft.y(), 0, std::max(image->height() - crop.height(), 0));
+    if (QPoint(x, y) == crop.topLeft())
+        return;
+    crop.moveTopLeft(QPoint(x, y));
+    subImage = image->copy(crop);
+    shown = QImage();
+    display(subImage);
+}
+
+bool Sigma::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != scrollArea->viewport())
+        return QDialog::eventFilter(watched, event);
+    const auto *mouse = static_cast<QMouseEvent *>(event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        if (mouse->button() != Qt::LeftButton || running)
+            return false;
+        dragging = true;
+        dragged = false;
+        dragStart = mouse->pos();
+        cropAtDragStart = crop.topLeft();
+        scrollArea->viewport()->setCursor(Qt::ClosedHandCursor);
+        return true;
+    case QEvent::MouseMove:
+        if (!dragging)
+            return false;
+        // The image follows the pointer: dragging to the right shows what lies to the left.
+        moveCrop(cropAtDragStart - (mouse->pos() - dragStart));
+        dragged = dragged || crop.topLeft() != cropAtDragStart;
+        return true;
+    case QEvent::MouseButtonRelease:
+        if (!dragging || mouse->button() != Qt::LeftButton)
+            return false;
+        dragging = false;
+        scrollArea->viewport()->setCursor(Qt::OpenHandCursor);
+        if (dragged)
+            preview(*sigma);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void Sigma::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_C && event->modifiers() == Qt::NoModifier) {
+        if (!event->isAutoRepeat())
+            compare(true);
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void Sigma::keyReleaseEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_C && event->modifiers() == Qt::NoModifier) {
+        if (!event->isAutoRepeat())
+            compare(false);
+        event->accept();
+        return;
+    }
+    QDialog::keyReleaseEvent(event);
 }
 
 void Sigma::runAlg()
@@ -212,6 +320,7 @@ void Sigma::setRunning(bool on)
         focusBeforeRun = focusWidget();
     running = on;
     slider->setEnabled(!on);
+    compareButton->setEnabled(!on);
     buttonBox->button(QDialogButtonBox::Ok)->setEnabled(!on);
     if (!on && focusBeforeRun)
         focusBeforeRun->setFocus();

@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QImage>
+#include <QPoint>
 #include <QPointer>
 #include <QRect>
 #include <QSize>
@@ -13,6 +14,8 @@
 #include <memory>
 
 class QDialogButtonBox;
+class QKeyEvent;
+class QPushButton;
 class QLabel;
 class QProgressBar;
 class QScrollArea;
@@ -71,6 +74,13 @@ public:
     // Escape and the close button come here without passing through stopAlg.
     void reject() override;
 
+protected:
+    // Dragging in the preview moves the crop over the image; a release previews it there.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    // The C key held shows the undenoised crop, as the Compare button does.
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+
 private slots:
     void changeLabel();
     void viewSubImage();
@@ -83,6 +93,14 @@ private:
     void setRunning(bool running);
     // denoiseImage for a part of the window's image whose top-left pixel is `origin`.
     void denoisePart(QImage *part, int sigma, QPoint origin);
+    // Previews the crop at `level` (0: the crop as it is), as a release of the slider does.
+    void preview(int level);
+    // Puts the picture in the preview area (a new label, as the preview always did).
+    void display(const QImage &picture);
+    // Shows the undenoised crop while `on`, the preview again after.
+    void compare(bool on);
+    // Moves the crop so that its top-left corner is at `topLeft`, kept within the image.
+    void moveCrop(QPoint topLeft);
 
     QImage subImage;
     QImage *image;
@@ -92,10 +110,18 @@ private:
     QScrollArea *scrollArea;
     QProgressBar *progressBar;
     QLabel *label;
+    QPushButton *compareButton;
 
     std::unique_ptr<NormalTable> ownTable;
     RunOptions runOptions;
     bool running = false;
     bool cancelRequested = false;
     QPointer<QWidget> focusBeforeRun;
+    QRect crop; // where subImage lies in the image
+    QImage shown; // the last preview: subImage, or subImage denoised
+    bool comparing = false;
+    bool dragging = false;
+    bool dragged = false;
+    QPoint dragStart; // in the preview area's coordinates
+    QPoint cropAtDragStart;
 };

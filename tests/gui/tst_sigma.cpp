@@ -110,6 +110,57 @@ private slots:
         QVERIFY(unchanged * 2 < pixels); // it was denoised
     }
 
+    // Dragging in the preview moves the crop, never beyond the image, and a release previews
+    // the new place once at the stored level; Compare and the C key show the undenoised crop
+    // while held and recompute nothing.
+    void dragAndCompare()
+    {
+        Fixture f(noiseImage(600, 500, 5)); // the crop starts at (172, 122)
+        f.dialog.show();
+        QWidget *area = f.dialog.findChild<QScrollArea *>()->viewport();
+        const auto mouse = [area](QEvent::Type type, QPoint pos, Qt::MouseButtons buttons) {
+            QMouseEvent event(type, pos, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                buttons, Qt::NoModifier);
+            QApplication::sendEvent(area, &event);
+        };
+        const auto shown = [&f] {
+            const auto *label
+                = qobject_cast<QLabel *>(f.dialog.findChild<QScrollArea *>()->widget());
+            return label->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_RGB32);
+        };
+        const auto original = [&f](int x, int y) { return f.before.copy(x, y, 256, 256); };
+        releaseAt(f.slider(), 20);
+        QCOMPARE(f.bar.count(100), 1);
+
+        mouse(QEvent::MouseButtonPress, {100, 100}, Qt::LeftButton);
+        mouse(QEvent::MouseMove, {40, 70}, Qt::LeftButton);
+        QCOMPARE(shown(), original(232, 152));
+        mouse(QEvent::MouseMove, {-2000, 3000}, Qt::LeftButton);
+        QCOMPARE(shown(), original(344, 0));
+        QCOMPARE(f.bar.count(100), 1);
+        mouse(QEvent::MouseButtonRelease, {-2000, 3000}, Qt::NoButton);
+        QCOMPARE(f.bar.count(100), 2);
+        const QImage denoised = shown();
+        QVERIFY(denoised != original(344, 0));
+
+        QPushButton *compare = nullptr;
+        for (QPushButton *button : f.dialog.findChildren<QPushButton *>())
+            compare = button->text() == "Compare" ? button : compare;
+        QVERIFY(compare);
+        QTest::mousePress(compare, Qt::LeftButton);
+        QCOMPARE(shown(), original(344, 0));
+        QTest::mouseRelease(compare, Qt::LeftButton);
+        QCOMPARE(shown(), denoised);
+        QTest::keyPress(&f.dialog, Qt::Key_C);
+        QCOMPARE(shown(), original(344, 0));
+        QTest::keyRelease(&f.dialog, Qt::Key_C);
+        QCOMPARE(shown(), denoised);
+        QCOMPARE(f.bar.count(100), 2);
+        QVERIFY(f.dialog.isVisible());
+        QCOMPARE(f.level, 20);
+        f.dialog.hide();
+    }
+
     void releaseStoresTheLevelAndPreviewsOnce()
     {
         Fixture f(noiseImage(100, 80));
