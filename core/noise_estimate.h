@@ -15,6 +15,6 @@
 std::optional<float> estimateNoiseLevel(const GrayPlane &plane);
 std::optional<float> estimateNoiseLevel(const ColorPlane &plane);
 
-// The denoiser's level (1..99) for an estimated standard deviation: the nearest whole number,
-// which is where PSNR peaks on photographs.
+// The denoiser's level (1..99) for an estimated standard deviation: the level where PSNR peaks on
+// photographs. That is the deviation rounded up to 30, and increasingly less above (46 for 50).
 int noiseLevelFor(float estimate);

@@ -85,13 +85,22 @@ TEST(NoiseEstimate, NothingFromPlanesTooSmallFlatOrClipped)
     expectNear(estimateNoiseLevel(addNoise(constantGray(120, 120, 128.0f), 20.0f, 44)), 20.0f);
 }
 
-TEST(NoiseEstimate, LevelIsTheRoundedEstimateWithinTheDenoisersRange)
+TEST(NoiseEstimate, LevelFollowsTheEstimateAndFallsBehindAboveThirty)
 {
-    EXPECT_EQ(noiseLevelFor(0.3f), 1);
-    EXPECT_EQ(noiseLevelFor(7.4f), 7);
-    EXPECT_EQ(noiseLevelFor(7.6f), 8);
-    EXPECT_EQ(noiseLevelFor(49.5f), 50);
-    EXPECT_EQ(noiseLevelFor(140.0f), 99);
+    int previous = 1;
+    for (float estimate = 0.0f; estimate <= 150.0f; estimate += 0.25f) {
+        const int level = noiseLevelFor(estimate);
+        EXPECT_GE(level, previous) << estimate;
+        EXPECT_GE(level, 1) << estimate;
+        EXPECT_LE(level, 99) << estimate;
+        if (estimate >= 1.0f && estimate <= 30.0f) {
+            EXPECT_EQ(level, int(std::lround(estimate))) << estimate;
+        }
+        if (estimate >= 40.0f) {
+            EXPECT_LT(level, int(std::lround(estimate))) << estimate;
+        }
+        previous = level;
+    }
     EXPECT_EQ(noiseLevelFor(std::nanf("")), 1);
 }
 
