@@ -40,7 +40,7 @@ void expectNear(std::optional<float> estimate, float sigma, float share = 0.03f)
     EXPECT_NEAR(*estimate, sigma, std::max(0.3f, share * sigma)) << "sigma " << sigma;
 }
 
-TEST(NoiseEstimate, FlatRampAndSceneGiveTheDeviationOfTheNoise)
+TEST(NoiseEstimate, FlatPlaneAndSceneGiveTheDeviationOfTheNoise)
 {
     for (const float sigma : {3.0f, 10.0f, 25.0f, 50.0f}) {
         expectNear(estimateNoiseLevel(addNoise(constantGray(400, 300, 128.0f), sigma, 11)), sigma);
