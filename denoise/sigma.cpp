@@ -1,6 +1,7 @@
 // The Denoise dialog: layout, preview, OK and Cancel, and the runs with their progress.
 #include "sigma.h"
 
+#include "core/noise_estimate.h"
 #include "core/run_observer.h"
 #include "image/image_denoise.h"
 
@@ -94,11 +95,21 @@ Sigma::Sigma(QImage *image, int *sigma)
     scrollArea->viewport()->setCursor(Qt::OpenHandCursor);
     scrollArea->setToolTip(tr("Drag to preview another part of the image"));
 
-    // Under the preview: the comparison with the undenoised crop.
+    // Under the preview: the noise measured in the whole image, a button that previews at the
+    // level for it, and the comparison with the undenoised crop.
+    estimate = estimateImageNoise(*image);
     auto *tools = new QFrame;
     auto *toolsLayout = new QHBoxLayout(tools);
     toolsLayout->setContentsMargins(0, 0, 0, 0);
+    toolsLayout->addWidget(
+        new QLabel(estimate ? tr("Estimated noise: %1").arg(double(*estimate), 0, 'f', 1)
+                            : tr("Estimated noise: none found")));
     toolsLayout->addStretch();
+    useEstimateButton = new QPushButton(tr("Use estimate"));
+    useEstimateButton->setAutoDefault(false);
+    useEstimateButton->setEnabled(estimate.has_value());
+    connect(useEstimateButton, &QPushButton::clicked, this, [this] { useEstimate(); });
+    toolsLayout->addWidget(useEstimateButton);
     compareButton = new QPushButton(tr("Compare"));
     compareButton->setAutoDefault(false);
     compareButton->setFocusPolicy(Qt::NoFocus);
@@ -216,6 +227,14 @@ void Sigma::display(const QImage &picture)
     scrollArea->setWidget(preview);
 }
 
+void Sigma::useEstimate()
+{
+    if (running || !estimate)
+        return;
+    slider->setValue(noiseLevelFor(*estimate));
+    viewSubImage();
+}
+
 void Sigma::compare(bool on)
 {
     if (running || on == comparing)
@@ -321,6 +340,7 @@ void Sigma::setRunning(bool on)
     running = on;
     slider->setEnabled(!on);
     compareButton->setEnabled(!on);
+    useEstimateButton->setEnabled(!on && estimate.has_value());
     buttonBox->button(QDialogButtonBox::Ok)->setEnabled(!on);
     if (!on && focusBeforeRun)
         focusBeforeRun->setFocus();

@@ -12,6 +12,7 @@
 #include <QSize>
 
 #include <memory>
+#include <optional>
 
 class QDialogButtonBox;
 class QKeyEvent;
@@ -42,7 +43,9 @@ int previewBorder(int level);
 // image, denoised in place by OK, and the noise level, which a release of the slider sets and
 // Cancel resets to 0. A release also denoises a copy of the centre crop as a preview. One sample
 // table, built when the dialog opens, serves every preview and OK, and a preview denoises its
-// crop with a border of the image around it at the crop's place: its pixels are OK's.
+// crop with a border of the image around it at the crop's place: its pixels are OK's. Under the
+// preview the dialog shows the noise it measured in the image, with a button that previews at
+// the level for it, and a Compare button; dragging in the preview moves the crop.
 //
 // A run (preview or OK) happens inside the slot that starts it, on the GUI thread, and serves
 // pending events while it computes. Meanwhile the slider and OK are disabled, so no second run
@@ -101,6 +104,8 @@ private:
     void compare(bool on);
     // Moves the crop so that its top-left corner is at `topLeft`, kept within the image.
     void moveCrop(QPoint topLeft);
+    // Sets the slider to the estimated level and previews, as a release of the slider does.
+    void useEstimate();
 
     QImage subImage;
     QImage *image;
@@ -111,12 +116,14 @@ private:
     QProgressBar *progressBar;
     QLabel *label;
     QPushButton *compareButton;
+    QPushButton *useEstimateButton;
 
     std::unique_ptr<NormalTable> ownTable;
     RunOptions runOptions;
     bool running = false;
     bool cancelRequested = false;
     QPointer<QWidget> focusBeforeRun;
+    std::optional<float> estimate; // the noise in the image, measured when the dialog opened
     QRect crop; // where subImage lies in the image
     QImage shown; // the last preview: subImage, or subImage denoised
     bool comparing = false;

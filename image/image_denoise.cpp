@@ -3,6 +3,7 @@
 
 #include "core/color_worker.h"
 #include "core/gray_worker.h"
+#include "core/noise_estimate.h"
 #include "core/system_memory.h"
 
 #include <QColor>
@@ -10,9 +11,11 @@
 #include <QPixelFormat>
 #include <QRgba64>
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <type_traits>
+#include <vector>
 
 namespace {
 
@@ -212,6 +215,38 @@ std::int64_t imageDenoiseBytes(const QImage &image, bool buildsTable, int thread
     const std::int64_t cellBytes = color ? std::int64_t(sizeof(Vec3)) : std::int64_t(sizeof(float));
     return runWorkingSetBytes(image.width(), image.height(), color, buildsTable, threads)
         + cells * cellBytes + std::int64_t(image.sizeInBytes());
+}
+
+std::optional<float> estimateImageNoise(const QImage &image)
+{
+    const DenoisePath path = denoisePathOf(image.format());
+    if (path == DenoisePath::Unsupported || image.isNull())
+        return std::nullopt;
+    constexpr std::int64_t kBandPixels = std::int64_t(1) << 20;
+    constexpr int kMaxBands = 8;
+    const int width = image.width();
+    const int height = image.height();
+    const int bandRows = int(std::clamp<std::int64_t>(kBandPixels / width, 16, height));
+    const int bands = bandRows >= height ? 1 : std::min(kMaxBands, height / bandRows);
+    std::vector<float> estimates;
+    try {
+        for (int k = 0; k < bands; ++k) {
+            const int top = bands == 1 ? 0 : int(std::int64_t(height - bandRows) * k / (bands - 1));
+            const QImage band = bands == 1 ? image : image.copy(0, top, width, bandRows);
+            const std::optional<float> estimate = path == DenoisePath::Gray
+                ? estimateNoiseLevel(grayPlaneOf(band))
+                : estimateNoiseLevel(colorPlaneOf(band));
+            if (estimate)
+                estimates.push_back(*estimate);
+        }
+    } catch (const std::bad_alloc &) {
+        return std::nullopt;
+    }
+    if (estimates.empty())
+        return std::nullopt;
+    const auto middle = estimates.begin() + std::ptrdiff_t(estimates.size() / 2);
+    std::nth_element(estimates.begin(), middle, estimates.end());
+    return *middle;
 }
 
 ImageDenoiseStatus denoiseQImage(QImage &image, int level, const RunOptions &options)

@@ -6,6 +6,7 @@
 #include <QImage>
 
 #include <cstdint>
+#include <optional>
 
 // How a denoise of a QImage ended. Only Done changes the image.
 enum class ImageDenoiseStatus {
@@ -48,6 +49,13 @@ void writeColor(const ColorPlane &values, const QImage &source, QImage &target);
 // The bytes a denoise of this image allocates besides the image itself: the run's working set,
 // the source plane and the result image. -1 for an unsupported format.
 std::int64_t imageDenoiseBytes(const QImage &image, bool buildsTable, int threads);
+
+// The standard deviation of the noise in the image (0..255 scale), as estimateNoiseLevel
+// measures it; nothing for a format the denoiser refuses, an image too flat or too small to
+// tell, or when memory runs short. Large images are measured in up to eight bands of rows spread
+// over their height, about a million pixels each, and the median taken: the whole image counts
+// without its planes being built at once.
+std::optional<float> estimateImageNoise(const QImage &image);
 
 // Denoises `image` at noise level `level` (1 or more) with the given run options. The result is
 // written into a new image that is allocated, and counted against the memory limit, before the

@@ -1,4 +1,5 @@
 // pelta-denoise: the denoiser on the command line, from one image file to another.
+#include "core/noise_estimate.h"
 #include "core/run_observer.h"
 #include "core/sample_tables.h"
 #include "image/image_denoise.h"
@@ -14,10 +15,14 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
 namespace {
+
+// The level of an image whose noise cannot be estimated (too flat or too small).
+constexpr int kFallbackLevel = 20;
 
 // Exit statuses, as the manual page lists them.
 enum Exit {
@@ -94,8 +99,8 @@ int run(const QGuiApplication &app)
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption sigmaOption(QStringLiteral("sigma"),
-        QStringLiteral("Noise level, 1 to 99 (default 20)."), QStringLiteral("N"),
-        QStringLiteral("20"));
+        QStringLiteral("Noise level, 1 to 99, or auto to estimate it from the image (default)."),
+        QStringLiteral("N"), QStringLiteral("auto"));
     const QCommandLineOption threadsOption(QStringLiteral("threads"),
         QStringLiteral("Threads to run on (default: all hardware threads)."), QStringLiteral("N"));
     const QCommandLineOption seedOption(QStringLiteral("seed"),
@@ -116,9 +121,11 @@ int run(const QGuiApplication &app)
     if (parser.isSet(versionOption))
         parser.showVersion();
 
+    const QString levelUsage = QStringLiteral("--sigma takes a whole number from 1 to 99, or auto");
+    const bool estimated = parser.value(sigmaOption) == QLatin1String("auto");
     int level = 0;
-    if (!intOption(parser, sigmaOption, 1, 99, &level))
-        return fail(BadUsage, QStringLiteral("--sigma takes a whole number from 1 to 99"));
+    if (!estimated && !intOption(parser, sigmaOption, 1, 99, &level))
+        return fail(BadUsage, levelUsage);
     RunOptions options;
     constexpr int kMaxThreads = 1 << 20;
     if (parser.isSet(threadsOption)
@@ -163,7 +170,21 @@ int run(const QGuiApplication &app)
         return fail(
             UnreadableInput, QStringLiteral("cannot read %1: %2").arg(input, read.errorText));
 
-    ProgressLine progress(!parser.isSet(quietOption) && isatty(STDERR_FILENO));
+    const bool quiet = parser.isSet(quietOption);
+    if (estimated) {
+        // The level used goes to standard error whether or not it is a terminal, so that a
+        // script's log says what was done.
+        const std::optional<float> noise = estimateImageNoise(read.image);
+        level = noise ? noiseLevelFor(*noise) : kFallbackLevel;
+        if (!quiet)
+            std::fprintf(stderr,
+                noise
+                    ? "noise level %d (estimated)\n"
+                    : "noise level %d (the noise could not be estimated: too flat or too small)\n",
+                level);
+    }
+
+    ProgressLine progress(!quiet && isatty(STDERR_FILENO));
     options.observer = &progress;
     ImageDenoiseStatus status = ImageDenoiseStatus::OutOfMemory;
     try {
@@ -187,7 +208,7 @@ int run(const QGuiApplication &app)
     case ImageDenoiseStatus::OutOfMemory:
         return fail(NotEnoughMemory, QStringLiteral("not enough memory to denoise %1").arg(input));
     case ImageDenoiseStatus::InvalidLevel:
-        return fail(BadUsage, QStringLiteral("--sigma takes a whole number from 1 to 99"));
+        return fail(BadUsage, levelUsage);
     case ImageDenoiseStatus::Cancelled:
         // Nothing here asks a run to stop.
         return fail(BadUsage, QStringLiteral("the run stopped before its end"));

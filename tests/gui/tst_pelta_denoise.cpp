@@ -4,6 +4,9 @@
 #include <QtGui>
 #include <QtTest>
 
+#include <algorithm>
+#include <random>
+
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define PELTA_SANITIZED 1
 #endif
@@ -75,6 +78,37 @@ private slots:
             input.convertToFormat(QImage::Format_Alpha8));
         if (output.endsWith(".png"))
             QCOMPARE(result.format(), input.format());
+    }
+
+    // Without --sigma the level is estimated from the image and said on standard error, unless
+    // -q; an image without measurable noise falls back to 20 and says so.
+    void estimatesTheLevel()
+    {
+        QImage noisy(240, 180, QImage::Format_Grayscale8);
+        std::mt19937 random(6);
+        std::normal_distribution<double> noise(0.0, 12.0);
+        for (int y = 0; y < noisy.height(); ++y)
+            for (int x = 0; x < noisy.width(); ++x)
+                noisy.scanLine(y)[x]
+                    = uchar(std::clamp(std::lround(80 + x / 3 + noise(random)), 0L, 255L));
+        QVERIFY(noisy.save(dir_.filePath("noisy.png")));
+        QImage flat(100, 80, QImage::Format_RGB32);
+        flat.fill(qRgb(10, 200, 90));
+        QVERIFY(flat.save(dir_.filePath("flat.png")));
+        const struct
+        {
+            QString arguments;
+            QByteArray message;
+        } cases[] = {{"--seed 3 @/noisy.png @/auto.png", "noise level 12 (estimated)\n"},
+            {"-q --seed 3 @/noisy.png @/auto.png", ""},
+            {"--seed 3 @/flat.png @/auto.png",
+                "noise level 20 (the noise could not be estimated: too flat or too small)\n"}};
+        for (const auto &c : cases) {
+            QVERIFY(run(c.arguments));
+            QCOMPARE(exitCode_, 0);
+            QCOMPARE(stderr_, c.message);
+            QVERIFY(QFile::exists(dir_.filePath("auto.png")));
+        }
     }
 
     void sameSeedSameResult()

@@ -8,7 +8,9 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <algorithm>
 #include <atomic>
+#include <random>
 
 // A dialog on a copy of `picture` with seeded runs, and every value its progress bar takes.
 struct Fixture
@@ -159,6 +161,49 @@ private slots:
         QVERIFY(f.dialog.isVisible());
         QCOMPARE(f.level, 20);
         f.dialog.hide();
+    }
+
+    // The noise measured in the image is shown before any preview; "Use estimate" sets the
+    // slider to its level and previews once, as a release does. Without noise there is none.
+    void estimate()
+    {
+        QImage noisy(320, 240, QImage::Format_Grayscale8);
+        std::mt19937 random(4);
+        std::normal_distribution<double> noise(0.0, 12.0);
+        for (int y = 0; y < noisy.height(); ++y)
+            for (int x = 0; x < noisy.width(); ++x)
+                noisy.scanLine(y)[x]
+                    = uchar(std::clamp(std::lround(60 + x / 2 + noise(random)), 0L, 255L));
+        Fixture f(noisy);
+        const auto texts = [&f] {
+            QStringList all;
+            for (const QLabel *label : f.dialog.findChildren<QLabel *>())
+                all << label->text();
+            return all.filter("Estimated noise: ");
+        };
+        QCOMPARE(texts().size(), 1);
+        const double shown = texts().first().mid(17).toDouble();
+        QVERIFY2(shown > 11.0 && shown < 13.0, qPrintable(texts().first()));
+        QVERIFY(f.bar.isEmpty());
+        QPushButton *use = nullptr;
+        for (QPushButton *button : f.dialog.findChildren<QPushButton *>())
+            use = button->text() == "Use estimate" ? button : use;
+        QVERIFY(use && use->isEnabled());
+        use->click();
+        QCOMPARE(f.slider()->value(), 12);
+        QCOMPARE(f.level, 12);
+        QCOMPARE(f.bar.count(100), 1);
+
+        QImage flat(320, 240, QImage::Format_RGB32);
+        flat.fill(qRgb(90, 120, 200));
+        Fixture none(flat);
+        QStringList noneTexts;
+        for (const QLabel *label : none.dialog.findChildren<QLabel *>())
+            noneTexts << label->text();
+        QCOMPARE(
+            noneTexts.filter("Estimated noise: "), QStringList {"Estimated noise: none found"});
+        for (QPushButton *button : none.dialog.findChildren<QPushButton *>())
+            QVERIFY(button->text() != "Use estimate" || !button->isEnabled());
     }
 
     void releaseStoresTheLevelAndPreviewsOnce()
