@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Makes the README's screenshots on a virtual 1280x800 screen, playing a user with xdotool:
-# docs/window.png (the bundled sample as opened), docs/denoise-dialog.png (the dialog after the
-# slider was released at a level, with its preview) and docs/denoised.png (the window after OK).
+# docs/window.png (the bundled sample as opened), docs/denoise-dialog.png (the dialog after its
+# preview was dragged and "Use estimate" pressed) and docs/denoised.png (the window after OK).
 # Then zooms in, undoes and redoes, and keeps those views in /tmp/pelta-shots for a look.
-# Needs xvfb, imagemagick and xdotool; run after a release build. The slider handle and the OK
-# button are found from the dialog's geometry, so a different widget style may need new offsets.
+# Needs xvfb, imagemagick and xdotool; run after a release build. The preview, "Use estimate" and OK
+# are found from the dialog's geometry, so a different widget style may need new offsets.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 shots=/tmp/pelta-shots
@@ -33,20 +33,23 @@ xvfb-run -a -s '-screen 0 1280x800x24' bash -c '
     eval "$(xdotool getwindowgeometry --shell "$dialog")"
     echo "${WIDTH}x${HEIGHT}+${X}+${Y}" > "$shots/dialog-geometry"
 
-    # Drag the handle from level 0 to about 14 and let go: the preview is computed.
-    hx=$((X + 18))
-    hy=$((Y + HEIGHT - 51))
-    xdotool mousemove $hx $hy mousedown 1
-    for dx in 5 10 15 20 25 30; do
-        xdotool mousemove $((hx + dx)) $hy
+    # Drag the preview to another part of the image, then let the dialog use its estimate:
+    # the slider moves to the estimated level and the preview is computed there.
+    px=$((X + 140))
+    py=$((Y + 140))
+    xdotool mousemove $px $py mousedown 1
+    for d in 10 20 30 40 50 60; do
+        xdotool mousemove $((px - d)) $((py - d / 2))
         sleep 0.1
     done
     xdotool mouseup 1
+    sleep 3
+    xdotool mousemove $((X + WIDTH - 145)) $((Y + HEIGHT - 109)) click 1
     sleep 4
     shoot dialog
 
     # OK with the mouse; wait until the run has finished and the dialog is gone.
-    xdotool mousemove $((X + 143)) $((Y + HEIGHT - 24)) click 1
+    xdotool mousemove $((X + WIDTH - 138)) $((Y + HEIGHT - 24)) click 1
     for _ in $(seq 1 120); do
         [ "$(xdotool search --onlyvisible --class pelta | wc -l)" = 1 ] && break
         sleep 1
