@@ -257,10 +257,13 @@ void Sigma::moveCrop(QPoint topLeft)
 
 bool Sigma::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched != scrollArea->viewport())
+    const QEvent::Type type = event->type();
+    if (watched != scrollArea->viewport()
+        || (type != QEvent::MouseButtonPress && type != QEvent::MouseMove
+            && type != QEvent::MouseButtonRelease))
         return QDialog::eventFilter(watched, event);
     const auto *mouse = static_cast<QMouseEvent *>(event);
-    switch (event->type()) {
+    switch (type) {
     case QEvent::MouseButtonPress:
         if (mouse->button() != Qt::LeftButton || running)
             return false;
