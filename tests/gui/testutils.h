@@ -3,6 +3,10 @@
 
 #include <QtGui>
 
+#include <algorithm>
+#include <cmath>
+#include <random>
+
 // A w x h image of seeded pseudo-random pixels, opaque unless the format has alpha: a round trip
 // that moves or mixes pixels shows, and a denoise always changes it.
 inline QImage noiseImage(
@@ -16,6 +20,20 @@ inline QImage noiseImage(
                 x, y, (seed >> 8) | (image.hasAlphaChannel() ? seed << 24 : 0xff000000u));
         }
     }
+    return image;
+}
+
+// A gray ramp (64 + x / 3) with seeded Gaussian noise of the given deviation, clipped to 8 bits:
+// an image whose noise level is known.
+inline QImage noisyRamp(int w, int h, double deviation, unsigned seed)
+{
+    QImage image(w, h, QImage::Format_Grayscale8);
+    std::mt19937 random(seed);
+    std::normal_distribution<double> noise(0.0, deviation);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            image.scanLine(y)[x]
+                = uchar(std::clamp(std::lround(64 + x / 3 + noise(random)), 0L, 255L));
     return image;
 }
 

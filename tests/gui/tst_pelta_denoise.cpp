@@ -4,9 +4,6 @@
 #include <QtGui>
 #include <QtTest>
 
-#include <algorithm>
-#include <random>
-
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define PELTA_SANITIZED 1
 #endif
@@ -84,13 +81,7 @@ private slots:
     // -q; an image without measurable noise falls back to 20 and says so.
     void estimatesTheLevel()
     {
-        QImage noisy(240, 180, QImage::Format_Grayscale8);
-        std::mt19937 random(6);
-        std::normal_distribution<double> noise(0.0, 12.0);
-        for (int y = 0; y < noisy.height(); ++y)
-            for (int x = 0; x < noisy.width(); ++x)
-                noisy.scanLine(y)[x]
-                    = uchar(std::clamp(std::lround(80 + x / 3 + noise(random)), 0L, 255L));
+        const QImage noisy = noisyRamp(240, 180, 12.0, 6);
         QVERIFY(noisy.save(dir_.filePath("noisy.png")));
         QImage flat(100, 80, QImage::Format_RGB32);
         flat.fill(qRgb(10, 200, 90));

@@ -8,9 +8,7 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include <algorithm>
 #include <atomic>
-#include <random>
 
 // A dialog on a copy of `picture` with seeded runs, and every value its progress bar takes.
 struct Fixture
@@ -167,13 +165,7 @@ private slots:
     // slider to its level and previews once, as a release does. Without noise there is none.
     void estimate()
     {
-        QImage noisy(320, 240, QImage::Format_Grayscale8);
-        std::mt19937 random(4);
-        std::normal_distribution<double> noise(0.0, 12.0);
-        for (int y = 0; y < noisy.height(); ++y)
-            for (int x = 0; x < noisy.width(); ++x)
-                noisy.scanLine(y)[x]
-                    = uchar(std::clamp(std::lround(60 + x / 2 + noise(random)), 0L, 255L));
+        const QImage noisy = noisyRamp(320, 240, 12.0, 4);
         Fixture f(noisy);
         const auto texts = [&f] {
             QStringList all;
