@@ -2,7 +2,7 @@
 #include "core/band_runner.h"
 #include "core/denoise_run.h"
 #include "core/row_worker.h"
-#include "core/run_stages.h"
+#include "support/reference_workers.h"
 #include "support/test_images.h"
 
 #include <benchmark/benchmark.h>
@@ -65,30 +65,22 @@ void BM_Workers(benchmark::State &state)
     const int width = int(state.range(1));
     const int height = int(state.range(2));
     const int threads = int(state.range(3));
-    const Plane<Cell> src = noisyScene<Cell>(width, height, float(level));
-    Plane<Cell> smooth(width, height);
-    GrayPlane dirX(width, height);
-    GrayPlane dirY(width, height);
-    BandControl control;
-    presmooth(src, smooth, control);
-    fillDirections(smooth, dirX, dirY, control);
-    ExpTable expTable;
-    fillExpTable(expTable.data(), kExpTableSize);
     static const NormalTable table(4711u);
     constexpr bool color = std::is_same_v<Cell, Vec3>;
     const DenoiseParams params
         = color ? colorParams(level, width, height) : grayParams(level, width, height);
-    const RowInputs<Cell> inputs {src, smooth, dirX, dirY, expTable.data(), table, params};
+    const auto scene = std::make_unique<WorkerInputs<Cell>>(
+        noisyScene<Cell>(width, height, float(level)), params, table);
     const ChunkWork<Cell> work
         = [&](BandControl &chunk, int rowBegin, int rowEnd, const BandSink<Cell> &sink) {
-              return denoiseRows(inputs, chunk, rowBegin, rowEnd, sink);
+              return denoiseRows(scene->inputs, chunk, rowBegin, rowEnd, sink);
           };
     Plane<Cell> accum(width, height);
     GrayPlane count(width, height);
     for (auto _ : state) {
         state.PauseTiming();
-        std::fill(accum.data(), accum.data() + accum.cellCount(), Cell(0.0f));
-        std::fill(count.data(), count.data() + count.cellCount(), 0.0f);
+        accum.fill(Cell(0.0f));
+        count.fill(0.0f);
         state.ResumeTiming();
         if (runChunks(threads, params.patchRadius, 0, accum, count, work, nullptr)
             != RunStatus::Done)

@@ -2,13 +2,12 @@
 // preview-sized run.
 #include "core/denoise_run.h"
 #include "core/row_worker.h"
-#include "core/run_stages.h"
 #include "support/reference_workers.h"
 #include "support/test_images.h"
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
+#include <memory>
 #include <type_traits>
 
 namespace {
@@ -21,39 +20,6 @@ const NormalTable &benchTable()
     return table;
 }
 
-// The planes a worker reads for the noisy test scene (noise 20), built as a run builds them.
-template<typename Cell>
-struct WorkerSetup
-{
-    explicit WorkerSetup(Plane<Cell> source)
-        : src(std::move(source))
-        , smooth(kSide, kSide)
-        , dirX(kSide, kSide)
-        , dirY(kSide, kSide)
-        , accum(kSide, kSide)
-        , count(kSide, kSide)
-    {
-        BandControl control;
-        presmooth(src, smooth, control);
-        fillDirections(smooth, dirX, dirY, control);
-        fillExpTable(expTable.data(), kExpTableSize);
-    }
-
-    void clear()
-    {
-        std::fill(accum.data(), accum.data() + accum.cellCount(), Cell(0.0f));
-        std::fill(count.data(), count.data() + count.cellCount(), 0.0f);
-    }
-
-    Plane<Cell> src;
-    Plane<Cell> smooth;
-    GrayPlane dirX;
-    GrayPlane dirY;
-    Plane<Cell> accum;
-    GrayPlane count;
-    ExpTable expTable;
-};
-
 // The fast or the reference worker over the whole noisy test scene at the given level.
 template<typename Cell, bool fast>
 void BM_Worker(benchmark::State &state)
@@ -65,20 +31,21 @@ void BM_Worker(benchmark::State &state)
         noisy = addNoise(sceneColor(kSide, kSide), 20.0f, 2);
     else
         noisy = addNoise(sceneGray(kSide, kSide), 20.0f, 1);
-    WorkerSetup<Cell> setup(std::move(noisy));
     const DenoiseParams params
         = color ? colorParams(level, kSide, kSide) : grayParams(level, kSide, kSide);
-    const RowInputs<Cell> inputs {setup.src, setup.smooth, setup.dirX, setup.dirY,
-        setup.expTable.data(), benchTable(), params};
+    const auto setup = std::make_unique<WorkerInputs<Cell>>(std::move(noisy), params, benchTable());
+    Plane<Cell> accum(kSide, kSide);
+    GrayPlane count(kSide, kSide);
     for (auto _ : state) {
-        setup.clear();
+        accum.fill(Cell(0.0f));
+        count.fill(0.0f);
         BandControl control;
-        const BandSink<Cell> sink(setup.accum, setup.count);
+        const BandSink<Cell> sink(accum, count);
         if (fast)
-            denoiseRows(inputs, control, 0, kSide, sink);
+            denoiseRows(setup->inputs, control, 0, kSide, sink);
         else
-            referenceRows(inputs, control, 0, kSide, sink);
-        benchmark::DoNotOptimize(setup.accum.data());
+            referenceRows(setup->inputs, control, 0, kSide, sink);
+        benchmark::DoNotOptimize(accum.data());
     }
     state.SetItemsProcessed(state.iterations() * kSide * kSide);
 }

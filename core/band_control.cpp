@@ -1,24 +1,25 @@
 // Progress reports, keep-alive pacing and the shared stop flag of one thread of a run.
 #include "band_control.h"
 
+#include "run_hooks.h"
 #include "run_observer.h"
 
 #include <algorithm>
 #include <cstdint>
 
 BandControl::BandControl(int band, std::atomic<bool> *stop, RunObserver *observer,
-    const RunProgress *progress, const RowHook *hook)
+    const RunProgress *progress, const RunHooks *hooks)
     : band_(band)
     , stop_(stop)
     , observer_(observer)
     , progress_(observer ? progress : nullptr)
-    , hook_(hook && *hook ? hook : nullptr)
+    , hooks_(hooks && hooks->atRow ? hooks : nullptr)
 { }
 
 bool BandControl::beginRow(int y)
 {
-    if (hook_)
-        (*hook_)(band_, y);
+    if (hooks_)
+        hooks_->atRow(band_, y);
     reportProgress();
     return betweenPixels();
 }

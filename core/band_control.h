@@ -3,13 +3,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 
 class RunObserver;
-
-// Called at the start of every row, on the thread computing it, with the index of the thread's
-// share of the run and the row. Tests use it to count rows and to inject failures; it may throw.
-using RowHook = std::function<void(int band, int row)>;
+struct RunHooks;
 
 // The rows of a run that are done, counted by whichever thread finishes them; the calling
 // thread reports them as a share of all rows.
@@ -35,10 +31,10 @@ public:
     BandControl() = default;
 
     // `stop` may be null (never stops), `observer` null on worker threads; only a control with
-    // an observer and `progress` reports percentages. `progress` and `hook` may be null; both
-    // must outlive the control.
+    // an observer and `progress` reports percentages. `progress` and `hooks` may be null; both
+    // must outlive the control. Calls hooks->atRow, when set, at the start of every row.
     BandControl(int band, std::atomic<bool> *stop, RunObserver *observer,
-        const RunProgress *progress = nullptr, const RowHook *hook = nullptr);
+        const RunProgress *progress = nullptr, const RunHooks *hooks = nullptr);
 
     // At the start of row y, before its pixels: reports the share of the run's rows done when
     // it has grown. False when the thread must stop.
@@ -69,7 +65,7 @@ private:
     std::atomic<bool> *stop_ = nullptr;
     RunObserver *observer_ = nullptr;
     const RunProgress *progress_ = nullptr;
-    const RowHook *hook_ = nullptr;
+    const RunHooks *hooks_ = nullptr;
     int reported_ = -1;
     Clock::time_point lastContact_ = Clock::now();
 };

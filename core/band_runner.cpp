@@ -63,103 +63,139 @@ std::int64_t sharedRowBytes(int width, int radius, int threads, std::size_t cell
     return rows * width * std::int64_t(cellBytes + sizeof(float));
 }
 
-RunStatus runOnThreads(int n, const BandTask &task, RunObserver *observer,
-    const RunProgress *progress, const BandSeams &seams)
+namespace {
+
+// The threads of one runOnThreads call, in three steps: start the tasks beyond the first on
+// threads of their own, wait for them while the caller's control serves the observer, and
+// collect how each task ended.
+class TaskThreads
 {
-    std::vector<std::exception_ptr> errors;
-    std::vector<std::thread> threads;
-    try {
-        errors.resize(std::size_t(n));
-        threads.reserve(std::size_t(n > 0 ? n - 1 : 0));
-    } catch (const std::bad_alloc &) {
-        return RunStatus::OutOfMemory;
+public:
+    TaskThreads(int n, const BandTask &task, const RunHooks *hooks)
+        : task_(task)
+        , hooks_(hooks)
+        , errors_(std::size_t(n))
+    {
+        threads_.reserve(std::size_t(n > 0 ? n - 1 : 0));
     }
 
     // Set once the observer asks to cancel or a task fails; read by every task.
     std::atomic<bool> stop {false};
-    std::mutex mutex;
-    std::condition_variable taskFinished;
-    int running = 0; // started threads whose task has not finished, guarded by mutex
-    const RowHook *hook = &seams.atRow;
-    BandControl callerControl(0, &stop, observer, progress, hook);
+
+    // Starts tasks 1 to n - 1, each on a thread of its own; returns the first task whose thread
+    // could not be started (n when all were).
+    int start(int n)
+    {
+        for (int k = 1; k < n; ++k) {
+            try {
+                if (hooks_ && hooks_->beforeThreadStart)
+                    hooks_->beforeThreadStart(k);
+                std::lock_guard<std::mutex> lock(mutex_);
+                threads_.emplace_back([this, k] {
+                    BandControl control(k, &stop, nullptr, nullptr, hooks_);
+                    runHere(k, control);
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    --running_;
+                    finished_.notify_all();
+                });
+                ++running_; // under the lock, so the thread cannot count itself out first
+            } catch (...) {
+                return k;
+            }
+        }
+        return n;
+    }
 
     // Runs task k on the current thread and records how it ended; never throws.
-    const auto runTask = [&](int k, BandControl &control) {
+    void runHere(int k, BandControl &control)
+    {
         try {
-            task(k, control);
+            task_(k, control);
         } catch (...) {
-            errors[std::size_t(k)] = std::current_exception();
+            errors_[std::size_t(k)] = std::current_exception();
             stop.store(true);
         }
-    };
-
-    int firstOnCaller = n; // tasks from here on run on the calling thread after task 0
-    for (int k = 1; k < n; ++k) {
-        try {
-            if (seams.beforeThreadStart)
-                seams.beforeThreadStart(k);
-            std::lock_guard<std::mutex> lock(mutex);
-            threads.emplace_back([&, k] {
-                BandControl control(k, &stop, nullptr, nullptr, hook);
-                runTask(k, control);
-                std::lock_guard<std::mutex> lock(mutex);
-                --running;
-                taskFinished.notify_all();
-            });
-            ++running; // under the lock, so the thread cannot count itself out first
-        } catch (...) {
-            firstOnCaller = k;
-            break;
-        }
     }
 
-    if (n > 0)
-        runTask(0, callerControl);
-    for (int k = firstOnCaller; k < n; ++k)
-        runTask(k, callerControl);
-
-    // Wait for the other threads without ever blocking the caller for long.
-    std::exception_ptr callerError;
+    // Waits for the started threads, serving `caller` at least every keep-alive period and
+    // never blocking for longer; then joins them.
+    void wait(BandControl &caller)
     {
-        std::unique_lock<std::mutex> lock(mutex);
-        while (!taskFinished.wait_for(
-            lock, BandControl::kKeepAlivePeriod, [&] { return running == 0; })) {
-            if (callerError)
-                continue;
-            lock.unlock();
-            try {
-                callerControl.whileWaiting();
-            } catch (...) {
-                callerError = std::current_exception();
-                stop.store(true);
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            while (!finished_.wait_for(
+                lock, BandControl::kKeepAlivePeriod, [&] { return running_ == 0; })) {
+                if (callerError_)
+                    continue;
+                lock.unlock();
+                try {
+                    caller.whileWaiting();
+                } catch (...) {
+                    callerError_ = std::current_exception();
+                    stop.store(true);
+                }
+                lock.lock();
             }
-            lock.lock();
         }
+        for (std::thread &thread : threads_)
+            thread.join();
     }
-    for (std::thread &thread : threads)
-        thread.join();
 
-    bool outOfMemory = false;
-    std::exception_ptr failure = callerError;
-    for (const std::exception_ptr &error : errors) {
-        if (!error)
-            continue;
-        try {
-            std::rethrow_exception(error);
-        } catch (const std::bad_alloc &) {
-            outOfMemory = true;
-        } catch (...) {
-            if (!failure)
-                failure = error;
+    // How the run ended: the first failure other than a failed allocation is rethrown.
+    RunStatus collect() const
+    {
+        bool outOfMemory = false;
+        std::exception_ptr failure = callerError_;
+        for (const std::exception_ptr &error : errors_) {
+            if (!error)
+                continue;
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::bad_alloc &) {
+                outOfMemory = true;
+            } catch (...) {
+                if (!failure)
+                    failure = error;
+            }
         }
+        if (failure)
+            std::rethrow_exception(failure);
+        if (outOfMemory)
+            return RunStatus::OutOfMemory;
+        return stop.load() ? RunStatus::Cancelled : RunStatus::Done;
     }
-    if (failure)
-        std::rethrow_exception(failure);
-    if (outOfMemory)
+
+private:
+    const BandTask &task_;
+    const RunHooks *hooks_;
+    std::vector<std::exception_ptr> errors_;
+    std::vector<std::thread> threads_;
+    std::exception_ptr callerError_;
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    int running_ = 0; // started threads whose task has not finished, guarded by mutex_
+};
+
+} // namespace
+
+RunStatus runOnThreads(int n, const BandTask &task, RunObserver *observer,
+    const RunProgress *progress, const RunHooks *hooks)
+{
+    std::unique_ptr<TaskThreads> threads;
+    try {
+        threads = std::make_unique<TaskThreads>(n, task, hooks);
+    } catch (const std::bad_alloc &) {
         return RunStatus::OutOfMemory;
-    if (stop.load())
-        return RunStatus::Cancelled;
-    return RunStatus::Done;
+    }
+    BandControl caller(0, &threads->stop, observer, progress, hooks);
+    // Tasks whose thread could not be started run here after task 0.
+    const int firstOnCaller = threads->start(n);
+    if (n > 0)
+        threads->runHere(0, caller);
+    for (int k = firstOnCaller; k < n; ++k)
+        threads->runHere(k, caller);
+    threads->wait(caller);
+    return threads->collect();
 }
 
 namespace {
@@ -183,20 +219,17 @@ void allocateHalf(Plane<Cell> &sums, GrayPlane &counts, int width, int rows)
 {
     sums = Plane<Cell>(width, rows);
     counts = GrayPlane(width, rows);
-    std::fill(sums.data(), sums.data() + sums.cellCount(), Cell(0.0f));
-    std::fill(counts.data(), counts.data() + counts.cellCount(), 0.0f);
 }
 
 template<typename Cell>
 class ChunkedRun
 {
 public:
-    ChunkedRun(
-        int radius, int originY, Plane<Cell> &accum, GrayPlane &count, const BandSeams &seams)
+    ChunkedRun(int radius, int originY, Plane<Cell> &accum, GrayPlane &count, int chunkHeight)
         : radius_(radius)
         , accum_(accum)
         , count_(count)
-        , chunks_(chunkRows(accum.height(), radius, originY, seams.chunkRows))
+        , chunks_(chunkRows(accum.height(), radius, originY, chunkHeight))
         , edges_(chunks_.size())
     {
         // Edge k lies above chunk k; the first chunk has none, and a radius of 0 shares nothing.
@@ -284,13 +317,14 @@ private:
 
 template<typename Cell>
 RunStatus runChunks(int threads, int radius, int originY, Plane<Cell> &accum, GrayPlane &count,
-    const ChunkWork<Cell> &work, RunObserver *observer, const BandSeams &seams)
+    const ChunkWork<Cell> &work, RunObserver *observer, const RunHooks *hooks)
 {
     if (accum.height() == 0)
         return RunStatus::Done;
     std::unique_ptr<ChunkedRun<Cell>> run;
     try {
-        run = std::make_unique<ChunkedRun<Cell>>(radius, originY, accum, count, seams);
+        run = std::make_unique<ChunkedRun<Cell>>(
+            radius, originY, accum, count, hooks ? hooks->chunkRows : kChunkRows);
     } catch (const std::bad_alloc &) {
         return RunStatus::OutOfMemory;
     }
@@ -307,7 +341,7 @@ RunStatus runChunks(int threads, int radius, int originY, Plane<Cell> &accum, Gr
         }
     };
     const int n = std::max(1, std::min(threads, run->chunkCount()));
-    return runOnThreads(n, task, observer, &progress, seams);
+    return runOnThreads(n, task, observer, &progress, hooks);
 }
 
 RunStatus runRowStage(
@@ -316,10 +350,10 @@ RunStatus runRowStage(
     const BandTask task = [&](int k, BandControl &control) {
         work(control, bands[std::size_t(k)].begin, bands[std::size_t(k)].end);
     };
-    return runOnThreads(int(bands.size()), task, observer, nullptr, BandSeams());
+    return runOnThreads(int(bands.size()), task, observer, nullptr);
 }
 
 template RunStatus runChunks<float>(int, int, int, GrayPlane &, GrayPlane &,
-    const ChunkWork<float> &, RunObserver *, const BandSeams &);
+    const ChunkWork<float> &, RunObserver *, const RunHooks *);
 template RunStatus runChunks<Vec3>(int, int, int, ColorPlane &, GrayPlane &,
-    const ChunkWork<Vec3> &, RunObserver *, const BandSeams &);
+    const ChunkWork<Vec3> &, RunObserver *, const RunHooks *);

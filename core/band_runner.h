@@ -5,6 +5,7 @@
 #include "band_sink.h"
 #include "denoise_run.h"
 #include "planes.h"
+#include "run_hooks.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -32,10 +33,6 @@ int hardwareThreads();
 // shares of the rows, band k being [k * H / N, (k + 1) * H / N) in integer arithmetic.
 std::vector<RowRange> splitRows(int height, int threads);
 
-// The rows the workers are handed at a time: small enough that the threads finish together,
-// large enough that few rows are shared between chunks.
-constexpr int kChunkRows = 16;
-
 // The chunks of a run whose workers write up to `radius` rows beyond their own: edges at every
 // image row (plane row + originY) that is a multiple of max(chunkRows, 2 * radius), so that
 // only the two chunks next to an edge write the rows around it. Where the edges lie depends on
@@ -47,29 +44,18 @@ std::vector<RowRange> chunkRows(int height, int radius, int originY, int chunkRo
 // over an image `width` cells wide, for cells of `cellBytes` bytes plus a float count.
 std::int64_t sharedRowBytes(int width, int radius, int threads, std::size_t cellBytes);
 
-// Test seams of the runners; the defaults are what a real run uses.
-struct BandSeams
-{
-    // Called on the calling thread before thread k is started; throwing simulates a thread that
-    // cannot be started.
-    std::function<void(int thread)> beforeThreadStart;
-    // Called at the start of every row on the thread computing it (see RowHook).
-    RowHook atRow;
-    // The chunk height, small in tests so that rows cross many chunk edges.
-    int chunkRows = kChunkRows;
-};
-
 // A chunk's work: compute rows [rowBegin, rowEnd) into the sink; false when the control
 // stopped it.
 template<typename Cell>
 using ChunkWork = std::function<bool(
     BandControl &control, int rowBegin, int rowEnd, const BandSink<Cell> &sink)>;
 
-// Runs `work` on every chunk of accum's rows (chunkRows with originY) on `threads` threads, the
-// calling thread one of them, each taking the next chunk as it frees up. Rows written by one chunk
-// alone are added straight into `accum` and `count`; the rows around an edge go to two buffers, one
-// per chunk, that are added into the planes as soon as both chunks are done. So the result is the
-// same bit for bit on any number of threads and with any timing. `accum` and `count` must be zero.
+// Runs `work` on every chunk of accum's rows (chunkRows with originY; the chunk height from
+// `hooks` when given) on `threads` threads, the calling thread one of them, each taking the next
+// chunk as it frees up. Rows written by one chunk alone are added straight into `accum` and
+// `count`; the rows around an edge go to two buffers, one per chunk, that are added into the
+// planes as soon as both chunks are done. So the result is the same bit for bit on any number
+// of threads and with any timing. `accum` and `count` must be zero.
 //
 // Every observer call is made on the calling thread: it reports the share of rows done and
 // keeps the observer live while it computes or waits, never blocking longer than
@@ -79,7 +65,7 @@ using ChunkWork = std::function<bool(
 // is rethrown once all threads are joined.
 template<typename Cell>
 RunStatus runChunks(int threads, int radius, int originY, Plane<Cell> &accum, GrayPlane &count,
-    const ChunkWork<Cell> &work, RunObserver *observer, const BandSeams &seams = {});
+    const ChunkWork<Cell> &work, RunObserver *observer, const RunHooks *hooks = nullptr);
 
 // One thread's share of a job: thread k of a run, with the control to poll (see BandControl).
 using BandTask = std::function<void(int thread, BandControl &control)>;
@@ -91,7 +77,7 @@ using BandTask = std::function<void(int thread, BandControl &control)>;
 // Cancelled (the observer asked to stop) or OutOfMemory (an allocation failed on any thread);
 // any other exception from a task is rethrown once every thread has been joined.
 RunStatus runOnThreads(int n, const BandTask &task, RunObserver *observer,
-    const RunProgress *progress, const BandSeams &seams);
+    const RunProgress *progress, const RunHooks *hooks = nullptr);
 
 // A stage's work on rows [rowBegin, rowEnd); false when the control stopped it.
 using RowWork = std::function<bool(BandControl &control, int rowBegin, int rowEnd)>;

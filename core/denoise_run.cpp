@@ -51,8 +51,8 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
     const int width = source.width();
     const int height = source.height();
 
-    // Planes come from fresh pages (see page_memory.h): the stages below touch them first, band
-    // by band on the threads that use them.
+    // Zeroed planes; large ones are fresh pages (see page_memory.h) that the stages below touch
+    // first, band by band on the threads that use them.
     accum = Plane<Cell>(width, height);
     Plane<Cell> smooth(width, height);
     GrayPlane dirX(width, height);
@@ -72,11 +72,6 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
     const auto stage
         = [&](const RowWork &work) { return runRowStage(bands, work, options.observer); };
     RunStatus status = stage([&](BandControl &control, int rowBegin, int rowEnd) {
-        for (int y = rowBegin; y < rowEnd; ++y) {
-            fillFloats(count.row(y), width, 0.0f);
-            if constexpr (std::is_same_v<Cell, float>)
-                fillFloats(accum.row(y), width, 0.0f);
-        }
         return presmoothRows(source, smooth, rowBegin, rowEnd, control);
     });
     if (status == RunStatus::Done)
@@ -93,9 +88,8 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
         = [&](BandControl &control, int rowBegin, int rowEnd, const BandSink<Cell> &sink) {
               return denoiseRows(inputs, control, rowBegin, rowEnd, sink);
           };
-    const BandSeams noSeams;
     status = runChunks(threads, params.patchRadius, options.originY, accum, count, work,
-        options.observer, options.seams ? *options.seams : noSeams);
+        options.observer, options.hooks);
     if (status != RunStatus::Done)
         return status;
     return stage([&](BandControl &control, int rowBegin, int rowEnd) {

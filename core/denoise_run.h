@@ -8,7 +8,7 @@
 
 class NormalTable;
 class RunObserver;
-struct BandSeams;
+struct RunHooks;
 
 enum class RunStatus {
     Done,
@@ -35,8 +35,8 @@ struct RunOptions
     // for every pixel as a run on the whole image does (see NormalTable).
     int originX = 0;
     int originY = 0;
-    // Tests only: small chunks, injected failures (see band_runner.h).
-    const BandSeams *seams = nullptr;
+    // Tests only: small chunks, injected failures (see run_hooks.h).
+    const RunHooks *hooks = nullptr;
 };
 
 // Denoises `source` at noise level `level` (1 or more). On Done, `result` holds the normalised

@@ -4,11 +4,11 @@
 #include "page_memory.h"
 #include "vec3.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <type_traits>
 
 // A W x H grid of cells, cell (x, y) at index y * width + x. The plane owns its buffer (large
 // ones in huge pages, see page_memory.h); copying is deleted because a plane of a photograph is
@@ -27,9 +27,9 @@ public:
 
     Plane() = default;
 
-    // Float cells are left uninitialised (every user writes each cell before reading it);
-    // colour cells start at (0, 0, 0). Throws std::bad_alloc for negative sizes, for 2^31 cells
-    // or more, and when the memory cannot be had.
+    // Every cell starts at zero: mapped pages come zeroed, smaller buffers are cleared here.
+    // Throws std::bad_alloc for negative sizes, for 2^31 cells or more, and when the memory
+    // cannot be had.
     Plane(int width, int height)
     {
         const std::int64_t cells = std::int64_t(width) * std::int64_t(height);
@@ -38,12 +38,8 @@ public:
         if (cells > 0) {
             const std::size_t allocated = std::size_t(cells) + kTailCells;
             data_ = PageArray<Cell>::allocate(allocated);
-            // Mapped pages come zeroed; otherwise zero what must start at zero.
-            if (data_.get_deleter().pages.mappedBytes == 0) {
-                const std::size_t first = std::is_same_v<Cell, float> ? std::size_t(cells) : 0;
-                std::memset(static_cast<void *>(data_.get() + first), 0,
-                    (allocated - first) * sizeof(Cell));
-            }
+            if (data_.get_deleter().pages.mappedBytes == 0)
+                std::memset(static_cast<void *>(data_.get()), 0, allocated * sizeof(Cell));
         }
         width_ = width;
         height_ = height;
@@ -66,6 +62,8 @@ public:
     int width() const { return width_; }
     int height() const { return height_; }
     std::int64_t cellCount() const { return std::int64_t(width_) * height_; }
+    // Sets every cell to `value`.
+    void fill(Cell value) { std::fill(data_.get(), data_.get() + cellCount(), value); }
     Cell *data() { return data_.get(); }
     const Cell *data() const { return data_.get(); }
     Cell *row(int y) { return data_.get() + std::int64_t(y) * width_; }

@@ -17,6 +17,6 @@ public:
     virtual void keepAlive() { }
 
     // Polled after every progress and keepAlive call; once it returns true the run stops at
-    // the next row (every band, on every thread) and reports Cancelled.
+    // the next pixel (every band, on every thread) and reports Cancelled.
     virtual bool cancelRequested() { return false; }
 };

@@ -5,6 +5,11 @@
 
 namespace {
 
+// The weights of the binomial average add up to this.
+constexpr float kBinomialTotal = 16.0f;
+// The local structure is measured from samples this far to each side of a pixel.
+constexpr float kStructureStep = 0.4f;
+
 float scaled(float v, float s)
 {
     return s * v;
@@ -34,13 +39,13 @@ Cell binomialSum(const Plane<Cell> &src, int x, int y)
 LocalStructure structureAt(const GrayPlane &smooth, int x, int y, int originX, int originY)
 {
     return grayLocalStructure(
-        smooth, float(x + originX), float(y + originY), 0.4f, originX, originY);
+        smooth, float(x + originX), float(y + originY), kStructureStep, originX, originY);
 }
 
 LocalStructure structureAt(const ColorPlane &smooth, int x, int y, int originX, int originY)
 {
     return colorLocalStructure(
-        smooth, float(x + originX), float(y + originY), 0.4f, originX, originY);
+        smooth, float(x + originX), float(y + originY), kStructureStep, originX, originY);
 }
 
 template<typename Cell>
@@ -91,7 +96,7 @@ bool presmoothRows(
             return false;
         float *out = smooth.row(y);
         for (int x = 0; x < src.width(); ++x)
-            out[x] = binomialSum(src, x, y) * 0.0625f;
+            out[x] = binomialSum(src, x, y) * (1.0f / kBinomialTotal);
     }
     return true;
 }
@@ -104,7 +109,7 @@ bool presmoothRows(
             return false;
         Vec3 *out = smooth.row(y);
         for (int x = 0; x < src.width(); ++x)
-            out[x] = binomialSum(src, x, y) / Vec3(16.0f);
+            out[x] = binomialSum(src, x, y) / Vec3(kBinomialTotal);
     }
     return true;
 }
@@ -131,36 +136,4 @@ bool normaliseRows(ColorPlane &accum, const GrayPlane &count, const ColorPlane &
     int rowEnd, BandControl &control)
 {
     return normaliseOf(accum, count, src, rowBegin, rowEnd, control);
-}
-
-bool presmooth(const GrayPlane &src, GrayPlane &smooth, BandControl &control)
-{
-    return presmoothRows(src, smooth, 0, src.height(), control);
-}
-
-bool presmooth(const ColorPlane &src, ColorPlane &smooth, BandControl &control)
-{
-    return presmoothRows(src, smooth, 0, src.height(), control);
-}
-
-bool fillDirections(const GrayPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, BandControl &control)
-{
-    return fillDirectionRows(smooth, dirX, dirY, 0, smooth.height(), 0, 0, control);
-}
-
-bool fillDirections(
-    const ColorPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, BandControl &control)
-{
-    return fillDirectionRows(smooth, dirX, dirY, 0, smooth.height(), 0, 0, control);
-}
-
-bool normalise(GrayPlane &accum, const GrayPlane &count, const GrayPlane &src, BandControl &control)
-{
-    return normaliseRows(accum, count, src, 0, accum.height(), control);
-}
-
-bool normalise(
-    ColorPlane &accum, const GrayPlane &count, const ColorPlane &src, BandControl &control)
-{
-    return normaliseRows(accum, count, src, 0, accum.height(), control);
 }

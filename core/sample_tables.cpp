@@ -229,9 +229,3 @@ void fillExpTable(float *table, int n)
     for (int i = 0; i < n; ++i)
         table[i] = std::exp(float(i) / -1000.0f);
 }
-
-void fillFloats(float *array, int n, float value)
-{
-    for (int i = 0; i < n; ++i)
-        array[i] = value;
-}

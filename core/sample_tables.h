@@ -101,6 +101,7 @@ public:
 
     int size() const { return size_; }
     int start() const { return start_; }
+    bool scripted() const { return scripted_; }
     // size() samples, then kTail repeated ones.
     const float *values() const { return values_.get(); }
 
@@ -156,9 +157,6 @@ using ExpTable = std::array<float, kExpTableSize>;
 
 // Entry i = exp(-i / 1000) in single precision, for i in [0, n); nothing for n <= 0.
 void fillExpTable(float *table, int n);
-
-// The first n floats set to value; nothing for n <= 0.
-void fillFloats(float *array, int n, float value);
 
 // exp(-d) interpolated from the table, for d >= 0; 0 from d = 29 on.
 inline float expWeight(const float *table, float d)

@@ -4,9 +4,8 @@
 
 #include "band_control.h"
 #include "band_sink.h"
-#include "color_worker.h"
+#include "cell_math.h"
 #include "denoise_params.h"
-#include "gray_worker.h"
 #include "planes.h"
 #include "row_worker.h"
 #include "sample_tables.h"
@@ -38,6 +37,14 @@
 #endif
 
 namespace walk {
+
+// The closing move of a path: once the weights of the pixel's paths exceed kClosingAfter, the
+// last move of every path draws one more point along the local structure, whose patch counts
+// with the negative weight kClosingWeight.
+constexpr float kClosingAfter = 1.0f;
+constexpr float kClosingWeight = -0.2f;
+// A pixel whose weights add up to no more than this writes no estimate.
+constexpr float kLeastWeightSum = 1e-8f;
 
 // Patch rows are processed in vectors of L floats (8, or 16 where the processor has 512-bit
 // registers); lanes beyond the patch compute on neighbouring cells (or the planes' zeroed tail,
@@ -89,7 +96,8 @@ struct Frame
     { }
 
     // A moved coordinate limited to the plane: [left, right] and [top, bottom], the upper
-    // bound included (see clampToPlane).
+    // bound included, so a path may stand up to one pixel beyond the last pixel centre, where
+    // sampling reads the border.
     PELTA_ALWAYS_INLINE float clampX(float v) const
     {
         const float m = v < right ? v : right;
@@ -665,7 +673,7 @@ struct Pixel
                     add(in.src, weight, px, py, f);
                 }
 
-                if (k == p.stepsPerPath - 1 && weightSum > 1.0f) {
+                if (k == p.stepsPerPath - 1 && weightSum > kClosingAfter) {
                     // The path's next two draws, from the previous point along the structure.
                     const float qx = w.x[k - 1][m];
                     const float qy = w.y[k - 1][m];
@@ -676,14 +684,14 @@ struct Pixel
                     const float cy = f.clampY(qy + values[w.next[m] + 1] * sy);
                     if (usableCell(nearestCell(cx) - f.originX, nearestCell(cy) - f.originY, R,
                             width, height)) {
-                        weightSum += -0.2f;
-                        add(in.src, -0.2f, cx, cy, f);
+                        weightSum += kClosingWeight;
+                        add(in.src, kClosingWeight, cx, cy, f);
                     }
                 }
             }
         }
 
-        if (weightSum > 1e-8f) {
+        if (weightSum > kLeastWeightSum) {
             for (int j = 0; j < kSide; ++j) {
                 float *accumRow = reinterpret_cast<float *>(sink.accumRow(y - R + j)) + (x - R) * C;
                 float *countRow = sink.countRow(y - R + j) + (x - R);

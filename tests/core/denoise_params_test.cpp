@@ -1,9 +1,7 @@
-// The parameters of a run from its noise level: both level tables and the derived fields.
+// The parameters of a run from its noise level: the patch radius of each range of both tables.
 #include "core/denoise_params.h"
 
 #include <gtest/gtest.h>
-
-#include <cmath>
 
 TEST(DenoiseParams, LevelTablesGiveTheRadiusOfEachLevelRange)
 {
@@ -21,19 +19,4 @@ TEST(DenoiseParams, LevelTablesGiveTheRadiusOfEachLevelRange)
         EXPECT_EQ(p.patchRadius, radius) << "colour level " << level;
         EXPECT_EQ(p.patchValues, 3 * (2 * radius + 1) * (2 * radius + 1));
     }
-}
-
-TEST(DenoiseParams, DerivedFieldsFollowTheLevelInSinglePrecision)
-{
-    const DenoiseParams gray = grayParams(10, 40, 30);
-    EXPECT_EQ(gray.weightScale, 144.0f); // 9 * (0.4 * 10)^2
-    EXPECT_EQ(gray.sigmaSq, 100.0f);
-    EXPECT_EQ(gray.stepsPerPath, 8);
-    EXPECT_EQ(gray.pathsPerPixel, 8);
-    EXPECT_EQ(gray.stepScale, std::sqrt(10.0f));
-    // k = 0.35 above the table's middle; products rounded as floats.
-    const float k60 = 0.35f * 60.0f, k30 = 0.4f * 30.0f, k80 = 0.35f * 80.0f;
-    EXPECT_EQ(grayParams(60, 1, 1).weightScale, 81.0f * (k60 * k60));
-    EXPECT_EQ(colorParams(30, 1, 1).weightScale, 75.0f * (k30 * k30));
-    EXPECT_EQ(colorParams(80, 1, 1).weightScale, 147.0f * (k80 * k80));
 }

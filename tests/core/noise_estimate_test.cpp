@@ -43,7 +43,7 @@ void expectNear(std::optional<float> estimate, float sigma, float share = 0.03f)
 TEST(NoiseEstimate, FlatPlaneAndSceneGiveTheDeviationOfTheNoise)
 {
     for (const float sigma : {3.0f, 10.0f, 25.0f, 50.0f}) {
-        expectNear(estimateNoiseLevel(addNoise(constantGray(400, 300, 128.0f), sigma, 11)), sigma);
+        expectNear(estimateNoiseLevel(addNoise(filled(400, 300, 128.0f), sigma, 11)), sigma);
         expectNear(estimateNoiseLevel(addNoise(sceneGray(400, 300), sigma, 12)), sigma);
         expectNear(estimateNoiseLevel(addNoise(sceneColor(400, 300), sigma, 13)), sigma);
     }
@@ -64,9 +64,9 @@ TEST(NoiseEstimate, ColourFollowsTheMedianChannel)
 {
     // Red reads 8, green 20, blue 35 once each channel's noise differs; the median is green.
     ColorPlane plane = sceneColor(300, 300);
-    const GrayPlane red = addNoise(constantGray(300, 300, 120.0f), 8.0f, 31);
-    const GrayPlane green = addNoise(constantGray(300, 300, 120.0f), 20.0f, 32);
-    const GrayPlane blue = addNoise(constantGray(300, 300, 120.0f), 35.0f, 33);
+    const GrayPlane red = addNoise(filled(300, 300, 120.0f), 8.0f, 31);
+    const GrayPlane green = addNoise(filled(300, 300, 120.0f), 20.0f, 32);
+    const GrayPlane blue = addNoise(filled(300, 300, 120.0f), 35.0f, 33);
     for (int y = 0; y < 300; ++y)
         for (int x = 0; x < 300; ++x)
             plane.at(x, y) = Vec3(red.at(x, y), green.at(x, y), blue.at(x, y));
@@ -76,13 +76,13 @@ TEST(NoiseEstimate, ColourFollowsTheMedianChannel)
 TEST(NoiseEstimate, NothingFromPlanesTooSmallFlatOrClipped)
 {
     EXPECT_FALSE(estimateNoiseLevel(GrayPlane()).has_value());
-    EXPECT_FALSE(estimateNoiseLevel(addNoise(constantGray(2, 500, 128.0f), 20.0f, 41)));
-    EXPECT_FALSE(estimateNoiseLevel(addNoise(constantGray(40, 40, 128.0f), 20.0f, 42)));
-    EXPECT_FALSE(estimateNoiseLevel(constantGray(300, 200, 77.0f)).has_value());
-    EXPECT_FALSE(estimateNoiseLevel(constantColor(300, 200, Vec3(10.0f, 90.0f, 200.0f))));
-    EXPECT_FALSE(estimateNoiseLevel(addNoise(constantGray(300, 200, 255.0f), 2.0f, 43)));
+    EXPECT_FALSE(estimateNoiseLevel(addNoise(filled(2, 500, 128.0f), 20.0f, 41)));
+    EXPECT_FALSE(estimateNoiseLevel(addNoise(filled(40, 40, 128.0f), 20.0f, 42)));
+    EXPECT_FALSE(estimateNoiseLevel(filled(300, 200, 77.0f)).has_value());
+    EXPECT_FALSE(estimateNoiseLevel(filled(300, 200, Vec3(10.0f, 90.0f, 200.0f))));
+    EXPECT_FALSE(estimateNoiseLevel(addNoise(filled(300, 200, 255.0f), 2.0f, 43)));
     // Just large enough: 120 x 120 leaves well over 1000 pixels after the textured share.
-    expectNear(estimateNoiseLevel(addNoise(constantGray(120, 120, 128.0f), 20.0f, 44)), 20.0f);
+    expectNear(estimateNoiseLevel(addNoise(filled(120, 120, 128.0f), 20.0f, 44)), 20.0f);
 }
 
 TEST(NoiseEstimate, LevelFollowsTheEstimateAndFallsBehindAboveThirty)

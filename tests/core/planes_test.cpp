@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 TEST(Planes, SizesOfTwoToThe31CellsOrMoreAreRefusedWithoutAllocating)
 {
     EXPECT_THROW(GrayPlane(65536, 32768), std::bad_alloc); // one more than an int indexes
@@ -40,10 +42,16 @@ TEST(Planes, ClampedAccessAndBilinearSamplingFollowTheBorderRules)
     }
 }
 
-TEST(Planes, ColourPlanesStartBlackSamplePerComponentAndMove)
+// Small planes come from the heap, large ones from fresh pages: both start at zero.
+TEST(Planes, StartAtZeroSamplePerComponentAndMove)
 {
+    for (const int side : {3, 1200}) {
+        const GrayPlane gray(side, side);
+        const ColorPlane colour(side, side);
+        EXPECT_EQ(*std::max_element(gray.data(), gray.data() + gray.cellCount()), 0.0f);
+        EXPECT_EQ(colour.at(side - 1, side - 1), Vec3());
+    }
     ColorPlane plane(3, 2);
-    EXPECT_EQ(plane.at(2, 1), Vec3());
     plane.at(1, 0) = Vec3(10.0f, 20.0f, 40.0f);
     plane.at(1, 1) = Vec3(30.0f, 0.0f, 40.0f);
     EXPECT_EQ(plane.sampleBilinear(1.0f, 0.5f), Vec3(20.0f, 10.0f, 40.0f));

@@ -1,7 +1,6 @@
-// The row workers: distances, weights, cells, whole bands on scripted and seeded samples, and
-// every build of the fast workers against the plain reference.
-#include "core/color_worker.h"
-#include "core/gray_worker.h"
+// The row workers: whole bands on scripted and seeded samples, and every build of the fast
+// workers against the plain reference.
+#include "core/cell_math.h"
 #include "core/row_worker.h"
 #include "core/run_stages.h"
 #include "support/reference_workers.h"
@@ -39,32 +38,23 @@ Outcome<Cell> runWorker(
     const int height = src.height();
     const DenoiseParams params
         = kColor<Cell> ? colorParams(level, width, height) : grayParams(level, width, height);
-    Plane<Cell> smooth(width, height);
-    GrayPlane dirX(width, height), dirY(width, height);
-    BandControl control;
-    presmooth(src, smooth, control);
-    fillDirections(smooth, dirX, dirY, control);
-    const auto expTable = std::make_unique<ExpTable>();
-    fillExpTable(expTable->data(), kExpTableSize);
-
-    Outcome<Cell> out {Plane<Cell>(width, height), constantGray(width, height, 0.0f), {}};
-    std::fill(out.accum.data(), out.accum.data() + out.accum.cellCount(), Cell(0.0f));
+    const auto scene = std::make_unique<WorkerInputs<Cell>>(copyOf(src), params, table);
+    Outcome<Cell> out {Plane<Cell>(width, height), GrayPlane(width, height), {}};
     const BandSink<Cell> sink(out.accum, out.count);
-    const RowInputs<Cell> inputs {src, smooth, dirX, dirY, expTable->data(), table, params};
+    BandControl control;
     if (worker == Worker::Fast)
-        denoiseRows(inputs, control, bandBegin, height, sink);
+        denoiseRows(scene->inputs, control, bandBegin, height, sink);
     else
-        referenceRows(inputs, control, bandBegin, height, sink);
-    out.estimate = Plane<Cell>(width, height);
-    std::copy(out.accum.data(), out.accum.data() + out.accum.cellCount(), out.estimate.data());
-    normalise(out.estimate, out.count, src, control);
+        referenceRows(scene->inputs, control, bandBegin, height, sink);
+    out.estimate = copyOf(out.accum);
+    normaliseRows(out.estimate, out.count, src, 0, height, control);
     return out;
 }
 
 // How many effective patches cover each pixel when every pixel contributes its estimate.
 GrayPlane coverage(int width, int height, int f)
 {
-    GrayPlane counts = constantGray(width, height, 0.0f);
+    GrayPlane counts(width, height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             const int r = std::min({f, x, y, width - 1 - x, height - 1 - y});
@@ -186,48 +176,6 @@ std::unique_ptr<NormalTable> Workers::table_;
 
 } // namespace
 
-TEST(WorkerSteps, DistancesWeightsCellsAndClamps)
-{
-    // b is a shifted by one column plus 1 in the middle row; a negative radius reads nothing.
-    const float a[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    const float b[] = {0, 1, 2, 3, 4, 6, 7, 8, 8, 9, 10, 11};
-    EXPECT_EQ(patchDistance(a, b, 1, 1, 2, 1, 1, 4, 4), 3.0f);
-    EXPECT_EQ(patchDistance(a, b, 0, 0, 3, 2, 0, 4, 4), 100.0f);
-    EXPECT_EQ(patchDistance(a, b, 1, 1, 2, 1, -1, 4, 4), 0.0f);
-    const Vec3 c[] = {Vec3(1, 2, 3), Vec3(4, 6, 3)};
-    EXPECT_EQ(colorPatchDistance(c, c, 0, 0, 1, 0, 0, 2, 2), 25.0f);
-
-    ExpTable table;
-    fillExpTable(table.data(), kExpTableSize);
-    // Level 10, gray: offset 2 * 9 * 100 = 1800, scale 144; d^2 216 over it gives entry 1500.
-    const DenoiseParams p = grayParams(10, 20, 20);
-    EXPECT_EQ(patchWeight(1800.0f + 216.0f, p, table), table[1500]);
-    EXPECT_EQ(patchWeight(1800.0f, p, table), 1.0f);
-    EXPECT_EQ(patchWeight(0.0f, p, table), 1.0f);
-    EXPECT_EQ(patchWeight(1800.0f + 29.0f * 144.0f, p, table), 0.0f);
-    // Colour, level 30: offset 2 * 75 * 900, scale 75 * 144; excess 0.5 scale.
-    EXPECT_EQ(patchWeight(135000.0f + 5400.0f, colorParams(30, 20, 20), table), table[500]);
-
-    EXPECT_EQ(nearestCell(0.49999997f), 0); // floor(v + 0.5) would give 1
-    EXPECT_EQ(nearestCell(-2.5f), -3);
-    for (float v = 1022.0f; v < 1026.0f; v = std::nextafter(v, 2000.0f))
-        ASSERT_EQ(nearestCell(v), int(std::round(v))) << v;
-    for (float v = -40.0f; v < 5000.0f; v += 0.0625f / 3.0f)
-        ASSERT_EQ(nearestCell(v), int(std::round(v))) << v;
-    EXPECT_TRUE(usableCell(4, 3, 0, 5, 4));
-    EXPECT_FALSE(usableCell(5, 3, 0, 5, 4)); // a path at x >= W - 0.5 rounds to W
-    EXPECT_FALSE(usableCell(1, 2, 2, 5, 4));
-    EXPECT_TRUE(usableCell(2, 2, 2, 5, 5));
-    EXPECT_FALSE(usableCell(3, 2, 2, 5, 5));
-    EXPECT_EQ(clampToPlane(7.5f, 6), 6.0f);
-    EXPECT_EQ(clampToPlane(-0.1f, 6), 0.0f);
-    EXPECT_EQ(clampToPixel(Vec3(-1.0f, 12.25f, 256.0f)), Vec3(0.0f, 12.25f, 255.0f));
-    Vec3 cells[3] = {Vec3(1.0f), Vec3(2.0f), Vec3(3.0f)};
-    fillVec3(cells, 2, 7.0f);
-    EXPECT_EQ(cells[1], Vec3(7.0f));
-    EXPECT_EQ(cells[2], Vec3(3.0f));
-}
-
 // The colour jump test compares the sum of squares with the last float whose root is at most
 // sigma.
 TEST(WorkerSteps, JumpLimitIsTheLastSquareWhoseRootStaysWithinSigma)
@@ -245,10 +193,9 @@ TEST_F(Workers, EveryPixelContributesOnZeroSamplesAndConstantImages)
     expectEveryPixelContributes(addNoise(sceneGray(23, 19), 20.0f, 11), zeros, 20);
     expectEveryPixelContributes(addNoise(sceneColor(21, 17), 20.0f, 12), zeros, 60);
     for (const int level : {10, 50, 90})
-        expectEveryPixelContributes(constantGray(40, 30, 117.0f), *table_, level);
+        expectEveryPixelContributes(filled(40, 30, 117.0f), *table_, level);
     for (const int level : {10, 40, 70})
-        expectEveryPixelContributes(
-            constantColor(33, 28, Vec3(117.0f, 40.0f, 201.0f)), *table_, level);
+        expectEveryPixelContributes(filled(33, 28, Vec3(117.0f, 40.0f, 201.0f)), *table_, level);
 }
 
 TEST(WorkersOnScriptedSamples, WalkAlongRowsAndCloseAlongTheStructure)
@@ -258,20 +205,6 @@ TEST(WorkersOnScriptedSamples, WalkAlongRowsAndCloseAlongTheStructure)
         walkAlongRows(1.0f, worker);
         walkAlongRows(Vec3(1.0f, 2.0f, -1.0f), worker);
     }
-}
-
-TEST_F(Workers, StopAtTheFirstRowOnceStopped)
-{
-    const GrayPlane gray = constantGray(20, 20, 50.0f);
-    GrayPlane accum = constantGray(20, 20, 0.0f), count = constantGray(20, 20, 0.0f);
-    ExpTable expTable;
-    fillExpTable(expTable.data(), kExpTableSize);
-    std::atomic<bool> stop {true};
-    BandControl control(0, &stop, nullptr);
-    const RowInputs<float> inputs {
-        gray, gray, gray, gray, expTable.data(), *table_, grayParams(10, 20, 20)};
-    EXPECT_FALSE(denoiseRows(inputs, control, 0, 20, BandSink<float>(accum, count)));
-    EXPECT_EQ(maxDifference(count, constantGray(20, 20, 0.0f)), 0.0f);
 }
 
 // Odd sizes bring up every border case; noise of the level's size and far off it (many

@@ -348,11 +348,11 @@ private slots:
         QFETCH(bool, duringPreview);
         // Large enough to be split over two threads, and to take a while.
         std::atomic<int> rows {0};
-        BandSeams seams;
-        seams.atRow = [&rows](int, int) { ++rows; };
+        RunHooks hooks;
+        hooks.atRow = [&rows](int, int) { ++rows; };
         RunOptions options;
         options.threads = 2;
-        options.seams = &seams;
+        options.hooks = &hooks;
         Fixture f(noiseImage(600, 600), duringPreview ? 0 : 30, options);
 
         // At the first report after 0, while the run is under way, the user stops it.

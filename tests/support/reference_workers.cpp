@@ -1,12 +1,14 @@
 // The row workers written plainly, one statement per step of the walk: the reference that the
-// fast workers of the core are tested against.
+// fast workers of the core are tested against. It computes the draw positions, patch distances,
+// weights, cells and clamps itself, so that a fault in the core's versions shows as a difference.
 #include "reference_workers.h"
 
-#include "core/color_worker.h"
-#include "core/gray_worker.h"
+#include "core/run_stages.h"
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -22,18 +24,60 @@ float change(Vec3 a, Vec3 b)
     return length(a - b);
 }
 
-float distance(const GrayPlane &src, int x1, int y1, int x2, int y2, int r)
+// Squared differences of the two patches, rows outer, a colour's red, green, blue in turn.
+float squares(float a, float b, float sum)
 {
-    return patchDistance(src.data(), src.data(), x1, y1, x2, y2, r, src.width(), src.width());
+    return sum + (a - b) * (a - b);
 }
 
-float distance(const ColorPlane &src, int x1, int y1, int x2, int y2, int r)
+float squares(Vec3 a, Vec3 b, float sum)
 {
-    return colorPatchDistance(src.data(), src.data(), x1, y1, x2, y2, r, src.width(), src.width());
+    return squares(a.b, b.b, squares(a.g, b.g, squares(a.r, b.r, sum)));
 }
 
 template<typename Cell>
-bool rows(const RowInputs<Cell> &in, BandControl &control, int rowBegin, int rowEnd,
+float distance(const Plane<Cell> &src, int x1, int y1, int x2, int y2, int r)
+{
+    float sum = 0.0f;
+    for (int dy = -r; dy <= r; ++dy)
+        for (int dx = -r; dx <= r; ++dx)
+            sum = squares(src.at(x1 + dx, y1 + dy), src.at(x2 + dx, y2 + dy), sum);
+    return sum;
+}
+
+// The non-local-means weight: exp(-max(d - 2 m sigma^2, 0) / scale), from the table.
+float weightOf(float d, const DenoiseParams &params, const float *expTable)
+{
+    const float excess = d + (float(params.patchValues) * -2.0f) * params.sigmaSq;
+    return expWeight(expTable, (excess > 0.0f ? excess : 0.0f) / params.weightScale);
+}
+
+// Whether the patch of radius r around the cell nearest to (px, py) lies inside the plane.
+bool patchFits(float px, float py, int r, int width, int height)
+{
+    const int x = int(std::round(px));
+    const int y = int(std::round(py));
+    return x - r >= 0 && y - r >= 0 && x + r <= width - 1 && y + r <= height - 1;
+}
+
+// The entry the first path of image pixel (x, y) draws first: splitmix64's finaliser over the
+// coordinates and the table's start, scaled to the table; after `start` in a scripted table.
+std::int64_t firstDraw(const NormalTable &table, int x, int y)
+{
+    if (table.scripted())
+        return (table.start() + 1) % table.size();
+    std::uint64_t key = std::uint64_t(std::uint32_t(x)) << 32 | std::uint32_t(y);
+    key ^= std::uint64_t(std::uint32_t(table.start())) * 0x9E3779B97F4A7C15u;
+    key = (key ^ (key >> 30)) * 0xBF58476D1CE4E5B9u;
+    key = (key ^ (key >> 27)) * 0x94D049BB133111EBu;
+    key ^= key >> 31;
+    return std::int64_t(((key >> 32) * std::uint64_t(table.size())) >> 32);
+}
+
+} // namespace
+
+template<typename Cell>
+bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin, int rowEnd,
     const BandSink<Cell> &sink)
 {
     const DenoiseParams &params = in.params;
@@ -42,10 +86,9 @@ bool rows(const RowInputs<Cell> &in, BandControl &control, int rowBegin, int row
     const int f = params.patchRadius;
     const int side = params.patchSide;
     const int steps = params.stepsPerPath;
-    ExpTable expTable;
-    std::copy(in.expTable, in.expTable + kExpTableSize, expTable.begin());
     // Path points in image coordinates (see RowInputs::originX), moved within the plane's part
-    // of the image, the far edge included; planes sampled at the point minus the origin.
+    // of the image, the far edge included; planes sampled at the point minus the origin. Path p
+    // of a pixel draws entries n, n + 1, ... from n = firstDraw + 4096 p, wrapping at the end.
     const float left = float(in.originX);
     const float top = float(in.originY);
     const auto within = [](float v, float low, float high) {
@@ -73,10 +116,15 @@ bool rows(const RowInputs<Cell> &in, BandControl &control, int rowBegin, int row
                 r = limit < r ? limit : r;
             std::fill(patchBuffer.begin(), patchBuffer.end(), Cell(0.0f));
             float weightSum = 0.0f;
-            const int base = in.table.pixelBase(in.originX + x, in.originY + y);
+            const std::int64_t first = firstDraw(in.table, in.originX + x, in.originY + y);
 
             for (int path = 1; path < params.pathsPerPixel; ++path) {
-                NormalCursor cursor = in.table.pathCursor(base, path - 1);
+                std::int64_t entry = (first + std::int64_t(path - 1) * 4096) % in.table.size();
+                const auto draw = [&] {
+                    const float v = in.table.values()[entry];
+                    entry = (entry + 1) % in.table.size();
+                    return v;
+                };
                 for (int k = 1; k < steps; ++k) {
                     const float qx = pathX[std::size_t(k - 1)];
                     const float qy = pathY[std::size_t(k - 1)];
@@ -86,19 +134,17 @@ bool rows(const RowInputs<Cell> &in, BandControl &control, int rowBegin, int row
                     // The jump test: a move across which the smoothed image changes by more
                     // than sigma is drawn again, as often as needed.
                     do {
-                        px = within(
-                            qx + cursor.nextSample() * params.stepScale, left, left + float(width));
-                        py = within(
-                            qy + cursor.nextSample() * params.stepScale, top, top + float(height));
+                        px = within(qx + draw() * params.stepScale, left, left + float(width));
+                        py = within(qy + draw() * params.stepScale, top, top + float(height));
                     } while (change(sample(in.smooth, px, py), smoothQ) > params.sigma);
                     pathX[std::size_t(k)] = px;
                     pathY[std::size_t(k)] = py;
 
-                    const int rx = nearestCell(px) - in.originX;
-                    const int ry = nearestCell(py) - in.originY;
-                    if (usableCell(rx, ry, r, width, height)) {
+                    if (patchFits(px - left, py - top, r, width, height)) {
+                        const int rx = int(std::round(px - left));
+                        const int ry = int(std::round(py - top));
                         const float w
-                            = patchWeight(distance(in.src, x, y, rx, ry, r), params, expTable);
+                            = weightOf(distance(in.src, x, y, rx, ry, r), params, in.expTable);
                         weightSum += w;
                         // Distance at the nearest cell, patch sampled at the exact point.
                         for (int dy = -r; dy <= r; ++dy)
@@ -112,14 +158,11 @@ bool rows(const RowInputs<Cell> &in, BandControl &control, int rowBegin, int row
                         // structure there instead of the step scale, without a jump test.
                         const float sx = sample(in.dirX, qx, qy);
                         const float sy = sample(in.dirY, qx, qy);
-                        const float cx
-                            = within(qx + cursor.nextSample() * sx, left, left + float(width));
-                        const float cy
-                            = within(qy + cursor.nextSample() * sy, top, top + float(height));
+                        const float cx = within(qx + draw() * sx, left, left + float(width));
+                        const float cy = within(qy + draw() * sy, top, top + float(height));
                         pathX[std::size_t(k)] = cx;
                         pathY[std::size_t(k)] = cy;
-                        if (usableCell(nearestCell(cx) - in.originX, nearestCell(cy) - in.originY,
-                                r, width, height)) {
+                        if (patchFits(cx - left, cy - top, r, width, height)) {
                             weightSum += -0.2f;
                             for (int dy = -r; dy <= r; ++dy)
                                 for (int dx = -r; dx <= r; ++dx)
@@ -147,16 +190,24 @@ bool rows(const RowInputs<Cell> &in, BandControl &control, int rowBegin, int row
     return true;
 }
 
-} // namespace
-
-bool referenceRows(const RowInputs<float> &in, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<float> &sink)
+template<typename Cell>
+WorkerInputs<Cell>::WorkerInputs(
+    Plane<Cell> source, const DenoiseParams &params, const NormalTable &table)
+    : src(std::move(source))
+    , smooth(src.width(), src.height())
+    , dirX(src.width(), src.height())
+    , dirY(src.width(), src.height())
+    , inputs {src, smooth, dirX, dirY, expTable.data(), table, params}
 {
-    return rows(in, control, rowBegin, rowEnd, sink);
+    BandControl control;
+    presmoothRows(src, smooth, 0, src.height(), control);
+    fillDirectionRows(smooth, dirX, dirY, 0, src.height(), 0, 0, control);
+    fillExpTable(expTable.data(), kExpTableSize);
 }
 
-bool referenceRows(const RowInputs<Vec3> &in, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<Vec3> &sink)
-{
-    return rows(in, control, rowBegin, rowEnd, sink);
-}
+template struct WorkerInputs<float>;
+template struct WorkerInputs<Vec3>;
+template bool referenceRows(
+    const RowInputs<float> &, BandControl &, int, int, const BandSink<float> &);
+template bool referenceRows(
+    const RowInputs<Vec3> &, BandControl &, int, int, const BandSink<Vec3> &);

@@ -4,9 +4,26 @@
 #include "core/row_worker.h"
 
 // Same contract as denoiseRows: every step of the walk written out as described, sampling
-// through Plane::sampleBilinear, scratch allocated per row, each path drawing through its own
-// cursor. Draws the same samples in the same order and makes the same moves as the fast worker.
-bool referenceRows(const RowInputs<float> &in, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<float> &sink);
-bool referenceRows(const RowInputs<Vec3> &in, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<Vec3> &sink);
+// through Plane::sampleBilinear, scratch allocated per row. Draws the same samples in the same
+// order and makes the same moves as the fast worker.
+template<typename Cell>
+bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin, int rowEnd,
+    const BandSink<Cell> &sink);
+
+// Everything the row workers read, built from a source as a run builds it: the pre-smoothed
+// plane, the directions, the exponential table and the inputs that point at them. Not movable:
+// the inputs point into it.
+template<typename Cell>
+struct WorkerInputs
+{
+    WorkerInputs(Plane<Cell> source, const DenoiseParams &params, const NormalTable &table);
+    WorkerInputs(const WorkerInputs &) = delete;
+    WorkerInputs &operator=(const WorkerInputs &) = delete;
+
+    Plane<Cell> src;
+    Plane<Cell> smooth;
+    GrayPlane dirX;
+    GrayPlane dirY;
+    ExpTable expTable;
+    RowInputs<Cell> inputs;
+};

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <type_traits>
 
 namespace {
 
@@ -27,37 +28,33 @@ float rampAt(int x, int y, int width, int height)
     return 60.0f + std::floor(80.0f * float(x + y) / float(width + height));
 }
 
-float addNoiseTo(float v, std::normal_distribution<float> &noise, std::mt19937 &random)
+// The values of a plane as floats, a colour's three in a row.
+template<typename Cell>
+constexpr std::int64_t kChannels = std::is_same_v<Cell, Vec3> ? 3 : 1;
+
+template<typename Cell>
+const float *valuesOf(const Plane<Cell> &plane)
 {
-    return std::clamp(std::round(v + noise(random)), 0.0f, 255.0f);
+    return reinterpret_cast<const float *>(plane.data());
 }
 
-float toPixel(float v)
+template<typename Cell>
+float *valuesOf(Plane<Cell> &plane)
 {
-    return std::round(std::clamp(v, 0.0f, 255.0f));
+    return reinterpret_cast<float *>(plane.data());
 }
 
-double psnrFromSquares(double sum, std::int64_t values)
+// A plane of the same size whose values are f(value) in order.
+template<typename Cell, typename F>
+Plane<Cell> mapped(const Plane<Cell> &plane, F f)
 {
-    const double mse = sum / double(values);
-    return 10.0 * std::log10(255.0 * 255.0 / mse);
+    Plane<Cell> out(plane.width(), plane.height());
+    for (std::int64_t i = 0; i < plane.cellCount() * kChannels<Cell>; ++i)
+        valuesOf(out)[i] = f(valuesOf(plane)[i]);
+    return out;
 }
 
 } // namespace
-
-GrayPlane constantGray(int width, int height, float value)
-{
-    GrayPlane plane(width, height);
-    std::fill(plane.data(), plane.data() + plane.cellCount(), value);
-    return plane;
-}
-
-ColorPlane constantColor(int width, int height, Vec3 value)
-{
-    ColorPlane plane(width, height);
-    std::fill(plane.data(), plane.data() + plane.cellCount(), value);
-    return plane;
-}
 
 GrayPlane sceneGray(int width, int height)
 {
@@ -86,83 +83,46 @@ ColorPlane sceneColor(int width, int height)
     return plane;
 }
 
-GrayPlane addNoise(const GrayPlane &clean, float sigma, std::uint32_t seed)
+template<typename Cell>
+Plane<Cell> addNoise(const Plane<Cell> &clean, float sigma, std::uint32_t seed)
 {
     std::mt19937 random(seed);
     std::normal_distribution<float> noise(0.0f, sigma);
-    GrayPlane noisy(clean.width(), clean.height());
-    for (std::int64_t i = 0; i < clean.cellCount(); ++i)
-        noisy.data()[i] = addNoiseTo(clean.data()[i], noise, random);
-    return noisy;
+    return mapped(
+        clean, [&](float v) { return std::clamp(std::round(v + noise(random)), 0.0f, 255.0f); });
 }
 
-ColorPlane addNoise(const ColorPlane &clean, float sigma, std::uint32_t seed)
+template<typename Cell>
+Plane<Cell> toPixels(const Plane<Cell> &plane)
 {
-    std::mt19937 random(seed);
-    std::normal_distribution<float> noise(0.0f, sigma);
-    ColorPlane noisy(clean.width(), clean.height());
-    for (std::int64_t i = 0; i < clean.cellCount(); ++i) {
-        const Vec3 c = clean.data()[i];
-        const float r = addNoiseTo(c.r, noise, random);
-        const float g = addNoiseTo(c.g, noise, random);
-        const float b = addNoiseTo(c.b, noise, random);
-        noisy.data()[i] = Vec3(r, g, b);
-    }
-    return noisy;
+    return mapped(plane, [](float v) { return std::round(std::clamp(v, 0.0f, 255.0f)); });
 }
 
-GrayPlane toPixels(const GrayPlane &plane)
+template<typename Cell>
+double psnr(const Plane<Cell> &reference, const Plane<Cell> &test)
 {
-    GrayPlane out(plane.width(), plane.height());
-    for (std::int64_t i = 0; i < plane.cellCount(); ++i)
-        out.data()[i] = toPixel(plane.data()[i]);
-    return out;
-}
-
-ColorPlane toPixels(const ColorPlane &plane)
-{
-    ColorPlane out(plane.width(), plane.height());
-    for (std::int64_t i = 0; i < plane.cellCount(); ++i) {
-        const Vec3 c = plane.data()[i];
-        out.data()[i] = Vec3(toPixel(c.r), toPixel(c.g), toPixel(c.b));
-    }
-    return out;
-}
-
-double psnr(const GrayPlane &reference, const GrayPlane &test)
-{
+    const std::int64_t n = reference.cellCount() * kChannels<Cell>;
     double sum = 0.0;
-    for (std::int64_t i = 0; i < reference.cellCount(); ++i) {
-        const double d = double(reference.data()[i]) - double(test.data()[i]);
+    for (std::int64_t i = 0; i < n; ++i) {
+        const double d = double(valuesOf(reference)[i]) - double(valuesOf(test)[i]);
         sum += d * d;
     }
-    return psnrFromSquares(sum, reference.cellCount());
+    return 10.0 * std::log10(255.0 * 255.0 / (sum / double(n)));
 }
 
-double psnr(const ColorPlane &reference, const ColorPlane &test)
-{
-    double sum = 0.0;
-    for (std::int64_t i = 0; i < reference.cellCount(); ++i) {
-        const Vec3 d = reference.data()[i] - test.data()[i];
-        sum += double(d.r) * d.r + double(d.g) * d.g + double(d.b) * d.b;
-    }
-    return psnrFromSquares(sum, 3 * reference.cellCount());
-}
-
-float maxDifference(const GrayPlane &a, const GrayPlane &b)
+template<typename Cell>
+float maxDifference(const Plane<Cell> &a, const Plane<Cell> &b)
 {
     float most = 0.0f;
-    for (std::int64_t i = 0; i < a.cellCount(); ++i)
-        most = std::max(most, std::fabs(a.data()[i] - b.data()[i]));
+    for (std::int64_t i = 0; i < a.cellCount() * kChannels<Cell>; ++i)
+        most = std::max(most, std::fabs(valuesOf(a)[i] - valuesOf(b)[i]));
     return most;
 }
 
-float maxDifference(const ColorPlane &a, const ColorPlane &b)
-{
-    float most = 0.0f;
-    for (std::int64_t i = 0; i < a.cellCount(); ++i) {
-        const Vec3 d = a.data()[i] - b.data()[i];
-        most = std::max({most, std::fabs(d.r), std::fabs(d.g), std::fabs(d.b)});
-    }
-    return most;
-}
+#define PELTA_TEST_IMAGES(Cell)                                                                    \
+    template Plane<Cell> addNoise(const Plane<Cell> &, float, std::uint32_t);                      \
+    template Plane<Cell> toPixels(const Plane<Cell> &);                                            \
+    template double psnr(const Plane<Cell> &, const Plane<Cell> &);                                \
+    template float maxDifference(const Plane<Cell> &, const Plane<Cell> &);
+PELTA_TEST_IMAGES(float)
+PELTA_TEST_IMAGES(Vec3)

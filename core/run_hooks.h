@@ -1,0 +1,21 @@
+// RunHooks: the one seam through which tests reach into a run's threads and rows.
+#pragma once
+
+#include <functional>
+
+// The rows the workers are handed at a time: small enough that the threads finish together,
+// large enough that few rows are shared between chunks.
+constexpr int kChunkRows = 16;
+
+// A real run uses none of these; tests set them through RunOptions::hooks.
+struct RunHooks
+{
+    // Called on the calling thread before thread k (1 and up) is started; throwing simulates a
+    // thread that cannot be started.
+    std::function<void(int thread)> beforeThreadStart;
+    // Called at the start of every row on the thread computing it, with the index of the
+    // thread's share of the run and the row; counts rows or injects failures (it may throw).
+    std::function<void(int thread, int row)> atRow;
+    // The chunk height, small in tests so that rows cross many chunk edges.
+    int chunkRows = kChunkRows;
+};
