@@ -1,5 +1,5 @@
 // The Denoise dialog: preview crop, slider, OK and Cancel, progress, boxes and stopping a run.
-#include "core/band_runner.h"
+#include "core/run_hooks.h"
 #include "core/sample_tables.h"
 #include "denoise/sigma.h"
 #include "gui/modal_driver.h"
@@ -32,6 +32,20 @@ struct Fixture
     {
         return dialog.findChild<QDialogButtonBox *>()->button(
             QDialogButtonBox::StandardButton(which));
+    }
+    QPushButton *button(const QString &text)
+    {
+        for (QPushButton *button : dialog.findChildren<QPushButton *>())
+            if (button->text() == text)
+                return button;
+        return nullptr;
+    }
+    QStringList estimateTexts()
+    {
+        QStringList all;
+        for (const QLabel *label : dialog.findChildren<QLabel *>())
+            all << label->text();
+        return all.filter("Estimated noise: ");
     }
     QImage preview()
     {
@@ -90,9 +104,9 @@ private slots:
             f.button(QDialogButtonBox::Ok)->click();
         });
         QCOMPARE(f.dialog.exec(), int(QDialog::Accepted));
-        const QLabel *shown = qobject_cast<QLabel *>(f.dialog.findChild<QScrollArea *>()->widget());
-        QVERIFY(shown);
-        const QImage preview = shown->pixmap(Qt::ReturnByValue).toImage();
+        const QImage preview = f.preview();
+        const QImage result = f.image.convertToFormat(QImage::Format_RGB32);
+        const QImage before = f.before.convertToFormat(QImage::Format_RGB32);
         const QRect crop = ::previewCrop(picture.size());
         QCOMPARE(preview.size(), crop.size());
         int same = 0;
@@ -100,8 +114,8 @@ private slots:
         for (int y = 0; y < crop.height(); ++y) {
             for (int x = 0; x < crop.width(); ++x) {
                 const QRgb shownPixel = preview.pixel(x, y);
-                same += shownPixel == f.image.pixel(crop.x() + x, crop.y() + y);
-                unchanged += shownPixel == f.before.pixel(crop.x() + x, crop.y() + y);
+                same += shownPixel == result.pixel(crop.x() + x, crop.y() + y);
+                unchanged += shownPixel == before.pixel(crop.x() + x, crop.y() + y);
             }
         }
         const int pixels = crop.width() * crop.height();
@@ -123,38 +137,31 @@ private slots:
                 buttons, Qt::NoModifier);
             QApplication::sendEvent(area, &event);
         };
-        const auto shown = [&f] {
-            const auto *label
-                = qobject_cast<QLabel *>(f.dialog.findChild<QScrollArea *>()->widget());
-            return label->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_RGB32);
-        };
         const auto original = [&f](int x, int y) { return f.before.copy(x, y, 256, 256); };
         releaseAt(f.slider(), 20);
         QCOMPARE(f.bar.count(100), 1);
 
         mouse(QEvent::MouseButtonPress, {100, 100}, Qt::LeftButton);
         mouse(QEvent::MouseMove, {40, 70}, Qt::LeftButton);
-        QCOMPARE(shown(), original(232, 152));
+        QCOMPARE(f.preview(), original(232, 152));
         mouse(QEvent::MouseMove, {-2000, 3000}, Qt::LeftButton);
-        QCOMPARE(shown(), original(344, 0));
+        QCOMPARE(f.preview(), original(344, 0));
         QCOMPARE(f.bar.count(100), 1);
         mouse(QEvent::MouseButtonRelease, {-2000, 3000}, Qt::NoButton);
         QCOMPARE(f.bar.count(100), 2);
-        const QImage denoised = shown();
+        const QImage denoised = f.preview();
         QVERIFY(denoised != original(344, 0));
 
-        QPushButton *compare = nullptr;
-        for (QPushButton *button : f.dialog.findChildren<QPushButton *>())
-            compare = button->text() == "Compare" ? button : compare;
+        QPushButton *compare = f.button("Compare");
         QVERIFY(compare);
         QTest::mousePress(compare, Qt::LeftButton);
-        QCOMPARE(shown(), original(344, 0));
+        QCOMPARE(f.preview(), original(344, 0));
         QTest::mouseRelease(compare, Qt::LeftButton);
-        QCOMPARE(shown(), denoised);
+        QCOMPARE(f.preview(), denoised);
         QTest::keyPress(&f.dialog, Qt::Key_C);
-        QCOMPARE(shown(), original(344, 0));
+        QCOMPARE(f.preview(), original(344, 0));
         QTest::keyRelease(&f.dialog, Qt::Key_C);
-        QCOMPARE(shown(), denoised);
+        QCOMPARE(f.preview(), denoised);
         QCOMPARE(f.bar.count(100), 2);
         QVERIFY(f.dialog.isVisible());
         QCOMPARE(f.level, 20);
@@ -167,19 +174,11 @@ private slots:
     {
         const QImage noisy = noisyRamp(320, 240, 12.0, 4);
         Fixture f(noisy);
-        const auto texts = [&f] {
-            QStringList all;
-            for (const QLabel *label : f.dialog.findChildren<QLabel *>())
-                all << label->text();
-            return all.filter("Estimated noise: ");
-        };
-        QCOMPARE(texts().size(), 1);
-        const double shown = texts().first().mid(17).toDouble();
-        QVERIFY2(shown > 11.0 && shown < 13.0, qPrintable(texts().first()));
+        QCOMPARE(f.estimateTexts().size(), 1);
+        const double shown = f.estimateTexts().first().mid(17).toDouble();
+        QVERIFY2(shown > 11.0 && shown < 13.0, qPrintable(f.estimateTexts().first()));
         QVERIFY(f.bar.isEmpty());
-        QPushButton *use = nullptr;
-        for (QPushButton *button : f.dialog.findChildren<QPushButton *>())
-            use = button->text() == "Use estimate" ? button : use;
+        QPushButton *use = f.button("Use estimate");
         QVERIFY(use && use->isEnabled());
         use->click();
         QCOMPARE(f.slider()->value(), 12);
@@ -189,13 +188,8 @@ private slots:
         QImage flat(320, 240, QImage::Format_RGB32);
         flat.fill(qRgb(90, 120, 200));
         Fixture none(flat);
-        QStringList noneTexts;
-        for (const QLabel *label : none.dialog.findChildren<QLabel *>())
-            noneTexts << label->text();
-        QCOMPARE(
-            noneTexts.filter("Estimated noise: "), QStringList {"Estimated noise: none found"});
-        for (QPushButton *button : none.dialog.findChildren<QPushButton *>())
-            QVERIFY(button->text() != "Use estimate" || !button->isEnabled());
+        QCOMPARE(none.estimateTexts(), QStringList {"Estimated noise: none found"});
+        QVERIFY(!none.button("Use estimate")->isEnabled());
     }
 
     void releaseStoresTheLevelAndPreviewsOnce()
@@ -275,28 +269,6 @@ private slots:
         QCOMPARE(f.bar.count(100), runs);
         QCOMPARE(f.image.format(), QImage::Format_ARGB32);
         QCOMPARE(f.image != f.before, runs == 2);
-    }
-
-    void progressSequence_data()
-    {
-        QTest::addColumn<int>("rows");
-        QTest::addColumn<QList<int>>("values");
-        // One thread: the bar follows the chunks of 16 rows, then 100 and back to 0.
-        QTest::newRow("200 rows") << 200
-                                  << QList<int> {
-                                         0, 8, 16, 24, 32, 40, 48, 56, 64, 72, 80, 88, 96, 100, 0};
-        QTest::newRow("15 rows") << 15 << QList<int> {0, 100, 0};
-    }
-
-    void progressSequence()
-    {
-        QFETCH(int, rows);
-        QFETCH(QList<int>, values);
-        RunOptions oneThread;
-        oneThread.threads = 1;
-        Fixture f(noiseImage(30, rows), 0, oneThread);
-        f.dialog.denoiseImage(&f.image, 30);
-        QCOMPARE(f.bar, values);
     }
 
     void boxes_data()
