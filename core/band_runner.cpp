@@ -74,8 +74,8 @@ public:
     TaskThreads(int n, const BandTask &task, const RunHooks *hooks)
         : task_(task)
         , hooks_(hooks)
-        , errors_(std::size_t(n))
     {
+        errors_.resize(std::size_t(n));
         threads_.reserve(std::size_t(n > 0 ? n - 1 : 0));
     }
 

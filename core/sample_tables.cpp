@@ -153,7 +153,7 @@ NormalTable::Samples NormalTable::allocate(std::size_t count)
 void NormalTable::repeatHead()
 {
     for (int i = 0; i < kTail; ++i)
-        values_[std::size_t(size_ + i)] = values_[std::size_t(i % size_)];
+        values_[std::size_t(size_) + std::size_t(i)] = values_[std::size_t(i % size_)];
 }
 
 NormalTable::NormalTable()

@@ -130,14 +130,14 @@ public:
     // A cursor whose first draw is entry `first`.
     NormalCursor cursorAt(int first) const
     {
-        return NormalCursor(values_.get(), size_, first == 0 ? size_ - 1 : first - 1);
+        return {values_.get(), size_, first == 0 ? size_ - 1 : first - 1};
     }
 
     // The cursor of path `path` of the pixel whose base is `base` (see pathStart).
     NormalCursor pathCursor(int base, int path) const { return cursorAt(pathStart(base, path)); }
 
     // A cursor whose first draw is the entry after start().
-    NormalCursor cursor() const { return NormalCursor(values_.get(), size_, start_); }
+    NormalCursor cursor() const { return {values_.get(), size_, start_}; }
 
 private:
     // In a huge-page mapping: see page_memory.h.

@@ -165,7 +165,7 @@ PELTA_ALWAYS_INLINE float sampleChannel(const float *plane, const Corners &k, in
 #if defined(__GNUC__)
 // Four floats: a colour cell and whatever follows it. Lane-wise arithmetic rounds exactly as
 // the scalar operations on each component do.
-typedef float Float4 __attribute__((vector_size(16)));
+using Float4 = float __attribute__((vector_size(16)));
 
 PELTA_ALWAYS_INLINE Float4 load4(const float *p)
 {
@@ -176,8 +176,8 @@ PELTA_ALWAYS_INLINE Float4 load4(const float *p)
 
 // Vectors of 8 and 16 floats, which patch rows are processed in. Where the processor lacks
 // registers that wide the compiler splits each operation.
-typedef float Float8 __attribute__((vector_size(32)));
-typedef float Float16 __attribute__((vector_size(64)));
+using Float8 = float __attribute__((vector_size(32)));
+using Float16 = float __attribute__((vector_size(64)));
 
 template<int L>
 struct Lanes;
@@ -273,7 +273,7 @@ struct Smoothed<3>
 // draws from its own stretch of the table, so a lane whose move is refused draws again while the
 // others go on; the lanes' positions, draws and decisions are exactly those of walking the paths
 // one after another, only the chains of dependent operations run side by side.
-typedef int Int8 __attribute__((vector_size(32)));
+using Int8 = int __attribute__((vector_size(32)));
 
 constexpr int kWalkLanes = 8;
 constexpr int kMaxSteps = 8;

@@ -32,7 +32,7 @@ QRect previewCrop(const QSize &imageSize)
     const int cy = h / 2;
     const QPoint topLeft(std::max(cx - 128, 0), std::max(cy - 128, 0));
     const QPoint bottomRight(std::min(cx + 128, w - 1) - 1, std::min(cy + 128, h - 1) - 1);
-    return QRect(topLeft, bottomRight);
+    return {topLeft, bottomRight};
 }
 
 int previewBorder(int level)

@@ -1,8 +1,7 @@
 // QImage <-> planes for the denoiser, and one whole denoise of an image.
 #include "image_denoise.h"
 
-#include "core/color_worker.h"
-#include "core/gray_worker.h"
+#include "core/cell_math.h"
 #include "core/noise_estimate.h"
 #include "core/system_memory.h"
 

@@ -78,7 +78,7 @@ namespace {
 // after it) where the device has nothing better to say than "Unknown error".
 QString failureText(const QIODevice &device, int systemError)
 {
-    const QString text = device.errorString();
+    QString text = device.errorString();
     if (systemError != 0 && (text.isEmpty() || text == QLatin1String("Unknown error")))
         return QString::fromLocal8Bit(std::strerror(systemError));
     return text;
@@ -117,7 +117,7 @@ QString storeBytes(const QByteArray &bytes, QSaveFile &file)
     errno = 0;
     if (!file.commit())
         return failureText(file, errno);
-    return QString();
+    return {};
 }
 
 } // namespace

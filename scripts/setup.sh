@@ -5,7 +5,8 @@
 set -euo pipefail
 
 PELTA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-PELTA_BUILD=${PELTA_BUILD:-$PELTA_ROOT/build/release}
+# Where the release preset builds.
+PELTA_BUILD=$PELTA_ROOT/build/release
 
 PELTA_PACKAGES=(
     build-essential cmake ninja-build pkg-config clang-format
@@ -39,16 +40,17 @@ pelta_install_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
 }
 
-pelta_build() {
-    local werror=OFF
+# Configures (the first time) and builds a preset of CMakePresets.json; warnings are errors
+# under CI. Jobs: PELTA_JOBS when set, else the second argument, else Ninja's default (all cores).
+pelta_build_preset() {
+    local preset=$1 jobs=${PELTA_JOBS:-${2:-}} werror=OFF
     [ "${CI:-}" = "true" ] && werror=ON
-    if [ ! -f "$PELTA_BUILD/build.ninja" ]; then
-        cmake -S "$PELTA_ROOT" -B "$PELTA_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-            -DPELTA_WERROR=$werror
+    if [ ! -f "$PELTA_ROOT/build/$preset/build.ninja" ]; then
+        (cd "$PELTA_ROOT" && cmake --preset "$preset" -DPELTA_WERROR=$werror)
     fi
-    cmake --build "$PELTA_BUILD"
+    (cd "$PELTA_ROOT" && cmake --build --preset "$preset" ${jobs:+-j "$jobs"})
 }
 
 # shellcheck disable=SC2119
 pelta_install_packages
-[ -n "${PELTA_SETUP_NO_BUILD:-}" ] || pelta_build
+[ -n "${PELTA_SETUP_NO_BUILD:-}" ] || pelta_build_preset release

@@ -7,13 +7,10 @@ cd "$(dirname "$0")/../.."
 PELTA_SETUP_NO_BUILD=1 source scripts/setup.sh
 pelta_install_packages libasan8 libubsan1
 
-werror=OFF
-[ "${CI:-}" = "true" ] && werror=ON
 # Two jobs: sanitizer builds are heavy and the machine is shared.
 jobs=${PELTA_JOBS:-2}
 
-cmake --preset asan -DPELTA_WERROR=$werror
-cmake --build --preset asan -j "$jobs"
+pelta_build_preset asan "$jobs"
 # The preset sets ASAN_OPTIONS, UBSAN_OPTIONS (halt on the first report) and the leak suppressions
 # for Qt's offscreen platform.
 ctest --preset asan -j "$jobs" --timeout 1800 --no-tests=error

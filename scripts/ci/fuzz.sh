@@ -9,13 +9,11 @@ cd "$(dirname "$0")/../.."
 PELTA_SETUP_NO_BUILD=1 source scripts/setup.sh
 pelta_install_packages clang libclang-rt-14-dev
 
-werror=OFF
-[ "${CI:-}" = "true" ] && werror=ON
+# Two jobs: sanitizer builds are heavy and the machine is shared.
 jobs=${PELTA_JOBS:-2}
 seconds=${FUZZ_SECONDS:-40}
 
-cmake --preset fuzz -DPELTA_WERROR=$werror
-cmake --build --preset fuzz -j "$jobs"
+pelta_build_preset fuzz "$jobs"
 
 build=build/fuzz
 # New inputs go to a scratch directory: the committed seeds stay as they are.

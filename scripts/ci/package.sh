@@ -18,20 +18,6 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 root=$scratch/root
 
-# A program is expected in the package as soon as the build defines its target or its directory
-# exists: an executable that is built but not installed must fail here, not pass unnoticed.
-targets=$(ninja -C "$PELTA_BUILD" -t targets all | sed 's/:.*//')
-expected=()
-for program in pelta:app pelta-denoise:tools; do
-    name=${program%%:*}
-    dir=${program#*:}
-    if grep -qx "$name" <<<"$targets" || [ -d "$dir" ]; then
-        expected+=("$name")
-    else
-        echo "package: $name is not part of this tree yet; not checked"
-    fi
-done
-
 echo "--- cmake --install into $root"
 DESTDIR=$root cmake --install "$PELTA_BUILD" --prefix /usr >/dev/null
 (cd "$root" && find . \( -type f -o -type l \) | sed 's|^\./||' | sort) >"$scratch/installed"
@@ -61,19 +47,13 @@ done
 echo "desktop entry, metainfo, icons and man pages are valid"
 
 echo "--- programs"
-for name in "${expected[@]}"; do
-    program=$root/usr/bin/$name
-    [ -x "$program" ] || fail "$name is built but not installed into bin"
+for name in pelta pelta-denoise; do
+    [ -x "$root/usr/bin/$name" ] || fail "$name is not installed into bin"
 done
-if [[ " ${expected[*]} " == *" pelta "* ]]; then
-    [ "$exec_name" = pelta ] || fail "the desktop entry starts $exec_name, not pelta"
-    QT_QPA_PLATFORM=offscreen "$root/usr/bin/pelta" --help | grep -q '\[file\]' ||
-        fail "the installed pelta does not start"
-fi
-if [[ " ${expected[*]} " == *" pelta-denoise "* ]]; then
-    "$root/usr/bin/pelta-denoise" --version || fail "the installed pelta-denoise does not start"
-fi
-echo "installed programs: ${expected[*]:-none yet}"
+[ "$exec_name" = pelta ] || fail "the desktop entry starts $exec_name, not pelta"
+QT_QPA_PLATFORM=offscreen "$root/usr/bin/pelta" --help | grep -q '\[file\]' ||
+    fail "the installed pelta does not start"
+"$root/usr/bin/pelta-denoise" --version || fail "the installed pelta-denoise does not start"
 
 echo "--- cpack"
 rm -f "$PELTA_BUILD"/pelta_*.deb
@@ -88,10 +68,8 @@ dpkg-deb -f "$deb"
 version=$(dpkg-deb -f "$deb" Version)
 grep -q "<release version=\"$version\"" "$metainfo" || fail "the metainfo names no release $version"
 depends=$(dpkg-deb -f "$deb" Depends)
-need=(qt5-image-formats-plugins kimageformat-plugins libqt5svg5)
-[[ " ${expected[*]} " == *" pelta "* ]] && need+=(libqt5widgets5)
-[[ " ${expected[*]} " == *" pelta-denoise "* ]] && need+=(libqt5gui5)
-for dependency in "${need[@]}"; do
+for dependency in qt5-image-formats-plugins kimageformat-plugins libqt5svg5 libqt5widgets5 \
+    libqt5gui5; do
     grep -Eq "(^|, )$dependency( |,|$)" <<<"$depends" || fail "Depends lacks $dependency: $depends"
 done
 

@@ -7,12 +7,10 @@ cd "$(dirname "$0")/../.."
 PELTA_SETUP_NO_BUILD=1 source scripts/setup.sh
 pelta_install_packages libtsan2
 
-werror=OFF
-[ "${CI:-}" = "true" ] && werror=ON
+# Two jobs: sanitizer builds are heavy and the machine is shared.
 jobs=${PELTA_JOBS:-2}
 
-cmake --preset tsan -DPELTA_WERROR=$werror
-cmake --build --preset tsan -j "$jobs"
+pelta_build_preset tsan "$jobs"
 # The preset sets TSAN_OPTIONS to halt on the first report.
 ctest --preset tsan -L core -j "$jobs" --timeout 1800 --no-tests=error
 echo "tsan: $((SECONDS - start)) s"
