@@ -1,6 +1,5 @@
 // The row workers: whole bands on scripted and seeded samples, and every build of the fast
 // workers against the plain reference.
-#include "core/cell_math.h"
 #include "core/row_worker.h"
 #include "core/run_stages.h"
 #include "support/reference_workers.h"
@@ -175,17 +174,6 @@ protected:
 std::unique_ptr<NormalTable> Workers::table_;
 
 } // namespace
-
-// The colour jump test compares the sum of squares with the last float whose root is at most
-// sigma.
-TEST(WorkerSteps, JumpLimitIsTheLastSquareWhoseRootStaysWithinSigma)
-{
-    for (const float sigma : {1.0f, 2.0f, 7.0f, 30.0f, 31.0f, 55.0f, 99.0f, 1e-3f, 0.0f}) {
-        const float limit = squaredLimit(sigma);
-        EXPECT_LE(std::sqrt(limit), sigma) << sigma;
-        EXPECT_GT(std::sqrt(std::nextafter(limit, HUGE_VALF)), sigma) << sigma;
-    }
-}
 
 TEST_F(Workers, EveryPixelContributesOnZeroSamplesAndConstantImages)
 {
