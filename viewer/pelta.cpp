@@ -3,6 +3,7 @@
 
 #include "denoise/sigma.h"
 #include "image/image_io.h"
+#include "viewer/folder.h"
 #include "viewer/zoom.h"
 
 #include <QAction>
@@ -10,6 +11,9 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -19,11 +23,17 @@
 #include <QScrollBar>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTimer>
+#include <QUrl>
 
+#include <cstdlib>
 #include <memory>
 
 // The denoiser needs at least this many pixels in each direction.
 constexpr int kMinimumDenoiseSide = 16;
+
+// Wheel angle of one notch of a common mouse wheel, in eighths of a degree: one zoom step.
+constexpr int kWheelNotch = 120;
 
 // Only the first Open dialog of the process is sent to the pictures folder; later ones open
 // wherever the dialog itself remembers.
@@ -37,6 +47,31 @@ QSize initialWindowSize(const QSize &available)
 static QString nativeName(const QString &fileName)
 {
     return QDir::toNativeSeparators(fileName);
+}
+
+// The file a drag carries when it is exactly one local file whose format the reader
+// recognises; otherwise empty.
+static QString draggedImageFile(const QMimeData *data)
+{
+    const QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return QString();
+    const QString fileName = urls.first().toLocalFile();
+    return QImageReader(fileName).canRead() ? fileName : QString();
+}
+
+// Accepts a drag of an image file as a copy, never as a move, after which the file manager
+// would delete the file; refuses anything else, which the cursor shows.
+static QString acceptImageDrag(QDropEvent *event)
+{
+    const QString fileName = draggedImageFile(event->mimeData());
+    if (fileName.isEmpty() || !(event->possibleActions() & Qt::CopyAction)) {
+        event->ignore();
+        return QString();
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    return fileName;
 }
 
 Pelta::Pelta()
@@ -53,7 +88,9 @@ Pelta::Pelta()
     pictureScroll->setBackgroundRole(QPalette::Dark);
     pictureScroll->setWidget(pictureLabel);
     pictureScroll->setVisible(false);
+    pictureScroll->viewport()->installEventFilter(this);
     setCentralWidget(pictureScroll);
+    setAcceptDrops(true);
 
     buildMenus();
 
@@ -143,14 +180,20 @@ bool Pelta::loadImageFile(const QString &fileName)
             tr("Cannot load %1: %2").arg(nativeName(fileName), read.errorText));
         return false;
     }
-    showImage(read.image);
+    showLoadedImage(fileName, read.image);
+    return true;
+}
+
+void Pelta::showLoadedImage(const QString &fileName, const QImage &image)
+{
+    showImage(image);
+    currentDenoised = false;
     setWindowFilePath(fileName);
     // Multi-argument arg() so that a '%' in the file name is never taken for a place marker.
     statusBar()->showMessage(
         tr("Opened \"%1\", %2x%3, Depth: %4")
             .arg(nativeName(fileName), QString::number(currentImage.width()),
                 QString::number(currentImage.height()), QString::number(currentImage.depth())));
-    return true;
 }
 
 bool Pelta::writeImageFile(const QString &fileName)
@@ -162,6 +205,7 @@ bool Pelta::writeImageFile(const QString &fileName)
         return false;
     }
     statusBar()->showMessage(tr("Wrote \"%1\"").arg(nativeName(fileName)));
+    currentDenoised = false;
     return true;
 }
 
@@ -182,6 +226,11 @@ void Pelta::open()
         if (loadImageFile(dialog.selectedFiles().value(0)))
             break;
     }
+    endHistory();
+}
+
+void Pelta::endHistory()
+{
     undoAction->setEnabled(false);
     redoAction->setEnabled(false);
 }
@@ -210,6 +259,7 @@ void Pelta::paste()
         return;
     }
     showImage(image);
+    currentDenoised = false;
     setWindowFilePath(QString());
     statusBar()->showMessage(tr("Obtained image from clipboard, %1x%2, Depth: %3")
                                  .arg(currentImage.width())
@@ -224,6 +274,8 @@ void Pelta::undo()
     const int savedVertical = pictureScroll->verticalScrollBar()->value();
     redoImage = currentImage;
     currentImage = undoImage;
+    redoDenoised = currentDenoised;
+    currentDenoised = undoDenoised;
     restoreView(savedZoom, savedHorizontal, savedVertical);
     sigma = 0;
     undoAction->setEnabled(false);
@@ -237,6 +289,8 @@ void Pelta::redo()
     const int savedVertical = pictureScroll->verticalScrollBar()->value();
     undoImage = currentImage;
     currentImage = redoImage;
+    undoDenoised = currentDenoised;
+    currentDenoised = redoDenoised;
     restoreView(savedZoom, savedHorizontal, savedVertical);
     sigma = 0;
     undoAction->setEnabled(true);
@@ -325,14 +379,125 @@ void Pelta::denoise()
     const int savedVertical = pictureScroll->verticalScrollBar()->value();
     // Shares the pixels: the dialog's first write into currentImage is what separates the two.
     undoImage = currentImage;
+    undoDenoised = currentDenoised;
 
     // The dialog writes currentImage and sigma through its pointers while it runs.
     std::unique_ptr<Sigma> dialog(new Sigma(&currentImage, &sigma));
     const bool accepted = dialog->exec() == QDialog::Accepted;
     if (accepted)
         restoreView(savedZoom, savedHorizontal, savedVertical);
+    // A run wrote into currentImage and so parted it from undoImage; OK at level 0 did not.
+    if (accepted && currentImage.cacheKey() != undoImage.cacheKey())
+        currentDenoised = true;
     undoAction->setEnabled(accepted);
     redoAction->setEnabled(false);
     dialog.reset();
     sigma = 0;
+}
+
+bool Pelta::mayDiscardDenoised()
+{
+    return !currentDenoised
+        || QMessageBox::question(this, QGuiApplication::applicationDisplayName(),
+               tr("Discard the denoised image?"), QMessageBox::Discard | QMessageBox::Cancel,
+               QMessageBox::Cancel)
+        == QMessageBox::Discard;
+}
+
+void Pelta::dragEnterEvent(QDragEnterEvent *event)
+{
+    acceptImageDrag(event);
+}
+
+void Pelta::dragMoveEvent(QDragMoveEvent *event)
+{
+    acceptImageDrag(event);
+}
+
+void Pelta::dropEvent(QDropEvent *event)
+{
+    const QString fileName = acceptImageDrag(event);
+    if (fileName.isEmpty())
+        return;
+    // Opened once the drop has returned, so that a question or a failure box does not keep the
+    // program the file came from waiting for the end of the drop.
+    QTimer::singleShot(0, this, [this, fileName] {
+        if (mayDiscardDenoised() && loadImageFile(fileName))
+            endHistory();
+    });
+}
+
+void Pelta::keyPressEvent(QKeyEvent *event)
+{
+    const bool plain = event->modifiers() == Qt::NoModifier;
+    if (plain && (event->key() == Qt::Key_Space || event->key() == Qt::Key_Backspace))
+        openNeighbour(event->key() == Qt::Key_Space ? 1 : -1);
+    else
+        QMainWindow::keyPressEvent(event);
+}
+
+// Opens the first readable image `step` (+1 next, -1 previous) away in the current file's
+// folder; the unreadable ones on the way are named in the status bar.
+void Pelta::openNeighbour(int step)
+{
+    const QFileInfo current(windowFilePath());
+    if (windowFilePath().isEmpty() || !mayDiscardDenoised())
+        return;
+    const QDir folder = current.absoluteDir();
+    QStringList skipped;
+    const QStringList names
+        = neighbourNames(folderImageNames(folder.path()), current.fileName(), step);
+    for (const QString &name : names) {
+        const QString fileName = folder.filePath(name);
+        const ImageReadResult read = readImageFile(fileName);
+        if (read.image.isNull()) {
+            skipped.append(QStringLiteral("\"%1\" (%2)").arg(name, read.errorText));
+            continue;
+        }
+        showLoadedImage(fileName, read.image);
+        endHistory();
+        if (!skipped.isEmpty())
+            statusBar()->showMessage(
+                tr("%1; skipped %2").arg(statusBar()->currentMessage(), skipped.join(", ")));
+        return;
+    }
+    statusBar()->showMessage(skipped.isEmpty()
+            ? tr("No other image in this folder")
+            : tr("No other image in this folder could be read; skipped %1")
+                  .arg(skipped.join(", ")));
+}
+
+bool Pelta::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == pictureScroll->viewport() && event->type() == QEvent::Wheel) {
+        const auto *wheel = static_cast<QWheelEvent *>(event);
+        if (wheel->modifiers() & Qt::ControlModifier) {
+            wheelZoom(wheel);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// One zoom step per notch, about the point under the mouse; the finer steps of high-resolution
+// wheels and touchpads add up until they make a notch. Offered as the menu's zoom is: not while
+// fitting, and within the zoom limits.
+void Pelta::wheelZoom(const QWheelEvent *event)
+{
+    wheelAngle += event->angleDelta().y();
+    const QPoint anchor = event->position().toPoint();
+    QScrollBar *horizontal = pictureScroll->horizontalScrollBar();
+    QScrollBar *vertical = pictureScroll->verticalScrollBar();
+    while (std::abs(wheelAngle) >= kWheelNotch) {
+        const bool in = wheelAngle > 0;
+        wheelAngle -= in ? kWheelNotch : -kWheelNotch;
+        if (!(in ? zoomInAction : zoomOutAction)->isEnabled())
+            continue;
+        const double factor = in ? kZoomInStep : kZoomOutStep;
+        const int x = horizontal->value();
+        const int y = vertical->value();
+        applyZoom(factor);
+        horizontal->setValue(anchoredScrollValue(x, anchor.x(), factor));
+        vertical->setValue(anchoredScrollValue(y, anchor.y(), factor));
+    }
 }

@@ -16,7 +16,9 @@ QSize initialWindowSize(const QSize &available);
 // The program's only top-level window. It owns the image on display, the two images of the
 // one-step edit history and the noise level shared with the Denoise dialog; its label, scroll
 // area and actions belong to its widget tree. Used on the GUI thread only. The constructor
-// builds the menus and sizes the window but does not show it.
+// builds the menus and sizes the window but does not show it. Besides the menus it takes a
+// dropped image file, zooms on Ctrl + wheel and steps through the folder with Space and
+// Backspace; these ask before they replace a denoised image that has not been saved.
 class Pelta : public QMainWindow
 {
     Q_OBJECT
@@ -28,6 +30,13 @@ public:
     bool loadImageFile(const QString &fileName);
     // Writes the current image in the format of the name's suffix; a box tells of a failure.
     bool writeImageFile(const QString &fileName);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void open();
@@ -51,6 +60,11 @@ private:
     void rescaleScrollBar(QScrollBar *bar, double factor);
     void applyZoomLimits();
     void restoreView(double savedZoom, int savedHorizontal, int savedVertical);
+    void showLoadedImage(const QString &fileName, const QImage &image);
+    void endHistory();
+    bool mayDiscardDenoised();
+    void openNeighbour(int step);
+    void wheelZoom(const QWheelEvent *event);
 
     QImage currentImage;
     QImage redoImage;
@@ -67,4 +81,11 @@ private:
     QAction *normalSizeAction = nullptr;
     QAction *fitToWindowAction = nullptr;
     QAction *denoiseAction = nullptr;
+    // Whether the image on display, and those Undo and Redo bring back, come from an accepted
+    // Denoise and have not been saved since: replacing such an image asks first.
+    bool currentDenoised = false;
+    bool undoDenoised = false;
+    bool redoDenoised = false;
+    // Wheel angle of Ctrl + wheel not yet turned into a zoom step, in eighths of a degree.
+    int wheelAngle = 0;
 };

@@ -4,6 +4,7 @@
 #include <QSize>
 
 #include <climits>
+#include <cmath>
 
 // One Zoom In multiplies the zoom factor by this, one Zoom Out by kZoomOutStep.
 constexpr double kZoomInStep = 1.25;
@@ -42,4 +43,18 @@ inline int rescaledScrollValue(int value, int pageStep, double factor)
     if (scaled <= double(INT_MIN))
         return INT_MIN;
     return int(scaled);
+}
+
+// The scroll-bar value that keeps the content point at `anchor` (a position in the viewport, the
+// mouse for a Ctrl + wheel zoom) at that position after the content has been scaled by `factor`:
+// that point lies at value + anchor before and at factor x (value + anchor) after. Rounded to the
+// nearest integer; the bar clamps it into its range. Values beyond int are held at its ends.
+inline int anchoredScrollValue(int value, int anchor, double factor)
+{
+    const double scaled = factor * (double(value) + anchor) - anchor;
+    if (scaled >= double(INT_MAX))
+        return INT_MAX;
+    if (scaled <= double(INT_MIN))
+        return INT_MIN;
+    return int(std::lround(scaled));
 }

@@ -409,11 +409,13 @@ private slots:
         QTest::addColumn<int>("pageStep");
         QTest::addColumn<double>("factor");
         QTest::addColumn<int>("expected");
-        QTest::newRow("in") << 100 << 400 << kZoomInStep << 175;
-        QTest::newRow("in, 4.625 truncated") << 3 << 7 << kZoomInStep << 4;
+        // The wheel keeps the point under the mouse, rounded: here the centre (pageStep / 2).
+        QTest::addColumn<int>("anchored");
+        QTest::newRow("in") << 100 << 400 << kZoomInStep << 175 << 175;
+        QTest::newRow("in, 4.625 truncated") << 3 << 7 << kZoomInStep << 4 << 5;
         // -39.99999999999999 in doubles, truncated toward zero; the bar clamps it.
-        QTest::newRow("out at 0, truncated up") << 0 << 400 << kZoomOutStep << -39;
-        QTest::newRow("beyond int") << INT_MAX << 400 << kZoomInStep << INT_MAX;
+        QTest::newRow("out at 0, truncated up") << 0 << 400 << kZoomOutStep << -39 << -40;
+        QTest::newRow("beyond int") << INT_MAX << 400 << kZoomInStep << INT_MAX << INT_MAX;
     }
 
     void zoomArithmetic()
@@ -422,7 +424,9 @@ private slots:
         QFETCH(int, pageStep);
         QFETCH(double, factor);
         QFETCH(int, expected);
+        QFETCH(int, anchored);
         QCOMPARE(rescaledScrollValue(value, pageStep, factor), expected);
+        QCOMPARE(anchoredScrollValue(value, pageStep / 2, factor), anchored);
         // The limits themselves; the out limit is the decimal 0.333, not one third.
         QVERIFY(canZoomIn(2.99) && !canZoomIn(3.0));
         QVERIFY(canZoomOut(0.3331) && !canZoomOut(0.333));
@@ -523,6 +527,134 @@ private slots:
         QCOMPARE(view(*window), before);
         QCOMPARE(shownImage(*window), image);
         QCOMPARE(states(*window), "save undo denoise in out normal fit");
+    }
+
+    void drop_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("image file") << QStringList {"drop.png"} << true;
+        QTest::newRow("text file") << QStringList {"notes.txt"} << false;
+        QTest::newRow("two images") << QStringList {"drop.png", "image.png"} << false;
+    }
+
+    void drop()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(bool, opens);
+        imageFile(noiseImage(30, 20), "drop.png");
+        QVERIFY(putFile(file("notes.txt"), "words"));
+        const auto window = windowWith(noiseImage(20, 10));
+        action(*window, "&Undo")->setEnabled(true);
+        QList<QUrl> urls;
+        for (const QString &name : names)
+            urls.append(QUrl::fromLocalFile(file(name)));
+        QMimeData data;
+        data.setUrls(urls);
+        // Shift proposes a move, after which a file manager deletes the file: a copy is taken.
+        QDragEnterEvent enter(
+            {5, 5}, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::ShiftModifier);
+        QApplication::sendEvent(window.get(), &enter);
+        QCOMPARE(enter.isAccepted() ? enter.dropAction() : Qt::IgnoreAction,
+            opens ? Qt::CopyAction : Qt::IgnoreAction);
+        if (!opens)
+            return;
+        // The file is opened once the drop has returned, as File > Open would open it.
+        QDropEvent drop({5, 5}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &drop);
+        QTRY_COMPARE(status(*window), "Opened \"" + file("drop.png") + "\", 30x20, Depth: 32");
+        QCOMPARE(shownImage(*window), noiseImage(30, 20));
+        QCOMPARE(states(*window), kAllOn);
+    }
+
+    void ctrlWheel()
+    {
+        const auto window = windowWith(noiseImage(640, 480), true);
+        QWidget *viewport = scroll(*window)->viewport();
+        QScrollBar *horizontal = scroll(*window)->horizontalScrollBar();
+        QScrollBar *vertical = scroll(*window)->verticalScrollBar();
+        // Turns the wheel at (100, 60) in the viewport; returns the label's width.
+        const auto wheel = [&](int angle, Qt::KeyboardModifiers modifiers = Qt::ControlModifier) {
+            QWheelEvent event(QPointF(100, 60), viewport->mapToGlobal(QPoint(100, 60)), {},
+                {0, angle}, Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(viewport, &event);
+            return scroll(*window)->widget()->width();
+        };
+        horizontal->setValue(50);
+        vertical->setValue(40);
+        // Two half notches make one step of the menu's factor about the mouse: the label point
+        // (150, 100) under it moves to 1.25 times that, still under it within a rounding.
+        QCOMPARE(wheel(60), 640);
+        QCOMPARE(wheel(60), 800);
+        QVERIFY(qAbs(horizontal->value() + 100 - 150 * 1.25) <= 0.5);
+        QVERIFY(qAbs(vertical->value() + 60 - 100 * 1.25) <= 0.5);
+        // Three notches out at once; none beyond the menu's limit, none while fitting.
+        QCOMPARE(wheel(-360), 410);
+        QCOMPARE(wheel(-1200), 210);
+        press(*window, "f");
+        wheel(120);
+        QCOMPARE(states(*window), "save fit fitting");
+        press(*window, "f");
+        QCOMPARE(wheel(-120, Qt::NoModifier), 640);
+        QVERIFY(vertical->value() > 0);
+    }
+
+    // In walk/: a1, a2, a10 (24 x 24), a broken b.png and a text file.
+    void walkTheFolder()
+    {
+        const QString walk = file("walk");
+        QVERIFY(QDir().mkpath(walk));
+        for (const int n : {1, 2, 10})
+            imageFile(noiseImage(24, 24, quint32(n)), QString("walk/a%1.png").arg(n));
+        QVERIFY(putFile(walk + "/b.png", "text, not pixels") && putFile(walk + "/notes.txt", "w"));
+        Pelta window;
+        QVERIFY(window.loadImageFile(walk + "/a2.png"));
+        action(window, "&Undo")->setEnabled(true);
+        QStringList questions;
+        // The keys ("d" an accepted Denoise), then `k`, whose question must come and gets
+        // `answer` unless that is NoButton. Returns the status after the folder's name.
+        const auto step = [&](const QString &keys, Qt::Key k,
+                              QMessageBox::StandardButton answer = QMessageBox::NoButton) {
+            for (const QChar c : keys)
+                c == 'd' ? void(denoiseWith(window, 30, QDialogButtonBox::Ok)) : press(window, c);
+            ModalDriver driver;
+            if (answer != QMessageBox::NoButton) {
+                driver.expect<QMessageBox>([&questions, answer](QMessageBox *box) {
+                    const bool safe = box->defaultButton() == box->button(QMessageBox::Cancel);
+                    questions.append(box->text() + (safe ? "" : " (Cancel not the default)"));
+                    box->button(answer)->click();
+                });
+            }
+            // As the scroll area, which has the focus once an image is shown, receives it.
+            QTest::keyClick(scroll(window), k);
+            return status(window).remove("Opened \"" + walk + '/') + driver.problems();
+        };
+        // Natural order a1 a2 a10 b, wrapping past the broken b; notes.txt is no image.
+        const QString size = "\", 24x24, Depth: 32";
+        const QString skip = size + "; skipped \"b.png\" (Unsupported image format)";
+        QCOMPARE(step("", Qt::Key_Space), "a10.png" + size);
+        QCOMPARE(step("", Qt::Key_Space), "a1.png" + skip);
+        QCOMPARE(step("", Qt::Key_Backspace), "a10.png" + skip);
+        QCOMPARE(step("", Qt::Key_Backspace), "a2.png" + size);
+        QCOMPARE(states(window), kAllOn);
+
+        // Only a Denoise not saved since asks; Cancel keeps it, Undo leaves it, Redo brings
+        // it back, Discard moves on.
+        QCOMPARE(step("d", Qt::Key_Space, QMessageBox::Cancel), "a2.png" + size);
+        QVERIFY(shownImage(window) != noiseImage(24, 24, 2));
+        QCOMPARE(states(window), "save undo denoise in out normal fit");
+        QCOMPARE(step("u", Qt::Key_Space), "a10.png" + size);
+        QCOMPARE(step("dur", Qt::Key_Backspace, QMessageBox::Discard), "a2.png" + size);
+        QCOMPARE(denoiseWith(window, 30, QDialogButtonBox::Ok), "0");
+        QVERIFY(window.writeImageFile(file("saved.png")));
+        QCOMPARE(step("", Qt::Key_Space), "a10.png" + size);
+        QCOMPARE(
+            questions, QStringList({"Discard the denoised image?", "Discard the denoised image?"}));
+
+        // Without a file (a pasted image) there is no folder to walk.
+        QVERIFY(QMetaObject::invokeMethod(&window, "copy")
+            && QMetaObject::invokeMethod(&window, "paste"));
+        QCOMPARE(step("", Qt::Key_Space), "Obtained image from clipboard, 24x24, Depth: 32");
     }
 
     void denoiseHistory()
