@@ -78,8 +78,6 @@ Pelta::Pelta()
     : QMainWindow()
     , pictureLabel(new QLabel)
     , pictureScroll(new QScrollArea)
-    , zoomFactor(1.0)
-    , sigma(0)
 {
     pictureLabel->setBackgroundRole(QPalette::Base);
     pictureLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);

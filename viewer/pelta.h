@@ -71,8 +71,8 @@ private:
     QImage undoImage;
     QLabel *pictureLabel;
     QScrollArea *pictureScroll;
-    double zoomFactor;
-    int sigma;
+    double zoomFactor = 1.0;
+    int sigma = 0;
     QAction *saveAsAction = nullptr;
     QAction *undoAction = nullptr;
     QAction *redoAction = nullptr;
