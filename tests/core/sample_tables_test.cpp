@@ -68,22 +68,13 @@ TEST(NormalTable, IsTheAlgorithmOnRandWithStandardNormalSamples)
     EXPECT_EQ(atLast.position(), 0);
     EXPECT_EQ(table.cursor().position(), table.start());
 
-    // Pixel bases spread evenly over the table (100 buckets, 40000 pixels: 400 each, sd 20),
-    // differ between neighbours and between starts; path m draws 4096 * m entries further on.
+    // Pixel bases spread evenly over the table (100 buckets, 40000 pixels: 400 each, sd 20).
     std::vector<int> buckets(100, 0);
     for (int y = 0; y < 200; ++y)
         for (int x = 0; x < 200; ++x)
             ++buckets[std::size_t(std::int64_t(table.pixelBase(x, y)) * 100 / kNormalTableSize)];
     EXPECT_GT(*std::min_element(buckets.begin(), buckets.end()), 320);
     EXPECT_LT(*std::max_element(buckets.begin(), buckets.end()), 480);
-    EXPECT_NE(table.pixelBase(5, 7), table.pixelBase(6, 7));
-    EXPECT_NE(table.pixelBase(5, 7), table.pixelBase(7, 5));
-    const NormalTable other(2u);
-    EXPECT_NE(other.pixelBase(5, 7), table.pixelBase(5, 7));
-    const int base = kNormalTableSize - 5000;
-    EXPECT_EQ(table.pathCursor(base, 0).nextSample(), table.values()[base]);
-    EXPECT_EQ(
-        table.pathCursor(base, 2).nextSample(), table.values()[base + 8192 - kNormalTableSize]);
 }
 
 TEST(NormalTable, DefaultConstructionSeedsFromTheClock)
@@ -100,22 +91,6 @@ TEST(NormalTable, DefaultConstructionSeedsFromTheClock)
         return;
     }
     GTEST_SKIP() << "the clock kept changing its second during the build";
-}
-
-TEST(NormalTable, ScriptedTablesWrapAndRefuseBadScripts)
-{
-    const NormalTable scripted({10.0f, 11.0f, 12.0f, 13.0f}, 2);
-    NormalCursor cursor = scripted.cursor();
-    std::vector<float> drawn;
-    for (int i = 0; i < 6; ++i)
-        drawn.push_back(cursor.nextSample());
-    EXPECT_EQ(drawn, (std::vector<float> {13.0f, 10.0f, 11.0f, 12.0f, 13.0f, 10.0f}));
-    // Every pixel of a scripted table starts after `start`; its paths wrap onto the script.
-    EXPECT_EQ(scripted.pixelBase(3, 9), 3);
-    EXPECT_EQ(scripted.pathCursor(scripted.pixelBase(40, 2), 5).nextSample(), 13.0f);
-    EXPECT_THROW(NormalTable({}, 0), std::invalid_argument);
-    EXPECT_THROW(NormalTable({1.0f, 2.0f}, 2), std::invalid_argument);
-    EXPECT_THROW(NormalTable({1.0f, 2.0f}, -1), std::invalid_argument);
 }
 
 TEST(ExpTable, ExpWeightInterpolatesAndStopsAt29)

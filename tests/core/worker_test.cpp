@@ -81,39 +81,6 @@ void expectEveryPixelContributes(const Plane<Cell> &src, const NormalTable &tabl
     }
 }
 
-// Rows of a vertical ramp; every path of a scripted table draws the script from its start.
-// Each path steps x + 1, x, x + 1 ... (stepScale 2 at level 4, samples +-0.5 for x, 0 for y): every
-// patch it meets is the pixel's own. Its closing move draws (0, 1) and goes one row down along the
-// structure, to a patch 1 level further on the ramp. Per path 7 weights of 1 and one of -0.2: the
-// estimate is v - 1.4 slope / 47.6 inside. Swapping the draws, dropping the closing move or
-// changing its sign or scale moves it.
-template<typename Cell>
-void walkAlongRows(Cell slope, Worker worker)
-{
-    const std::vector<float> path = {0.5f, 0.0f, -0.5f, 0.0f, 0.5f, 0.0f, -0.5f, 0.0f, 0.5f, 0.0f,
-        -0.5f, 0.0f, 0.5f, 0.0f, 0.0f, 1.0f};
-    const NormalTable table(path, int(path.size()) - 1);
-    const int width = 32;
-    const int height = 24;
-    Plane<Cell> rows(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            rows.at(x, y) = Cell(100.0f) + Cell(float(y)) * slope;
-    const Outcome<Cell> out = runWorker(rows, 4, table, worker);
-    // In the last column the walks alternate between an unusable and a usable column: 3
-    // weights and the closing move: v - 0.2 slope / 2.8.
-    for (int y = 2; y <= height - 4; ++y)
-        for (int x = 2; x <= width - 1; ++x) {
-            if (x == width - 3 || x == width - 2)
-                continue;
-            const float bias = x == width - 1 ? -0.2f / 2.8f : -1.4f / 47.6f;
-            Plane<Cell> got(1, 1), expected(1, 1);
-            got.at(0, 0) = out.estimate.at(x, y);
-            expected.at(0, 0) = rows.at(x, y) + Cell(bias) * slope;
-            ASSERT_LT(maxDifference(got, expected), 1e-4f) << x << ", " << y;
-        }
-}
-
 // Squared differences of whole numbers, and their sums up to 2^24, are exact in float in any
 // order: every build of the fast worker this processor runs must make the reference's
 // decisions. Only bilinear patch samples may round differently in their last bit.
@@ -184,15 +151,6 @@ TEST_F(Workers, EveryPixelContributesOnZeroSamplesAndConstantImages)
         expectEveryPixelContributes(filled(40, 30, 117.0f), *table_, level);
     for (const int level : {10, 40, 70})
         expectEveryPixelContributes(filled(33, 28, Vec3(117.0f, 40.0f, 201.0f)), *table_, level);
-}
-
-TEST(WorkersOnScriptedSamples, WalkAlongRowsAndCloseAlongTheStructure)
-{
-    for (const Worker worker : kWorkers) {
-        SCOPED_TRACE(worker == Worker::Fast ? "fast" : "reference");
-        walkAlongRows(1.0f, worker);
-        walkAlongRows(Vec3(1.0f, 2.0f, -1.0f), worker);
-    }
 }
 
 // Odd sizes bring up every border case; noise of the level's size and far off it (many
