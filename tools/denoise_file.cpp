@@ -76,7 +76,8 @@ int loadInput(
     }
     *image = read.image;
     *level = settings.level;
-    if (settings.level > 0)
+    // An image the denoiser refuses has no level to say.
+    if (settings.level > 0 || denoisePathOf(image->format()) == DenoisePath::Unsupported)
         return Success;
     // The level used goes to standard error whether or not it is a terminal, so that a script's
     // log says what was done.
