@@ -102,8 +102,12 @@ public:
     int run()
     {
         std::vector<std::thread> others;
-        for (int lane = 1; lane < lanes_; ++lane)
-            others.emplace_back([this, lane] { runLane(lane); });
+        try {
+            for (int lane = 1; lane < lanes_; ++lane)
+                others.emplace_back([this, lane] { runLane(lane); });
+        } catch (const std::exception &) {
+            // Fewer lanes share the files; each keeps its share of the threads.
+        }
         runLane(0);
         for (std::thread &thread : others)
             thread.join();
@@ -117,10 +121,21 @@ private:
         LaneObserver observer(progress_, lane);
         for (int item = next_++; item < int(items_.size()) && caughtInterrupt() == 0;
              item = next_++) {
-            const int status = runItem(items_[std::size_t(item)], item, observer);
+            const int status = runCatchingMemory(items_[std::size_t(item)], item, observer);
             progress_.idle(lane);
             int worst = worst_.load();
             while (status > worst && !worst_.compare_exchange_weak(worst, status)) { }
+        }
+    }
+
+    // A lane's thread must not end in an exception: memory that runs short outside the run
+    // (decoding, encoding) fails the file.
+    int runCatchingMemory(const BatchItem &item, int index, LaneObserver &observer)
+    {
+        try {
+            return runItem(item, index, observer);
+        } catch (const std::bad_alloc &) {
+            return notEnoughMemory({item.input, item.output, QString()}, console_);
         }
     }
 

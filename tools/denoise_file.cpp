@@ -93,6 +93,12 @@ int loadInput(
     return Success;
 }
 
+int notEnoughMemory(const FileJob &job, Console &console)
+{
+    console.failure(QStringLiteral("not enough memory to denoise %1").arg(job.input));
+    return NotEnoughMemory;
+}
+
 int denoiseAndWrite(
     const FileJob &job, QImage &image, int level, const RunOptions &options, Console &console)
 {
@@ -107,8 +113,7 @@ int denoiseAndWrite(
                 .arg(job.input));
         return UnsupportedColorModel;
     case ImageDenoiseStatus::OutOfMemory:
-        console.failure(QStringLiteral("not enough memory to denoise %1").arg(job.input));
-        return NotEnoughMemory;
+        return notEnoughMemory(job, console);
     case ImageDenoiseStatus::InvalidLevel:
         // The level is checked when the options are read.
         console.failure(QStringLiteral("no valid noise level for %1").arg(job.input));

@@ -71,6 +71,9 @@ struct FileJob
 int loadInput(
     const FileJob &job, const FileSettings &settings, Console &console, QImage *image, int *level);
 
+// Prints that memory ran short for the job's input; returns NotEnoughMemory.
+int notEnoughMemory(const FileJob &job, Console &console);
+
 // Denoises the image with the options and writes it to the job's output by the safe save.
 // Returns Success, the failure's status after printing its line, or interruptedStatus() when an
 // interrupt stopped the run (nothing written).

@@ -96,10 +96,13 @@ int runOneFile(const FileJob &job, const FileSettings &settings, std::optional<u
     options.observer = &progress;
     // Without a seed the run builds its own table from the clock.
     std::unique_ptr<NormalTable> table;
-    if (seed) {
-        table = std::make_unique<NormalTable>(*seed);
-        options.table = table.get();
+    try {
+        if (seed)
+            table = std::make_unique<NormalTable>(*seed);
+    } catch (const std::bad_alloc &) {
+        return notEnoughMemory(job, console);
     }
+    options.table = table.get();
     return denoiseAndWrite(job, image, level, options, console);
 }
 
