@@ -1,13 +1,13 @@
-// pelta-denoise: the denoiser on the command line, from one image file to another.
-#include "core/noise_estimate.h"
-#include "core/run_observer.h"
+// pelta-denoise: the denoiser on the command line, from one image file to another, or from many
+// files and folders into one folder.
 #include "core/sample_tables.h"
-#include "image/image_denoise.h"
-#include "image/image_io.h"
+#include "tools/batch_run.h"
+#include "tools/interrupt.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageWriter>
@@ -16,56 +16,28 @@
 #include <memory>
 #include <new>
 #include <optional>
-#include <string>
 #include <unistd.h>
 
 namespace {
 
-// The level of an image whose noise cannot be estimated (too flat or too small).
-constexpr int kFallbackLevel = 20;
-
-// Exit statuses, as the manual page lists them.
-enum Exit {
-    Success = 0,
-    BadUsage = 1,
-    UnreadableInput = 2,
-    UnsupportedColorModel = 3,
-    UnwritableOutput = 4,
-    NotEnoughMemory = 5,
-};
-
-// A bar on standard error that one run redraws in place; the line is ended before any other
-// output. Silent when disabled.
-class ProgressLine : public RunObserver
+// The one-file form's bar on standard error, redrawn in place while the run goes on.
+class ProgressLine : public InterruptibleObserver
 {
 public:
-    explicit ProgressLine(bool enabled)
-        : enabled(enabled)
+    explicit ProgressLine(Console &console)
+        : console_(console)
     { }
 
     void progress(int percent) override
     {
-        if (!enabled)
-            return;
         constexpr int kWidth = 40;
-        const int filled = percent * kWidth / 100;
-        std::fprintf(stderr, "\rDenoising [%s%s] %3d%%",
-            std::string(std::size_t(filled), '#').c_str(),
-            std::string(std::size_t(kWidth - filled), ' ').c_str(), percent);
-        std::fflush(stderr);
-        open = true;
-    }
-
-    void end()
-    {
-        if (open)
-            std::fputc('\n', stderr);
-        open = false;
+        console_.progress(QStringLiteral("Denoising %1 %2%")
+                              .arg(barText(percent * kWidth / 100, kWidth))
+                              .arg(percent, 3));
     }
 
 private:
-    bool enabled;
-    bool open = false;
+    Console &console_;
 };
 
 // Qt's own warnings (a missing runtime directory, a decoder's remarks on a file) are not this
@@ -91,132 +63,188 @@ bool intOption(const QCommandLineParser &parser, const QCommandLineOption &optio
     return ok && *value >= low && *value <= high;
 }
 
-int run(const QGuiApplication &app)
+// INPUT OUTPUT: one file, its output's format from the output's suffix; any existing output is
+// replaced.
+int runOneFile(const FileJob &job, const FileSettings &settings, std::optional<unsigned> seed)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Removes noise from an image file with Pelta's random-walk denoiser."));
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption versionOption = parser.addVersionOption();
-    const QCommandLineOption sigmaOption(QStringLiteral("sigma"),
-        QStringLiteral("Noise level, 1 to 99, or auto to estimate it from the image (default)."),
-        QStringLiteral("N"), QStringLiteral("auto"));
-    const QCommandLineOption threadsOption(QStringLiteral("threads"),
-        QStringLiteral("Threads to run on (default: all hardware threads)."), QStringLiteral("N"));
-    const QCommandLineOption seedOption(QStringLiteral("seed"),
-        QStringLiteral("Seed of the random samples, for repeatable runs (default: the time)."),
-        QStringLiteral("S"));
-    const QCommandLineOption quietOption(
-        QStringLiteral("q"), QStringLiteral("Quiet: show no progress bar."));
-    parser.addOptions({sigmaOption, threadsOption, seedOption, quietOption});
-    parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("The image to denoise."));
-    parser.addPositionalArgument(QStringLiteral("OUTPUT"),
-        QStringLiteral("The file to write; its suffix chooses the format."));
-
-    const QString usageHint = QStringLiteral(" (see --help)");
-    if (!parser.parse(app.arguments()))
-        return fail(BadUsage, parser.errorText() + usageHint);
-    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all")))
-        parser.showHelp(Success);
-    if (parser.isSet(versionOption))
-        parser.showVersion();
-
-    const QString levelUsage = QStringLiteral("--sigma takes a whole number from 1 to 99, or auto");
-    const bool estimated = parser.value(sigmaOption) == QLatin1String("auto");
-    int level = 0;
-    if (!estimated && !intOption(parser, sigmaOption, 1, 99, &level))
-        return fail(BadUsage, levelUsage);
-    RunOptions options;
-    constexpr int kMaxThreads = 1 << 20;
-    if (parser.isSet(threadsOption)
-        && !intOption(parser, threadsOption, 1, kMaxThreads, &options.threads))
-        return fail(BadUsage,
-            QStringLiteral("--threads takes a whole number from 1 to %1").arg(kMaxThreads));
-    unsigned seed = 0;
-    if (parser.isSet(seedOption)) {
-        bool ok = false;
-        seed = parser.value(seedOption).toUInt(&ok);
-        if (!ok)
-            return fail(BadUsage, QStringLiteral("--seed takes an unsigned whole number"));
-    }
-    const QStringList files = parser.positionalArguments();
-    if (files.size() != 2)
-        return fail(
-            BadUsage, QStringLiteral("expected two file names, INPUT and OUTPUT") + usageHint);
-    const QString &input = files[0];
-    const QString &output = files[1];
-
     // Known before reading anything, so that a long run never ends in a format error or in a
     // folder that cannot take the file (the save writes a temporary file beside the target).
-    const QFileInfo outputInfo(output);
+    const QFileInfo outputInfo(job.output);
     const QByteArray format = outputInfo.suffix().toLower().toLatin1();
     if (!QImageWriter::supportedImageFormats().contains(format)) {
         return fail(UnwritableOutput,
             QStringLiteral("cannot write %1: its suffix names no image format that can be written")
-                .arg(output));
+                .arg(job.output));
     }
     const QFileInfo folder(outputInfo.absolutePath());
     if (!folder.isDir())
         return fail(UnwritableOutput,
             QStringLiteral("cannot write %1: there is no folder %2")
-                .arg(output, folder.filePath()));
+                .arg(job.output, folder.filePath()));
     if (!folder.isWritable())
         return fail(UnwritableOutput,
             QStringLiteral("cannot write %1: the folder %2 is not writable")
-                .arg(output, folder.filePath()));
+                .arg(job.output, folder.filePath()));
 
-    ImageReadResult read = readImageFile(input);
-    if (read.image.isNull())
-        return fail(
-            UnreadableInput, QStringLiteral("cannot read %1: %2").arg(input, read.errorText));
-
-    const bool quiet = parser.isSet(quietOption);
-    if (estimated) {
-        // The level used goes to standard error whether or not it is a terminal, so that a
-        // script's log says what was done.
-        const std::optional<float> noise = estimateImageNoise(read.image);
-        level = noise ? noiseLevelFor(*noise) : kFallbackLevel;
-        if (!quiet)
-            std::fprintf(stderr,
-                noise
-                    ? "noise level %d (estimated)\n"
-                    : "noise level %d (the noise could not be estimated: too flat or too small)\n",
-                level);
-    }
-
-    ProgressLine progress(!quiet && isatty(STDERR_FILENO));
+    Console console(!settings.quiet && isatty(STDERR_FILENO));
+    QImage image;
+    int level = 0;
+    if (const int status = loadInput(job, settings, console, &image, &level))
+        return status;
+    ProgressLine progress(console);
+    RunOptions options = settings.options;
     options.observer = &progress;
-    ImageDenoiseStatus status = ImageDenoiseStatus::OutOfMemory;
+    // Without a seed the run builds its own table from the clock.
+    std::unique_ptr<NormalTable> table;
     try {
-        std::unique_ptr<NormalTable> table;
-        if (parser.isSet(seedOption)) {
-            table = std::make_unique<NormalTable>(seed);
-            options.table = table.get();
-        }
-        status = denoiseQImage(read.image, level, options);
+        if (seed)
+            table = std::make_unique<NormalTable>(*seed);
     } catch (const std::bad_alloc &) {
-        status = ImageDenoiseStatus::OutOfMemory;
+        return notEnoughMemory(job, console);
     }
-    progress.end();
-    switch (status) {
-    case ImageDenoiseStatus::Done:
-        break;
-    case ImageDenoiseStatus::UnsupportedColorModel:
-        return fail(UnsupportedColorModel,
-            QStringLiteral("cannot denoise %1: only RGB and grayscale images are supported")
-                .arg(input));
-    case ImageDenoiseStatus::OutOfMemory:
-        return fail(NotEnoughMemory, QStringLiteral("not enough memory to denoise %1").arg(input));
-    case ImageDenoiseStatus::InvalidLevel:
-        return fail(BadUsage, levelUsage);
-    case ImageDenoiseStatus::Cancelled:
-        // Nothing here asks a run to stop.
-        return fail(BadUsage, QStringLiteral("the run stopped before its end"));
+    options.table = table.get();
+    return denoiseAndWrite(job, image, level, options, console);
+}
+
+// The folder of a batch: made when missing; it must be a writable folder.
+bool prepareOutputDir(const QString &dir)
+{
+    const QFileInfo info(dir);
+    if (!info.exists())
+        return QDir().mkpath(dir);
+    return info.isDir() && info.isWritable();
+}
+
+// The tool's options, their help texts and the parser that reads them.
+struct CommandLine
+{
+    CommandLine();
+
+    QCommandLineParser parser;
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption sigma {QStringLiteral("sigma"),
+        QStringLiteral("Noise level, 1 to 99, or auto to estimate it from each image (default)."),
+        QStringLiteral("N"), QStringLiteral("auto")};
+    const QCommandLineOption threads {QStringLiteral("threads"),
+        QStringLiteral("Threads to run on (default: all hardware threads)."), QStringLiteral("N")};
+    const QCommandLineOption seed {QStringLiteral("seed"),
+        QStringLiteral("Seed of the random samples, for repeatable runs (default: the time)."),
+        QStringLiteral("S")};
+    const QCommandLineOption quiet {QStringLiteral("q"),
+        QStringLiteral("Quiet: show no progress bar and no estimated level, only failures.")};
+    const QCommandLineOption outputDir {{QStringLiteral("o"), QStringLiteral("output-dir")},
+        QStringLiteral("Write the result of every INPUT into this folder, made if missing."),
+        QStringLiteral("DIR")};
+    const QCommandLineOption suffix {QStringLiteral("suffix"),
+        QStringLiteral("With -o: text added to each output's base name."), QStringLiteral("TEXT")};
+    const QCommandLineOption format {QStringLiteral("format"),
+        QStringLiteral("With -o: the outputs' format and extension (default: each input's own "
+                       "when it can be written, else png)."),
+        QStringLiteral("EXT")};
+    const QCommandLineOption recursive {
+        QStringLiteral("r"), QStringLiteral("With -o: list folders with their sub-folders.")};
+    const QCommandLineOption overwrite {QStringLiteral("overwrite"),
+        QStringLiteral("With -o: replace existing outputs (never an input).")};
+};
+
+CommandLine::CommandLine()
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Removes noise from image files with Pelta's random-walk denoiser."));
+    parser.addOptions(
+        {sigma, threads, seed, quiet, outputDir, suffix, format, recursive, overwrite});
+    parser.addPositionalArgument(QStringLiteral("INPUT"),
+        QStringLiteral("The image to denoise; with -o, images and folders of images."),
+        QStringLiteral("INPUT..."));
+    parser.addPositionalArgument(QStringLiteral("OUTPUT"),
+        QStringLiteral("Without -o: the file to write; its suffix chooses the format."),
+        QStringLiteral("[OUTPUT | -o DIR]"));
+}
+
+const QString usageHint = QStringLiteral(" (see --help)");
+
+// The settings every file is denoised with, and the seed; a usage failure's status, or Success.
+int readSettings(const CommandLine &line, FileSettings *settings, std::optional<unsigned> *seed)
+{
+    const QCommandLineParser &parser = line.parser;
+    const bool estimated = parser.value(line.sigma) == QLatin1String("auto");
+    if (!estimated && !intOption(parser, line.sigma, 1, 99, &settings->level))
+        return fail(BadUsage, QStringLiteral("--sigma takes a whole number from 1 to 99, or auto"));
+    constexpr int kMaxThreads = 1 << 20;
+    if (parser.isSet(line.threads)
+        && !intOption(parser, line.threads, 1, kMaxThreads, &settings->options.threads))
+        return fail(BadUsage,
+            QStringLiteral("--threads takes a whole number from 1 to %1").arg(kMaxThreads));
+    if (parser.isSet(line.seed)) {
+        bool ok = false;
+        *seed = parser.value(line.seed).toUInt(&ok);
+        if (!ok)
+            return fail(BadUsage, QStringLiteral("--seed takes an unsigned whole number"));
     }
-    QString error;
-    if (!writeImageFile(read.image, output, &error))
-        return fail(UnwritableOutput, QStringLiteral("cannot write %1: %2").arg(output, error));
+    settings->quiet = parser.isSet(line.quiet);
     return Success;
+}
+
+// INPUT... -o DIR: the folder checked (and made) before any work, then one sample table for
+// every file, from the seed or the clock.
+int runBatchForm(const CommandLine &line, FileSettings settings, std::optional<unsigned> seed)
+{
+    const QCommandLineParser &parser = line.parser;
+    const QStringList inputs = parser.positionalArguments();
+    if (inputs.isEmpty())
+        return fail(BadUsage, QStringLiteral("expected at least one INPUT") + usageHint);
+    const BatchNaming naming {parser.value(line.outputDir), parser.value(line.suffix),
+        parser.value(line.format).toLower(), parser.isSet(line.recursive),
+        parser.isSet(line.overwrite)};
+    if (!naming.format.isEmpty()
+        && !QImageWriter::supportedImageFormats().contains(naming.format.toLatin1()))
+        return fail(BadUsage,
+            QStringLiteral("--format takes a format that can be written, such as png or jpg"));
+    if (!prepareOutputDir(naming.outputDir))
+        return fail(UnwritableOutput,
+            QStringLiteral("cannot write into %1: it is not a writable folder")
+                .arg(naming.outputDir));
+    const std::vector<BatchItem> items = planBatch(inputs, naming);
+    const std::unique_ptr<NormalTable> table
+        = seed ? std::make_unique<NormalTable>(*seed) : std::make_unique<NormalTable>();
+    settings.options.table = table.get();
+    Console console(!settings.quiet && isatty(STDERR_FILENO));
+    return runBatch(items, settings, console);
+}
+
+// INPUT OUTPUT, which takes none of the batch's options.
+int runOneFileForm(
+    const CommandLine &line, const FileSettings &settings, std::optional<unsigned> seed)
+{
+    for (const QCommandLineOption *option :
+        {&line.suffix, &line.format, &line.recursive, &line.overwrite})
+        if (line.parser.isSet(*option))
+            return fail(BadUsage,
+                QStringLiteral("--%1 needs -o DIR").arg(option->names().constLast()) + usageHint);
+    const QStringList files = line.parser.positionalArguments();
+    if (files.size() != 2)
+        return fail(
+            BadUsage, QStringLiteral("expected two file names, INPUT and OUTPUT") + usageHint);
+    return runOneFile({files[0], files[1], QString()}, settings, seed);
+}
+
+int run(const QGuiApplication &app)
+{
+    CommandLine line;
+    if (!line.parser.parse(app.arguments()))
+        return fail(BadUsage, line.parser.errorText() + usageHint);
+    if (line.parser.isSet(line.help) || line.parser.isSet(QStringLiteral("help-all")))
+        line.parser.showHelp(Success);
+    if (line.parser.isSet(line.version))
+        line.parser.showVersion();
+    FileSettings settings;
+    std::optional<unsigned> seed;
+    if (const int status = readSettings(line, &settings, &seed))
+        return status;
+    if (line.parser.isSet(line.outputDir))
+        return runBatchForm(line, settings, seed);
+    return runOneFileForm(line, settings, seed);
 }
 
 } // namespace
@@ -226,6 +254,7 @@ int main(int argc, char *argv[])
     // Qt's SVG reader lays out text, which needs a GUI application, and with no display one
     // would end the process; the offscreen platform gives fonts without any display.
     qInstallMessageHandler(onlyCriticalMessages);
+    catchInterrupts();
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pelta-denoise"));

@@ -4,6 +4,9 @@
 #include <QtGui>
 #include <QtTest>
 
+#include <csignal>
+#include <functional>
+
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define PELTA_SANITIZED 1
 #endif
@@ -17,8 +20,10 @@ class tst_PeltaDenoise : public QObject
     QByteArray stderr_;
 
     // Runs the tool on the arguments, "@" standing for the directory; after `shellPrefix`
-    // when given. False when it crashed or hung.
-    bool run(const QString &arguments, const QString &shellPrefix = "true")
+    // when given, and with `whileRunning` called once it has started. False when it crashed or
+    // hung.
+    bool run(const QString &arguments, const QString &shellPrefix = "true",
+        const std::function<void(QProcess &)> &whileRunning = {})
     {
         QProcess process;
         // Under the leak sanitizer, keep its list of used suppressions off the tool's stderr.
@@ -30,10 +35,19 @@ class tst_PeltaDenoise : public QObject
         process.start("/bin/sh",
             QStringList {"-c", shellPrefix + " && exec \"$0\" \"$@\"", PELTA_DENOISE_EXECUTABLE}
                 + QString(arguments).replace("@", dir_.path()).split(' '));
+        if (whileRunning)
+            whileRunning(process);
         const bool finished = process.waitForFinished(300'000);
         exitCode_ = process.exitCode();
         stderr_ = process.readAllStandardError();
         return finished && process.exitStatus() == QProcess::NormalExit;
+    }
+
+    // A fresh folder below the directory, its path.
+    QString freshFolder(const QString &name)
+    {
+        QDir(dir_.filePath(name)).removeRecursively();
+        return QDir(dir_.path()).mkpath(name) ? dir_.filePath(name) : QString();
     }
 
 private slots:
@@ -197,6 +211,120 @@ private slots:
         QVERIFY(run("-q --sigma 5 @/rgb.png @/big-out.png", "ulimit -v 300000"));
         QCOMPARE(exitCode_, 0);
         QVERIFY(QFile::exists(dir_.filePath("big-out.png")));
+    }
+
+    // One batch of a folder: every file that can be denoised is written, every other one fails
+    // with a line naming it, and the status is the highest of the files'. Levels are estimated
+    // and said per file, unless -q.
+    void batchOfMixedFiles_data()
+    {
+        QTest::addColumn<QString>("quiet");
+        QTest::newRow("levels said") << "--sigma auto";
+        QTest::newRow("quiet") << "-q";
+    }
+
+    void batchOfMixedFiles()
+    {
+        QFETCH(QString, quiet);
+        const QString in = freshFolder("mixed"), out = freshFolder("mixed-out");
+        const QImage gray = noisyRamp(60, 40, 10.0, 4);
+        const QImage written[] = {noiseImage(60, 40, 2), gray,
+            gray.convertToFormat(QImage::Format_Grayscale16), noiseImage(2, 1, 5)};
+        const QStringList names = {"good.jpg", "gray.png", "gray16.png", "tiny.bmp"};
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(written[i].save(in + "/" + names[i]));
+        QVERIFY(
+            noiseImage(9, 9).convertToFormat(QImage::Format_Indexed8).save(in + "/indexed.png"));
+        QVERIFY(putFile(in + "/broken.png", pngBomb(60, 40, 0)));
+        QStringList failures {"broken.png", "indexed.png"};
+        QString limit = "true";
+#ifndef PELTA_SANITIZED
+        // Too large for the limit (see notEnoughMemoryUnderAnAddressSpaceLimit); it runs alone.
+        QImage big(3000, 3000, QImage::Format_RGB32);
+        big.fill(Qt::blue);
+        QVERIFY(big.save(in + "/big.png"));
+        failures << "big.png";
+        limit = "ulimit -v 300000";
+#endif
+        QVERIFY(run(quiet + " --seed 4 @/mixed -o @/mixed-out", limit));
+        QCOMPARE(exitCode_, failures.contains("big.png") ? 5 : 3);
+        const QStringList lines = QString::fromUtf8(stderr_).split('\n');
+        const QStringList failed = lines.filter("pelta-denoise: ");
+        QCOMPARE(failed.size(), failures.size());
+        for (const QString &name : failures)
+            QCOMPARE(failed.filter(in + "/" + name).size(), 1);
+        QCOMPARE(QDir(out).entryList(QDir::Files), names);
+        for (int i = 0; i < 4; ++i) {
+            const QImage result(out + "/" + names[i]);
+            QCOMPARE(result.size(), written[i].size());
+            QCOMPARE(result.format(), QImage(in + "/" + names[i]).format());
+            QCOMPARE(
+                lines.filter(in + "/" + names[i] + ": noise level ").size(), quiet == "-q" ? 0 : 1);
+        }
+    }
+
+    // What a batch may not write: an existing output without --overwrite, an output that two
+    // inputs map to (the second fails), an input; and an output folder that is a file.
+    void batchRefusals_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("file"); // keeps its bytes, or is the new output
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("existing output") << "@/r/a.png -o @/r/out" << 4 << "out/a.png" << false;
+        QTest::newRow("--overwrite")
+            << "--overwrite @/r/a.png -o @/r/out" << 0 << "out/a.png" << true;
+        QTest::newRow("same output twice")
+            << "--overwrite @/r/sub/a.png @/r/a.png -o @/r/out" << 4 << "out/a.png" << true;
+        QTest::newRow("output is an input")
+            << "--overwrite @/r/a.png -o @/r" << 4 << "a.png" << false;
+        QTest::newRow("folder is a file")
+            << "@/r/a.png -o @/r/out/a.png" << 4 << "out/a.png" << false;
+    }
+
+    void batchRefusals()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, file);
+        QFETCH(bool, replaced);
+        const QString r = freshFolder("r");
+        QVERIFY(QDir(r).mkpath("sub") && QDir(r).mkpath("out"));
+        QVERIFY(noiseImage(30, 20).save(r + "/a.png") && noiseImage(30, 20).save(r + "/sub/a.png"));
+        QVERIFY(putFile(r + "/out/a.png", "old"));
+        const QByteArray before = fileBytes(r + "/" + file);
+        QVERIFY(run("-q --sigma 10 --seed 1 " + arguments));
+        QCOMPARE(exitCode_, exitCode);
+        QCOMPARE(fileBytes(r + "/" + file) != before, replaced);
+        QCOMPARE(QImage(r + "/out/a.png").isNull(), !replaced);
+        QCOMPARE(QDir(r + "/out").entryList(QDir::Files), QStringList {"a.png"});
+    }
+
+    // A signal after the first output: the run in progress stops, the outputs already written
+    // stay complete, no temporary file is left, and the status is the signal's.
+    void interruptedBatch_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+    }
+
+    void interruptedBatch()
+    {
+        QFETCH(int, signal);
+        const QString in = freshFolder("many"), out = freshFolder("many-out");
+        constexpr int kFiles = 12;
+        for (int i = 0; i < kFiles; ++i)
+            QVERIFY(noiseImage(300, 300, quint32(i)).save(QString("%1/%2.png").arg(in).arg(i)));
+        QVERIFY(run("-q --sigma 40 @/many -o @/many-out", "true", [&](QProcess &process) {
+            QTRY_VERIFY_WITH_TIMEOUT(!QDir(out).entryList({"*.png"}).isEmpty(), 120'000);
+            QCOMPARE(::kill(pid_t(process.processId()), signal), 0);
+        }));
+        QCOMPARE(exitCode_, 128 + signal);
+        const QStringList left = QDir(out).entryList(QDir::Files);
+        QVERIFY2(left.size() < kFiles, qPrintable(left.join(' ')));
+        for (const QString &name : left)
+            QCOMPARE(QImage(out + "/" + name).size(), QSize(300, 300));
     }
 };
 

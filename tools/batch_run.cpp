@@ -1,0 +1,208 @@
+// The lanes of a batch, the gate that lets a large file run alone, and the progress line.
+#include "tools/batch_run.h"
+
+#include "core/system_memory.h"
+#include "image/image_denoise.h"
+#include "tools/interrupt.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <atomic>
+#include <shared_mutex>
+#include <thread>
+
+namespace {
+
+// The batch's progress line: the earliest file still running, its place in the batch and its
+// run's percentage, "12/200 IMG_0042.jpg [######      ] 47%". Lanes report from their threads.
+class BatchProgress
+{
+public:
+    BatchProgress(Console &console, int files, int lanes)
+        : console_(console)
+        , files_(files)
+        , running_(std::size_t(lanes), Running {files, 0})
+    { }
+
+    void report(int lane, int item, const QString &name, int percent)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        running_[std::size_t(lane)] = {item, percent};
+        const auto earliest = std::min_element(running_.begin(), running_.end(),
+            [](const Running &a, const Running &b) { return a.item < b.item; });
+        if (earliest->item != item)
+            return;
+        // The bar rounds to the nearest of its 12 cells.
+        constexpr int kWidth = 12;
+        console_.progress(QStringLiteral("%1/%2 %3 %4 %5%")
+                              .arg(item + 1)
+                              .arg(files_)
+                              .arg(name, barText((percent * kWidth + 50) / 100, kWidth))
+                              .arg(percent));
+    }
+
+    // The lane has no file running.
+    void idle(int lane)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        running_[std::size_t(lane)] = {files_, 0};
+    }
+
+private:
+    struct Running
+    {
+        int item; // files_ when the lane is idle
+        int percent;
+    };
+
+    std::mutex mutex_;
+    Console &console_;
+    const int files_;
+    std::vector<Running> running_;
+};
+
+// One lane's observer: the progress of the file it runs.
+class LaneObserver : public InterruptibleObserver
+{
+public:
+    LaneObserver(BatchProgress &progress, int lane)
+        : progress_(progress)
+        , lane_(lane)
+    { }
+
+    void start(int item, const QString &input)
+    {
+        item_ = item;
+        name_ = QFileInfo(input).fileName();
+        progress(0);
+    }
+    void progress(int percent) override { progress_.report(lane_, item_, name_, percent); }
+
+private:
+    BatchProgress &progress_;
+    const int lane_;
+    int item_ = 0;
+    QString name_;
+};
+
+class Batch
+{
+public:
+    Batch(const std::vector<BatchItem> &items, const FileSettings &settings, Console &console)
+        : items_(items)
+        , settings_(settings)
+        , console_(console)
+        , threads_(runThreads(settings.options))
+        , lanes_(std::clamp(threads_, 1, std::max(int(items.size()), 1)))
+        , progress_(console, int(items.size()), lanes_)
+    { }
+
+    int run()
+    {
+        std::vector<std::thread> others;
+        try {
+            for (int lane = 1; lane < lanes_; ++lane)
+                others.emplace_back([this, lane] { runLane(lane); });
+        } catch (const std::exception &) {
+            // Fewer lanes share the files; each keeps its share of the threads.
+        }
+        runLane(0);
+        for (std::thread &thread : others)
+            thread.join();
+        console_.end();
+        return caughtInterrupt() != 0 ? interruptedStatus() : worst_.load();
+    }
+
+private:
+    void runLane(int lane)
+    {
+        LaneObserver observer(progress_, lane);
+        for (int item = next_++; item < int(items_.size()) && caughtInterrupt() == 0;
+             item = next_++) {
+            const int status = runCatchingMemory(items_[std::size_t(item)], item, observer);
+            progress_.idle(lane);
+            int worst = worst_.load();
+            while (status > worst && !worst_.compare_exchange_weak(worst, status)) { }
+        }
+    }
+
+    // A lane's thread must not end in an exception: memory that runs short outside the run
+    // (decoding, encoding) fails the file.
+    int runCatchingMemory(const BatchItem &item, int index, LaneObserver &observer)
+    {
+        try {
+            return runItem(item, index, observer);
+        } catch (const std::bad_alloc &) {
+            return notEnoughMemory({item.input, item.output, QString()}, console_);
+        }
+    }
+
+    int runItem(const BatchItem &item, int index, LaneObserver &observer)
+    {
+        const FileJob job {item.input, item.output, item.input + QStringLiteral(": ")};
+        if (item.refusal != 0) {
+            console_.failure(QStringLiteral("cannot write %1: %2").arg(item.output, item.reason));
+            return item.refusal;
+        }
+        if (!QDir().mkpath(QFileInfo(item.output).path())) {
+            console_.failure(
+                QStringLiteral("cannot write %1: the folder cannot be made").arg(item.output));
+            return UnwritableOutput;
+        }
+        QImage image;
+        int level = 0;
+        const int status = loadInput(job, settings_, console_, &image, &level);
+        if (status != Success)
+            return status;
+        observer.start(index, item.input);
+        RunOptions options = settings_.options;
+        options.observer = &observer;
+        // A file runs beside the others on its lane's threads, or alone on all of them.
+        std::shared_lock<std::shared_mutex> beside(gate_, std::defer_lock);
+        std::unique_lock<std::shared_mutex> alone(gate_, std::defer_lock);
+        if (fitsBesideOthers(image)) {
+            beside.lock();
+            options.threads = laneThreads();
+        } else {
+            alone.lock();
+            options.threads = threads_;
+        }
+        return denoiseAndWrite(job, image, level, options, console_);
+    }
+
+    int laneThreads() const { return std::max(threads_ / lanes_, 1); }
+
+    // True when every lane could run an image of this size at once within the memory available
+    // now (an image the denoiser refuses needs nothing); a file that may not, runs alone, and its
+    // own run decides whether it fits at all.
+    bool fitsBesideOthers(const QImage &image) const
+    {
+        if (lanes_ == 1)
+            return true;
+        const std::int64_t limit = settings_.options.memoryLimit >= 0
+            ? settings_.options.memoryLimit
+            : availableMemoryBytes();
+        const std::int64_t bytes = imageDenoiseBytes(image, false, laneThreads());
+        return limit < 0 || bytes <= limit / lanes_;
+    }
+
+    const std::vector<BatchItem> &items_;
+    const FileSettings &settings_;
+    Console &console_;
+    const int threads_;
+    const int lanes_;
+    BatchProgress progress_;
+    std::atomic<int> next_ {0};
+    std::atomic<int> worst_ {Success};
+    // Shared by the files that run beside others, exclusive for one that runs alone.
+    std::shared_mutex gate_;
+};
+
+} // namespace
+
+int runBatch(const std::vector<BatchItem> &items, const FileSettings &settings, Console &console)
+{
+    return Batch(items, settings, console).run();
+}

@@ -1,0 +1,130 @@
+// Reading, estimating, denoising and writing one file, and the console they report on.
+#include "tools/denoise_file.h"
+
+#include "core/noise_estimate.h"
+#include "image/image_denoise.h"
+#include "image/image_io.h"
+#include "tools/interrupt.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+#include <optional>
+
+namespace {
+
+// The level of an image whose noise cannot be estimated (too flat or too small).
+constexpr int kFallbackLevel = 20;
+
+ImageDenoiseStatus denoiseCatchingMemory(QImage &image, int level, const RunOptions &options)
+{
+    try {
+        return denoiseQImage(image, level, options);
+    } catch (const std::bad_alloc &) {
+        return ImageDenoiseStatus::OutOfMemory;
+    }
+}
+
+} // namespace
+
+void Console::progress(const QString &text)
+{
+    if (!showsProgress_)
+        return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Spaces wipe the end of a longer line drawn before.
+    const int length = int(text.size());
+    const QByteArray padding(std::max(drawn_ - length, 0), ' ');
+    std::fprintf(stderr, "\r%s%s", qUtf8Printable(text), padding.constData());
+    std::fflush(stderr);
+    drawn_ = length;
+}
+
+void Console::line(const QString &text)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    endLocked();
+    std::fprintf(stderr, "%s\n", qUtf8Printable(text));
+}
+
+void Console::end()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    endLocked();
+}
+
+void Console::endLocked()
+{
+    if (drawn_ > 0)
+        std::fputc('\n', stderr);
+    drawn_ = 0;
+}
+
+QString barText(int filled, int width)
+{
+    return QLatin1Char('[') + QString(filled, QLatin1Char('#'))
+        + QString(width - filled, QLatin1Char(' ')) + QLatin1Char(']');
+}
+
+int loadInput(
+    const FileJob &job, const FileSettings &settings, Console &console, QImage *image, int *level)
+{
+    ImageReadResult read = readImageFile(job.input);
+    if (read.image.isNull()) {
+        console.failure(QStringLiteral("cannot read %1: %2").arg(job.input, read.errorText));
+        return UnreadableInput;
+    }
+    *image = read.image;
+    *level = settings.level;
+    // An image the denoiser refuses has no level to say.
+    if (settings.level > 0 || denoisePathOf(image->format()) == DenoisePath::Unsupported)
+        return Success;
+    // The level used goes to standard error whether or not it is a terminal, so that a script's
+    // log says what was done.
+    const std::optional<float> noise = estimateImageNoise(*image);
+    *level = noise ? noiseLevelFor(*noise) : kFallbackLevel;
+    if (!settings.quiet) {
+        const QString note = noise
+            ? QStringLiteral("noise level %1 (estimated)")
+            : QStringLiteral(
+                "noise level %1 (the noise could not be estimated: too flat or too small)");
+        console.line(job.label + note.arg(*level));
+    }
+    return Success;
+}
+
+int notEnoughMemory(const FileJob &job, Console &console)
+{
+    console.failure(QStringLiteral("not enough memory to denoise %1").arg(job.input));
+    return NotEnoughMemory;
+}
+
+int denoiseAndWrite(
+    const FileJob &job, QImage &image, int level, const RunOptions &options, Console &console)
+{
+    const ImageDenoiseStatus status = denoiseCatchingMemory(image, level, options);
+    console.end();
+    switch (status) {
+    case ImageDenoiseStatus::Done:
+        break;
+    case ImageDenoiseStatus::UnsupportedColorModel:
+        console.failure(
+            QStringLiteral("cannot denoise %1: only RGB and grayscale images are supported")
+                .arg(job.input));
+        return UnsupportedColorModel;
+    case ImageDenoiseStatus::OutOfMemory:
+        return notEnoughMemory(job, console);
+    case ImageDenoiseStatus::InvalidLevel:
+        // The level is checked when the options are read.
+        console.failure(QStringLiteral("no valid noise level for %1").arg(job.input));
+        return BadUsage;
+    case ImageDenoiseStatus::Cancelled:
+        return interruptedStatus();
+    }
+    QString error;
+    if (!writeImageFile(image, job.output, &error)) {
+        console.failure(QStringLiteral("cannot write %1: %2").arg(job.output, error));
+        return UnwritableOutput;
+    }
+    return Success;
+}

@@ -1,0 +1,81 @@
+// One image file through pelta-denoise: reading, the level, the run and the safe write, with the
+// messages and exit statuses that both the one-file form and a batch report.
+#pragma once
+
+#include "core/denoise_run.h"
+
+#include <QImage>
+#include <QString>
+
+#include <mutex>
+
+// Exit statuses, as the manual page lists them. A batch exits with the highest of its files'.
+enum Exit {
+    Success = 0,
+    BadUsage = 1,
+    UnreadableInput = 2,
+    UnsupportedColorModel = 3,
+    UnwritableOutput = 4,
+    NotEnoughMemory = 5,
+};
+
+// Standard error, shared by every thread of the tool: whole lines, and at most one progress line
+// that is redrawn in place and ended before any other line. Every call takes the lock.
+class Console
+{
+public:
+    explicit Console(bool showsProgress)
+        : showsProgress_(showsProgress)
+    { }
+
+    bool showsProgress() const { return showsProgress_; }
+    // Draws the progress line in place of the one on screen; nothing unless showsProgress().
+    void progress(const QString &text);
+    // Prints the line, after ending an open progress line.
+    void line(const QString &text);
+    // A failure: the line after "pelta-denoise: ".
+    void failure(const QString &text) { line(QStringLiteral("pelta-denoise: ") + text); }
+    // Ends an open progress line.
+    void end();
+
+private:
+    void endLocked();
+
+    std::mutex mutex_;
+    const bool showsProgress_;
+    int drawn_ = 0; // characters of the open progress line, 0 when none is open
+};
+
+// "[###   ]": `filled` of `width` cells.
+QString barText(int filled, int width);
+
+// What every file is denoised with.
+struct FileSettings
+{
+    int level = 0; // 1..99, or 0 to estimate each file's level
+    bool quiet = false; // only failures are printed
+    RunOptions options;
+};
+
+// One input and the file its result goes to. `label` prefixes the estimated level's line (a
+// batch names the file there); empty in the one-file form.
+struct FileJob
+{
+    QString input;
+    QString output;
+    QString label;
+};
+
+// Reads the input into *image and sets *level, the given one or the estimate, which it prints
+// unless quiet. Returns Success, or the failure's status after printing its line.
+int loadInput(
+    const FileJob &job, const FileSettings &settings, Console &console, QImage *image, int *level);
+
+// Prints that memory ran short for the job's input; returns NotEnoughMemory.
+int notEnoughMemory(const FileJob &job, Console &console);
+
+// Denoises the image with the options and writes it to the job's output by the safe save.
+// Returns Success, the failure's status after printing its line, or interruptedStatus() when an
+// interrupt stopped the run (nothing written).
+int denoiseAndWrite(
+    const FileJob &job, QImage &image, int level, const RunOptions &options, Console &console);
