@@ -1,11 +1,10 @@
 // Listing folders, naming outputs and finding the outputs a batch may not write.
 #include "tools/batch_plan.h"
 
+#include "image/image_files.h"
 #include "tools/denoise_file.h"
 
-#include <QCollator>
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
@@ -78,24 +77,6 @@ void refuseConflicts(std::vector<BatchItem> *items, bool overwrite)
 }
 
 } // namespace
-
-QStringList listImageFiles(const QString &folder, bool recursive)
-{
-    QStringList patterns;
-    const QList<QByteArray> formats = QImageReader::supportedImageFormats();
-    for (const QByteArray &format : formats)
-        patterns.append(QStringLiteral("*.") + QString::fromLatin1(format));
-    const QDir base(QDir(folder).absolutePath());
-    QDirIterator it(base.path(), patterns, QDir::Files | QDir::Readable,
-        recursive ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
-    QStringList files;
-    while (it.hasNext())
-        files.append(base.relativeFilePath(it.next()));
-    QCollator collator;
-    collator.setNumericMode(true);
-    std::sort(files.begin(), files.end(), collator);
-    return files;
-}
 
 QString defaultOutputExtension(const QString &input)
 {

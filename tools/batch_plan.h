@@ -26,10 +26,6 @@ struct BatchItem
     QString reason;
 };
 
-// The image files a folder holds, by the reader's suffixes (any case), with the paths relative
-// to the folder, in natural order ("IMG_9" before "IMG_10"); sub-folders too when recursive.
-QStringList listImageFiles(const QString &folder, bool recursive);
-
 // The format and extension of an input's output: the input's own format when Qt can write it,
 // keeping the input's suffix when that names the same format ("jpg" and "jpeg"), otherwise PNG.
 QString defaultOutputExtension(const QString &input);

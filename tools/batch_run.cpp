@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QImageReader>
 
 #include <algorithm>
 #include <atomic>
@@ -151,40 +152,49 @@ private:
                 QStringLiteral("cannot write %1: the folder cannot be made").arg(item.output));
             return UnwritableOutput;
         }
-        QImage image;
-        int level = 0;
-        const int status = loadInput(job, settings_, console_, &image, &level);
-        if (status != Success)
-            return status;
-        observer.start(index, item.input);
+        // A file is read, denoised and written beside the others on its lane's share of the
+        // threads when every lane could hold an image of its size at once, else alone on all of
+        // them, with nothing else in memory: a file is refused for its size exactly when a
+        // batch of that file alone refuses it.
+        QImageReader reader(item.input);
         RunOptions options = settings_.options;
-        options.observer = &observer;
-        // A file runs beside the others on its lane's threads, or alone on all of them.
         std::shared_lock<std::shared_mutex> beside(gate_, std::defer_lock);
         std::unique_lock<std::shared_mutex> alone(gate_, std::defer_lock);
-        if (fitsBesideOthers(image)) {
+        if (fitsBesideOthers(reader.size())) {
             beside.lock();
             options.threads = laneThreads();
         } else {
             alone.lock();
             options.threads = threads_;
         }
+        QImage image;
+        int level = 0;
+        const int status = loadInput(job, reader, settings_, console_, &image, &level);
+        if (status != Success)
+            return status;
+        observer.start(index, item.input);
+        options.observer = &observer;
         return denoiseAndWrite(job, image, level, options, console_);
     }
 
     int laneThreads() const { return std::max(threads_ / lanes_, 1); }
 
-    // True when every lane could run an image of this size at once within the memory available
-    // now (an image the denoiser refuses needs nothing); a file that may not, runs alone, and its
-    // own run decides whether it fits at all.
-    bool fitsBesideOthers(const QImage &image) const
+    // True when every lane could read and denoise an image of this declared size at once within
+    // the memory available now: counted as colour, with the decoded and the result image at
+    // eight bytes a pixel. An image whose size the file does not declare runs alone.
+    bool fitsBesideOthers(const QSize &size) const
     {
         if (lanes_ == 1)
             return true;
+        if (size.isEmpty())
+            return false;
         const std::int64_t limit = settings_.options.memoryLimit >= 0
             ? settings_.options.memoryLimit
             : availableMemoryBytes();
-        const std::int64_t bytes = imageDenoiseBytes(image, false, laneThreads());
+        const std::int64_t pixels = std::int64_t(size.width()) * size.height();
+        const std::int64_t bytes
+            = runWorkingSetBytes(size.width(), size.height(), true, false, laneThreads())
+            + pixels * std::int64_t(sizeof(Vec3) + 16);
         return limit < 0 || bytes <= limit / lanes_;
     }
 

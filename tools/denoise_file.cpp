@@ -2,6 +2,7 @@
 #include "tools/denoise_file.h"
 
 #include "core/noise_estimate.h"
+#include "core/system_memory.h"
 #include "image/image_denoise.h"
 #include "image/image_io.h"
 #include "tools/interrupt.h"
@@ -66,10 +67,10 @@ QString barText(int filled, int width)
         + QString(width - filled, QLatin1Char(' ')) + QLatin1Char(']');
 }
 
-int loadInput(
-    const FileJob &job, const FileSettings &settings, Console &console, QImage *image, int *level)
+int loadInput(const FileJob &job, QImageReader &reader, const FileSettings &settings,
+    Console &console, QImage *image, int *level)
 {
-    ImageReadResult read = readImageFile(job.input);
+    ImageReadResult read = readImage(reader, availableMemoryBytes());
     if (read.image.isNull()) {
         console.failure(QStringLiteral("cannot read %1: %2").arg(job.input, read.errorText));
         return UnreadableInput;

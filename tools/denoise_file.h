@@ -5,6 +5,7 @@
 #include "core/denoise_run.h"
 
 #include <QImage>
+#include <QImageReader>
 #include <QString>
 
 #include <mutex>
@@ -66,10 +67,11 @@ struct FileJob
     QString label;
 };
 
-// Reads the input into *image and sets *level, the given one or the estimate, which it prints
-// unless quiet. Returns Success, or the failure's status after printing its line.
-int loadInput(
-    const FileJob &job, const FileSettings &settings, Console &console, QImage *image, int *level);
+// Reads the input through `reader` (set up on job.input) into *image and sets *level, the given
+// one or the estimate, which it prints unless quiet. Returns Success, or the failure's status
+// after printing its line.
+int loadInput(const FileJob &job, QImageReader &reader, const FileSettings &settings,
+    Console &console, QImage *image, int *level);
 
 // Prints that memory ran short for the job's input; returns NotEnoughMemory.
 int notEnoughMemory(const FileJob &job, Console &console);

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QImageWriter>
 
 #include <cstdio>
@@ -89,7 +90,8 @@ int runOneFile(const FileJob &job, const FileSettings &settings, std::optional<u
     Console console(!settings.quiet && isatty(STDERR_FILENO));
     QImage image;
     int level = 0;
-    if (const int status = loadInput(job, settings, console, &image, &level))
+    QImageReader reader(job.input);
+    if (const int status = loadInput(job, reader, settings, console, &image, &level))
         return status;
     ProgressLine progress(console);
     RunOptions options = settings.options;

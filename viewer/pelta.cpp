@@ -2,6 +2,7 @@
 #include "viewer/pelta.h"
 
 #include "denoise/sigma.h"
+#include "image/image_files.h"
 #include "image/image_io.h"
 #include "viewer/folder.h"
 #include "viewer/zoom.h"
@@ -444,7 +445,7 @@ void Pelta::openNeighbour(int step)
     const QDir folder = current.absoluteDir();
     QStringList skipped;
     const QStringList names
-        = neighbourNames(folderImageNames(folder.path()), current.fileName(), step);
+        = neighbourNames(listImageFiles(folder.path()), current.fileName(), step);
     for (const QString &name : names) {
         const QString fileName = folder.filePath(name);
         const ImageReadResult read = readImageFile(fileName);
