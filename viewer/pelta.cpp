@@ -56,19 +56,21 @@ static QString draggedImageFile(const QMimeData *data)
 {
     const QList<QUrl> urls = data->urls();
     if (urls.size() != 1 || !urls.first().isLocalFile())
-        return QString();
-    const QString fileName = urls.first().toLocalFile();
-    return QImageReader(fileName).canRead() ? fileName : QString();
+        return {};
+    QString fileName = urls.first().toLocalFile();
+    if (!QImageReader(fileName).canRead())
+        return {};
+    return fileName;
 }
 
 // Accepts a drag of an image file as a copy, never as a move, after which the file manager
 // would delete the file; refuses anything else, which the cursor shows.
 static QString acceptImageDrag(QDropEvent *event)
 {
-    const QString fileName = draggedImageFile(event->mimeData());
+    QString fileName = draggedImageFile(event->mimeData());
     if (fileName.isEmpty() || !(event->possibleActions() & Qt::CopyAction)) {
         event->ignore();
-        return QString();
+        return {};
     }
     event->setDropAction(Qt::CopyAction);
     event->accept();
