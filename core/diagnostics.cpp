@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <type_traits>
 
 namespace {
 
@@ -107,68 +108,77 @@ void printColorPlane(const ColorPlane &plane, std::ostream &out)
     }
 }
 
+namespace {
+
+float squaredDifference(float p, float q)
+{
+    return squared(p - q);
+}
+
+float squaredDifference(Vec3 p, Vec3 q)
+{
+    float sum = squared(p.r - q.r);
+    sum += squared(p.g - q.g);
+    sum += squared(p.b - q.b);
+    return sum;
+}
+
+// The weight of the patches of radius r around (x1, y1) and (x2, y2), their cells read by
+// `cell(x, y)` at the centres plus each offset, rows outer.
+template<typename Cell, typename Coordinate, typename Read>
+float patchWeight(int r, Coordinate x1, Coordinate y1, Coordinate x2, Coordinate y2, float sigma,
+    float h, Read cell)
+{
+    float distance = 0.0f;
+    for (std::int64_t dy = -r; dy <= r; ++dy)
+        for (std::int64_t dx = -r; dx <= r; ++dx)
+            distance += squaredDifference(cell(x2, y2, dx, dy), cell(x1, y1, dx, dy));
+    const float channels = std::is_same_v<Cell, Vec3> ? 3.0f : 1.0f;
+    return weightFromDistance(distance, channels * patchValueCount(r), sigma, h);
+}
+
+// Cells with each coordinate clamped into the plane, and bilinear samples.
+template<typename Cell>
+auto clampedCells(const Plane<Cell> &plane)
+{
+    return [&plane](int x, int y, std::int64_t dx, std::int64_t dy) {
+        return plane.at(
+            clampCoordinate(x + dx, plane.width()), clampCoordinate(y + dy, plane.height()));
+    };
+}
+
+template<typename Cell>
+auto bilinearSamples(const Plane<Cell> &plane)
+{
+    return [&plane](float x, float y, std::int64_t dx, std::int64_t dy) {
+        return plane.sampleBilinear(x + float(dx), y + float(dy));
+    };
+}
+
+} // namespace
+
 float grayPatchWeight(
     const GrayPlane &plane, int r, int x1, int y1, int x2, int y2, float sigma, float h)
 {
-    float distance = 0.0f;
-    for (std::int64_t dy = -r; dy <= r; ++dy) {
-        for (std::int64_t dx = -r; dx <= r; ++dx) {
-            const float p = plane.at(
-                clampCoordinate(x2 + dx, plane.width()), clampCoordinate(y2 + dy, plane.height()));
-            const float q = plane.at(
-                clampCoordinate(x1 + dx, plane.width()), clampCoordinate(y1 + dy, plane.height()));
-            distance += squared(p - q);
-        }
-    }
-    return weightFromDistance(distance, patchValueCount(r), sigma, h);
+    return patchWeight<float>(r, x1, y1, x2, y2, sigma, h, clampedCells(plane));
 }
 
 float grayPatchWeightBilinear(
     const GrayPlane &plane, int r, float x1, float y1, float x2, float y2, float sigma, float h)
 {
-    float distance = 0.0f;
-    for (std::int64_t dy = -r; dy <= r; ++dy) {
-        for (std::int64_t dx = -r; dx <= r; ++dx) {
-            const float p = plane.sampleBilinear(x2 + float(dx), y2 + float(dy));
-            const float q = plane.sampleBilinear(x1 + float(dx), y1 + float(dy));
-            distance += squared(p - q);
-        }
-    }
-    return weightFromDistance(distance, patchValueCount(r), sigma, h);
+    return patchWeight<float>(r, x1, y1, x2, y2, sigma, h, bilinearSamples(plane));
 }
 
 float colorPatchWeight(
     const ColorPlane &plane, int r, int x1, int y1, int x2, int y2, float sigma, float h)
 {
-    float distance = 0.0f;
-    for (std::int64_t dy = -r; dy <= r; ++dy) {
-        for (std::int64_t dx = -r; dx <= r; ++dx) {
-            const Vec3 p = plane.at(
-                clampCoordinate(x2 + dx, plane.width()), clampCoordinate(y2 + dy, plane.height()));
-            const Vec3 q = plane.at(
-                clampCoordinate(x1 + dx, plane.width()), clampCoordinate(y1 + dy, plane.height()));
-            distance += squared(p.r - q.r);
-            distance += squared(p.g - q.g);
-            distance += squared(p.b - q.b);
-        }
-    }
-    return weightFromDistance(distance, 3.0f * patchValueCount(r), sigma, h);
+    return patchWeight<Vec3>(r, x1, y1, x2, y2, sigma, h, clampedCells(plane));
 }
 
 float colorPatchWeightBilinear(
     const ColorPlane &plane, int r, float x1, float y1, float x2, float y2, float sigma, float h)
 {
-    float distance = 0.0f;
-    for (std::int64_t dy = -r; dy <= r; ++dy) {
-        for (std::int64_t dx = -r; dx <= r; ++dx) {
-            const Vec3 p = plane.sampleBilinear(x2 + float(dx), y2 + float(dy));
-            const Vec3 q = plane.sampleBilinear(x1 + float(dx), y1 + float(dy));
-            distance += squared(p.r - q.r);
-            distance += squared(p.g - q.g);
-            distance += squared(p.b - q.b);
-        }
-    }
-    return weightFromDistance(distance, 3.0f * patchValueCount(r), sigma, h);
+    return patchWeight<Vec3>(r, x1, y1, x2, y2, sigma, h, bilinearSamples(plane));
 }
 
 Vec3 rgbToHsv(Vec3 rgb)

@@ -48,6 +48,21 @@ LocalStructure structureAt(const ColorPlane &smooth, int x, int y, int originX, 
         smooth, float(x + originX), float(y + originY), kStructureStep, originX, originY);
 }
 
+// Dividing by 16 and multiplying by 1 / 16 give the same floats: the divisor is a power of two.
+template<typename Cell>
+bool presmoothOf(
+    const Plane<Cell> &src, Plane<Cell> &smooth, int rowBegin, int rowEnd, BandControl &control)
+{
+    for (int y = rowBegin; y < rowEnd; ++y) {
+        if (!control.betweenPixels())
+            return false;
+        Cell *out = smooth.row(y);
+        for (int x = 0; x < src.width(); ++x)
+            out[x] = scaled(binomialSum(src, x, y), 1.0f / kBinomialTotal);
+    }
+    return true;
+}
+
 template<typename Cell>
 bool fillDirectionsOf(const Plane<Cell> &smooth, GrayPlane &dirX, GrayPlane &dirY, int rowBegin,
     int rowEnd, int originX, int originY, BandControl &control)
@@ -91,27 +106,13 @@ bool normaliseOf(Plane<Cell> &accum, const GrayPlane &count, const Plane<Cell> &
 bool presmoothRows(
     const GrayPlane &src, GrayPlane &smooth, int rowBegin, int rowEnd, BandControl &control)
 {
-    for (int y = rowBegin; y < rowEnd; ++y) {
-        if (!control.betweenPixels())
-            return false;
-        float *out = smooth.row(y);
-        for (int x = 0; x < src.width(); ++x)
-            out[x] = binomialSum(src, x, y) * (1.0f / kBinomialTotal);
-    }
-    return true;
+    return presmoothOf(src, smooth, rowBegin, rowEnd, control);
 }
 
 bool presmoothRows(
     const ColorPlane &src, ColorPlane &smooth, int rowBegin, int rowEnd, BandControl &control)
 {
-    for (int y = rowBegin; y < rowEnd; ++y) {
-        if (!control.betweenPixels())
-            return false;
-        Vec3 *out = smooth.row(y);
-        for (int x = 0; x < src.width(); ++x)
-            out[x] = binomialSum(src, x, y) / Vec3(kBinomialTotal);
-    }
-    return true;
+    return presmoothOf(src, smooth, rowBegin, rowEnd, control);
 }
 
 bool fillDirectionRows(const GrayPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, int rowBegin,

@@ -21,19 +21,25 @@ static std::int64_t readNumber(const std::string &path)
     }
 }
 
-static std::int64_t memAvailable()
+// The number after `key` on its line of a /proc file ("MemAvailable:    812 kB"), in bytes;
+// -1 when the file or the line is missing.
+static std::int64_t procKibibytes(const char *file, const std::string &key)
 {
-    std::ifstream in("/proc/meminfo");
+    std::ifstream in(file);
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind("MemAvailable:", 0) == 0) {
-            std::istringstream fields(line.substr(13));
+        if (line.rfind(key, 0) == 0) {
+            std::istringstream fields(line.substr(key.size()));
             std::int64_t kib = -1;
-            if (fields >> kib)
-                return kib * 1024;
+            return fields >> kib ? kib * 1024 : -1;
         }
     }
     return -1;
+}
+
+static std::int64_t memAvailable()
+{
+    return procKibibytes("/proc/meminfo", "MemAvailable:");
 }
 
 // The cgroup this process belongs to, from /proc/self/cgroup ("0::/path" on cgroup v2).
@@ -78,19 +84,11 @@ static std::int64_t addressSpaceRoom()
     rlimit limit {};
     if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
         return -1;
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("VmSize:", 0) == 0) {
-            std::istringstream fields(line.substr(7));
-            std::int64_t kib = -1;
-            if (!(fields >> kib))
-                return -1;
-            const std::int64_t cap = std::int64_t(limit.rlim_cur);
-            return cap > kib * 1024 ? cap - kib * 1024 : 0;
-        }
-    }
-    return -1;
+    const std::int64_t size = procKibibytes("/proc/self/status", "VmSize:");
+    if (size < 0)
+        return -1;
+    const std::int64_t cap = std::int64_t(limit.rlim_cur);
+    return cap > size ? cap - size : 0;
 }
 
 static std::int64_t smallerKnown(std::int64_t a, std::int64_t b)

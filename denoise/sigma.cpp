@@ -293,26 +293,27 @@ bool Sigma::eventFilter(QObject *watched, QEvent *event)
     }
 }
 
+// The C key shows the undenoised crop while it is held, as the Compare button does.
+bool Sigma::compareKey(QKeyEvent *event, bool pressed)
+{
+    if (event->key() != Qt::Key_C || event->modifiers() != Qt::NoModifier)
+        return false;
+    if (!event->isAutoRepeat())
+        compare(pressed);
+    event->accept();
+    return true;
+}
+
 void Sigma::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_C && event->modifiers() == Qt::NoModifier) {
-        if (!event->isAutoRepeat())
-            compare(true);
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+    if (!compareKey(event, true))
+        QDialog::keyPressEvent(event);
 }
 
 void Sigma::keyReleaseEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_C && event->modifiers() == Qt::NoModifier) {
-        if (!event->isAutoRepeat())
-            compare(false);
-        event->accept();
-        return;
-    }
-    QDialog::keyReleaseEvent(event);
+    if (!compareKey(event, false))
+        QDialog::keyReleaseEvent(event);
 }
 
 void Sigma::runAlg()

@@ -102,6 +102,7 @@ private:
     void display(const QImage &picture);
     // Shows the undenoised crop while `on`, the preview again after.
     void compare(bool on);
+    bool compareKey(QKeyEvent *event, bool pressed);
     // Moves the crop so that its top-left corner is at `topLeft`, kept within the image.
     void moveCrop(QPoint topLeft);
     // Sets the slider to the estimated level and previews, as a release of the slider does.

@@ -270,32 +270,31 @@ void Pelta::paste()
 
 void Pelta::undo()
 {
-    const double savedZoom = zoomFactor;
-    const int savedHorizontal = pictureScroll->horizontalScrollBar()->value();
-    const int savedVertical = pictureScroll->verticalScrollBar()->value();
-    redoImage = currentImage;
-    currentImage = undoImage;
-    redoDenoised = currentDenoised;
-    currentDenoised = undoDenoised;
-    restoreView(savedZoom, savedHorizontal, savedVertical);
-    sigma = 0;
+    stepHistory(redoImage, redoDenoised, undoImage, undoDenoised);
     undoAction->setEnabled(false);
     redoAction->setEnabled(true);
 }
 
 void Pelta::redo()
 {
+    stepHistory(undoImage, undoDenoised, redoImage, redoDenoised);
+    undoAction->setEnabled(true);
+    redoAction->setEnabled(false);
+}
+
+// Undo and Redo: the image on display goes to `saved` and the one in `shown` comes back, in
+// the same view.
+void Pelta::stepHistory(QImage &saved, bool &savedDenoised, QImage &shown, bool &shownDenoised)
+{
     const double savedZoom = zoomFactor;
     const int savedHorizontal = pictureScroll->horizontalScrollBar()->value();
     const int savedVertical = pictureScroll->verticalScrollBar()->value();
-    undoImage = currentImage;
-    currentImage = redoImage;
-    undoDenoised = currentDenoised;
-    currentDenoised = redoDenoised;
+    saved = currentImage;
+    currentImage = shown;
+    savedDenoised = currentDenoised;
+    currentDenoised = shownDenoised;
     restoreView(savedZoom, savedHorizontal, savedVertical);
     sigma = 0;
-    undoAction->setEnabled(true);
-    redoAction->setEnabled(false);
 }
 
 void Pelta::zoomIn()

@@ -60,6 +60,7 @@ private:
     void rescaleScrollBar(QScrollBar *bar, double factor);
     void applyZoomLimits();
     void restoreView(double savedZoom, int savedHorizontal, int savedVertical);
+    void stepHistory(QImage &saved, bool &savedDenoised, QImage &shown, bool &shownDenoised);
     void showLoadedImage(const QString &fileName, const QImage &image);
     void endHistory();
     bool mayDiscardDenoised();
