@@ -1,4 +1,5 @@
-// The pelta-denoise executable: runs on real files, its exit statuses and its messages.
+// The pelta-denoise executable on real files: both forms, hostile files, what a batch may not
+// write, interrupts, exit statuses and messages.
 #include "gui/testutils.h"
 
 #include <QtGui>
@@ -10,6 +11,25 @@
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define PELTA_SANITIZED 1
 #endif
+
+// One colour everywhere, so that a correct denoise gives the image back unchanged.
+static QImage filled(int w, int h, QImage::Format format, const QColor &color)
+{
+    QImage image(w, h, format);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            image.setPixelColor(x, y, color);
+    return image;
+}
+
+static QByteArray encoded(const QImage &image, const char *format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, format).write(image);
+    return bytes;
+}
 
 class tst_PeltaDenoise : public QObject
 {
@@ -59,95 +79,51 @@ private slots:
                     .save(dir_.filePath("indexed.png")));
     }
 
-    void denoisesAFile_data()
+    // The one-file form and a batch write the same bytes for the same seed and level, on any
+    // number of threads; another seed draws other samples. Not a terminal: nothing is said.
+    void bothFormsWriteTheSameResult()
     {
-        QTest::addColumn<QImage>("input");
-        QTest::addColumn<QString>("output");
-        QTest::newRow("RGB to JPEG") << noiseImage(70, 50, 6) << "out.jpg";
-        QTest::newRow("RGBA to PNG") << noiseImage(70, 50, 5, QImage::Format_ARGB32) << "out.png";
-        QTest::newRow("gray to PNG")
-            << noiseImage(70, 50, 7).convertToFormat(QImage::Format_Grayscale8) << "out.png";
-        QTest::newRow("16-bit gray to PNG")
-            << noiseImage(70, 50, 8).convertToFormat(QImage::Format_Grayscale16) << "out.png";
-    }
-
-    void denoisesAFile()
-    {
-        QFETCH(QImage, input);
-        QFETCH(QString, output);
-        QFile::remove(dir_.filePath(output));
-        QVERIFY(input.save(dir_.filePath("in.png")));
-        input = QImage(dir_.filePath("in.png"));
-        QVERIFY(run("--sigma 20 --seed 5 @/in.png @/" + output));
-        QCOMPARE(exitCode_, 0);
-        // Not a terminal: no progress bar, and nothing else either.
-        QCOMPARE(stderr_, QByteArray());
-        const QImage result(dir_.filePath(output));
-        QCOMPARE(result.size(), input.size());
-        QVERIFY(result != input);
-        QCOMPARE(result.convertToFormat(QImage::Format_Alpha8),
-            input.convertToFormat(QImage::Format_Alpha8));
-        if (output.endsWith(".png"))
-            QCOMPARE(result.format(), input.format());
+        const QString in = freshFolder("seeded");
+        // Larger than 256 on both sides, so that --threads 2 splits it.
+        QVERIFY(noiseImage(260, 258, 9).save(in + "/split.png"));
+        QVERIFY(
+            noiseImage(70, 50, 8).convertToFormat(QImage::Format_Grayscale16).save(in + "/g.png"));
+        const auto bytes = [this](const QString &arguments, const QString &output) {
+            return run("--sigma 30 -q " + arguments) && exitCode_ == 0 && stderr_.isEmpty()
+                ? fileBytes(dir_.filePath(output))
+                : QByteArray("failed: ") + stderr_;
+        };
+        const QByteArray one = bytes("--seed 77 @/seeded/split.png @/one.png", "one.png");
+        QVERIFY(QImage::fromData(one).size() == QSize(260, 258));
+        QVERIFY(QImage::fromData(one) != noiseImage(260, 258, 9));
+        QCOMPARE(bytes("--threads 2 --seed 77 @/seeded -o @/batch", "batch/split.png"), one);
+        QVERIFY(bytes("--seed 78 @/seeded/split.png @/other.png", "other.png") != one);
+        QCOMPARE(QImage(dir_.filePath("batch/g.png")).format(), QImage::Format_Grayscale16);
     }
 
     // Without --sigma the level is estimated from the image and said on standard error, unless
     // -q; an image without measurable noise falls back to 20 and says so.
+    void estimatesTheLevel_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("noisy") << "@/noisy.png @/auto.png"
+                               << QByteArray("noise level 12 (estimated)\n");
+        QTest::newRow("quiet") << "-q @/noisy.png @/auto.png" << QByteArray();
+        QTest::newRow("flat") << "@/flat.png @/auto.png"
+                              << QByteArray("noise level 20 (the noise could not be estimated: "
+                                            "too flat or too small)\n");
+    }
+
     void estimatesTheLevel()
     {
-        const QImage noisy = noisyRamp(240, 180, 12.0, 6);
-        QVERIFY(noisy.save(dir_.filePath("noisy.png")));
-        QImage flat(100, 80, QImage::Format_RGB32);
-        flat.fill(qRgb(10, 200, 90));
-        QVERIFY(flat.save(dir_.filePath("flat.png")));
-        const struct
-        {
-            QString arguments;
-            QByteArray message;
-        } cases[] = {{"--seed 3 @/noisy.png @/auto.png", "noise level 12 (estimated)\n"},
-            {"-q --seed 3 @/noisy.png @/auto.png", ""},
-            {"--seed 3 @/flat.png @/auto.png",
-                "noise level 20 (the noise could not be estimated: too flat or too small)\n"}};
-        for (const auto &c : cases) {
-            QVERIFY(run(c.arguments));
-            QCOMPARE(exitCode_, 0);
-            QCOMPARE(stderr_, c.message);
-            QVERIFY(QFile::exists(dir_.filePath("auto.png")));
-        }
-    }
-
-    void sameSeedSameResult()
-    {
-        // Larger than 256 on both sides, so that --threads 2 splits it.
-        QVERIFY(noiseImage(260, 258, 9)
-                    .convertToFormat(QImage::Format_Grayscale8)
-                    .save(dir_.filePath("split.png")));
-        QByteArray outputs[3];
-        for (int i = 0; i < 3; ++i) {
-            QVERIFY(run(QString("--sigma 30 --threads 2 -q --seed %1 @/split.png @/split-%2.png")
-                            .arg(i < 2 ? 77 : 78)
-                            .arg(i)));
-            QCOMPARE(exitCode_, 0);
-            outputs[i] = fileBytes(dir_.filePath(QString("split-%1.png").arg(i)));
-        }
-        QVERIFY(!outputs[0].isEmpty());
-        QVERIFY(outputs[0] == outputs[1]);
-        QVERIFY(outputs[0] != outputs[2]);
-    }
-
-    void svgWithText()
-    {
-        if (!QImageReader::supportedImageFormats().contains("svg"))
-            QSKIP("No SVG image plug-in");
-        // Laying out the text needs a GUI application: without one the reader ends the process.
-        QVERIFY(putFile(dir_.filePath("text.svg"),
-            "<svg xmlns='http://www.w3.org/2000/svg' width='64' height='48'>"
-            "<rect width='64' height='48' fill='#3a6' fill-opacity='0.5'/>"
-            "<text x='4' y='30' font-size='16'>Hi</text></svg>"));
-        QVERIFY(run("-q --sigma 10 --seed 2 @/text.svg @/text.png"));
+        QFETCH(QString, arguments);
+        QFETCH(QByteArray, message);
+        QVERIFY(noisyRamp(240, 180, 12.0, 6).save(dir_.filePath("noisy.png")));
+        QVERIFY(filled(100, 80, QImage::Format_RGB32, Qt::green).save(dir_.filePath("flat.png")));
+        QVERIFY(run("--seed 3 " + arguments));
         QCOMPARE(exitCode_, 0);
-        QCOMPARE(stderr_, QByteArray());
-        QCOMPARE(QImage(dir_.filePath("text.png")).size(), QSize(64, 48));
+        QCOMPARE(stderr_, message);
     }
 
     void exitCodes_data()
@@ -156,19 +132,13 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message"); // empty: nothing on standard error
         QTest::newRow("help") << "--help" << 0 << QString();
-        QTest::newRow("version") << "--version" << 0 << QString();
         QTest::newRow("unknown option")
             << "--bogus @/rgb.png @/result.png" << 1 << "Unknown option 'bogus'";
-        QTest::newRow("sigma 0") << "--sigma 0 @/rgb.png @/result.png" << 1 << "--sigma";
         QTest::newRow("sigma 100") << "--sigma 100 @/rgb.png @/result.png" << 1 << "--sigma";
         QTest::newRow("threads 0")
             << "--threads 0 @/rgb.png @/result.png" << 1 << "from 1 to 1048576";
-        QTest::newRow("threads 2^20 + 1")
-            << "--threads 1048577 @/rgb.png @/result.png" << 1 << "from 1 to 1048576";
         QTest::newRow("negative seed") << "--seed -3 @/rgb.png @/result.png" << 1 << "--seed";
         QTest::newRow("one file name") << "@/rgb.png" << 1 << "two file names";
-        QTest::newRow("three file names")
-            << "@/rgb.png @/result.png @/result2.png" << 1 << "two file names";
         QTest::newRow("missing input") << "@/missing.png @/result.png" << 2 << "cannot read";
         QTest::newRow("indexed input")
             << "@/indexed.png @/result.png" << 3 << "only RGB and grayscale";
@@ -176,6 +146,7 @@ private slots:
         // The output's folder is checked before the input is read, so a long run cannot be lost.
         QTest::newRow("missing folder, missing input")
             << "@/missing.png @/none/result.png" << 4 << "there is no folder";
+        QTest::newRow("missing folder") << "@/missing -o @/out" << 2 << "cannot read";
     }
 
     void exitCodes()
@@ -193,79 +164,94 @@ private slots:
         QCOMPARE(QDir(dir_.path()).entryList({"result*"}), QStringList());
     }
 
-    void notEnoughMemoryUnderAnAddressSpaceLimit()
+    // One batch of a folder of odd files: every file that can be denoised is written (those of
+    // one colour come back unchanged, in their own format where Qt writes it), every other one
+    // fails with one line naming it and why, nothing else is written or changed, and the status
+    // is the highest of the files'.
+    void batchOfOddFiles()
     {
-#ifdef PELTA_SANITIZED
-        QSKIP("The sanitizers reserve more address space than the limit allows");
-#endif
-        // 3000 x 3000 needs some 500 MB to denoise, 80 x 60 far less than the 300 MB allowed; as
-        // one colour, the big one is a small file.
-        QImage big(3000, 3000, QImage::Format_RGB32);
-        big.fill(Qt::blue);
-        QVERIFY(big.save(dir_.filePath("big.png")));
-        QVERIFY(run("-q --threads 2 @/big.png @/big-out.png", "ulimit -v 300000"));
-        QCOMPARE(exitCode_, 5);
-        QVERIFY2(stderr_.contains("not enough memory"), stderr_.constData());
-        QVERIFY(!QFile::exists(dir_.filePath("big-out.png")));
-        // The limit leaves room for a small run: the exit status is the estimate's, not start-up's.
-        QVERIFY(run("-q --sigma 5 @/rgb.png @/big-out.png", "ulimit -v 300000"));
-        QCOMPARE(exitCode_, 0);
-        QVERIFY(QFile::exists(dir_.filePath("big-out.png")));
-    }
-
-    // One batch of a folder: every file that can be denoised is written, every other one fails
-    // with a line naming it, and the status is the highest of the files'. Levels are estimated
-    // and said per file, unless -q.
-    void batchOfMixedFiles_data()
-    {
-        QTest::addColumn<QString>("quiet");
-        QTest::newRow("levels said") << "--sigma auto";
-        QTest::newRow("quiet") << "-q";
-    }
-
-    void batchOfMixedFiles()
-    {
-        QFETCH(QString, quiet);
-        const QString in = freshFolder("mixed"), out = freshFolder("mixed-out");
-        const QImage gray = noisyRamp(60, 40, 10.0, 4);
-        const QImage written[] = {noiseImage(60, 40, 2), gray,
-            gray.convertToFormat(QImage::Format_Grayscale16), noiseImage(2, 1, 5)};
-        const QStringList names = {"good.jpg", "gray.png", "gray16.png", "tiny.bmp"};
-        for (int i = 0; i < 4; ++i)
-            QVERIFY(written[i].save(in + "/" + names[i]));
-        QVERIFY(
-            noiseImage(9, 9).convertToFormat(QImage::Format_Indexed8).save(in + "/indexed.png"));
-        QVERIFY(putFile(in + "/broken.png", pngBomb(60, 40, 0)));
-        QStringList failures {"broken.png", "indexed.png"};
+        const QString in = freshFolder("odd"), out = freshFolder("odd-out");
+        QImage gray16(16, 9, QImage::Format_Grayscale16);
+        gray16.fill(0x1234u); // a level that 8 bits cannot hold
+        QImage rgba64(14, 10, QImage::Format_RGBA64);
+        for (int y = 0; y < rgba64.height(); ++y)
+            for (int x = 0; x < rgba64.width(); ++x)
+                rgba64.setPixelColor(x, y,
+                    QColor(QRgba64::fromRgba64(
+                        0x1234, 0xabcd, 0x0101, quint16(0x8001 + x * 997 + y))));
+        const QImage opaque = filled(20, 12, QImage::Format_RGB32, QColor(30, 160, 90));
+        const QImage premultiplied
+            = filled(18, 11, QImage::Format_ARGB32_Premultiplied, QColor(200, 120, 40, 128));
+        const QByteArray whole = encoded(noiseImage(40, 30), "png");
+        const QByteArray bomb = pngBomb(1000000, 1000000, 0).chopped(12) // without its empty IDAT
+            + pngChunk("IDAT", qCompress(QByteArray(1 << 22, '\0')).mid(4)) + pngChunk("IEND", {});
+        // Laying out SVG text needs a GUI application, even when the text is not seen.
+        const QByteArray svg = "<svg xmlns='http://www.w3.org/2000/svg' width='24' height='16'>"
+                               "<rect width='24' height='16' fill='#3080c0'/>"
+                               "<text x='2' y='12' fill='none'>odd</text></svg>";
+        const struct
+        {
+            QString name;
+            QByteArray bytes;
+            QString output; // or the failure's line after the path
+            QImage image; // what the output holds
+        } files[] = {{"photo.jpg", encoded(opaque, "bmp"), "photo.bmp", opaque}, // BMP named .jpg
+            {"column.png", encoded(opaque.copy(0, 0, 1, 12), "png"), "column.png",
+                opaque.copy(0, 0, 1, 12)},
+            {"row.png", encoded(opaque.copy(0, 0, 20, 1), "png"), "row.png",
+                opaque.copy(0, 0, 20, 1)},
+            {"gray16.png", encoded(gray16, "png"), "gray16.png", gray16},
+            {"rgba64.png", encoded(rgba64, "png"), "rgba64.png", rgba64},
+            {"alpha.tif", encoded(premultiplied, "tiff"), "alpha.tif", premultiplied},
+            {"text.svg", svg, "text.png",
+                filled(24, 16, QImage::Format_ARGB32, QColor(0x30, 0x80, 0xc0))},
+            {"empty.png", {}, ": Unsupported image format", {}},
+            {"cut.png", whole.left(whole.size() / 2), ": Unable to read image data", {}},
+            {"bomb.png", bomb, ": The image is too large for the available memory", {}},
+            {"indexed.png",
+                encoded(noiseImage(9, 9).convertToFormat(QImage::Format_Indexed8), "png"),
+                ": only RGB and grayscale images are supported", {}},
+            {"mono.pbm", encoded(noiseImage(13, 7).convertToFormat(QImage::Format_Mono), "pbm"),
+                ": only RGB and grayscale images are supported", {}}};
+        for (const auto &file : files)
+            QVERIFY(putFile(in + "/" + file.name, file.bytes));
         QString limit = "true";
 #ifndef PELTA_SANITIZED
         // Too large to denoise within the limit (some 500 MB), while reading it (72 MB) fits
         // beside the address space the threads of a batch reserve; it runs alone.
-        QImage big(3000, 3000, QImage::Format_RGB32);
-        big.fill(Qt::blue);
-        QVERIFY(big.save(in + "/big.png"));
-        failures << "big.png";
+        QVERIFY(filled(3000, 3000, QImage::Format_RGB32, Qt::blue).save(in + "/big.png"));
         limit = "ulimit -v 400000";
 #endif
-        QVERIFY(run(quiet + " --seed 4 @/mixed -o @/mixed-out", limit));
-        QCOMPARE(exitCode_, failures.contains("big.png") ? 5 : 3);
-        const QStringList lines = QString::fromUtf8(stderr_).split('\n');
-        const QStringList failed = lines.filter("pelta-denoise: ");
-        QCOMPARE(failed.size(), failures.size());
-        for (const QString &name : failures)
-            QCOMPARE(failed.filter(in + "/" + name).size(), 1);
-        QCOMPARE(QDir(out).entryList(QDir::Files), names);
-        for (int i = 0; i < 4; ++i) {
-            const QImage result(out + "/" + names[i]);
-            QCOMPARE(result.size(), written[i].size());
-            QCOMPARE(result.format(), QImage(in + "/" + names[i]).format());
-            QCOMPARE(
-                lines.filter(in + "/" + names[i] + ": noise level ").size(), quiet == "-q" ? 0 : 1);
+        QVERIFY(run("--seed 4 @/odd -o @/odd-out", limit));
+        const QStringList lines = QString::fromUtf8(stderr_).split('\n', Qt::SkipEmptyParts);
+        QStringList outputs;
+        for (const auto &file : files) {
+            const QString path = in + "/" + file.name;
+            QCOMPARE(fileBytes(path), file.bytes);
+            if (file.image.isNull()) {
+                QCOMPARE(lines.filter(path + file.output).size(), 1);
+                continue;
+            }
+            outputs.append(file.output);
+            const QImage result(out + "/" + file.output);
+            QCOMPARE(file.output + " " + QString::number(result.format()),
+                file.output + " " + QString::number(file.image.format()));
+            QCOMPARE(result, file.image);
+            QCOMPARE(lines.filter(path + ": noise level ").size(), 1);
         }
+#ifndef PELTA_SANITIZED
+        QCOMPARE(lines.filter("not enough memory to denoise " + in + "/big.png").size(), 1);
+#endif
+        QCOMPARE(lines.filter("pelta-denoise: ").size(),
+            int(std::size(files)) - outputs.size() + (limit != "true"));
+        QCOMPARE(exitCode_, limit != "true" ? 5 : 3);
+        outputs.sort();
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), outputs);
     }
 
     // What a batch may not write: an existing output without --overwrite, an output that two
-    // inputs map to (the second fails), an input; and an output folder that is a file.
+    // inputs map to (the second fails), an input; and an output folder that is a file. -q
+    // keeps only the failures.
     void batchRefusals_data()
     {
         QTest::addColumn<QString>("arguments");
@@ -294,8 +280,9 @@ private slots:
         QVERIFY(noiseImage(30, 20).save(r + "/a.png") && noiseImage(30, 20).save(r + "/sub/a.png"));
         QVERIFY(putFile(r + "/out/a.png", "old"));
         const QByteArray before = fileBytes(r + "/" + file);
-        QVERIFY(run("-q --sigma 10 --seed 1 " + arguments));
+        QVERIFY(run("-q --seed 1 " + arguments));
         QCOMPARE(exitCode_, exitCode);
+        QCOMPARE(QString(stderr_).count('\n'), exitCode == 0 ? 0 : 1);
         QCOMPARE(fileBytes(r + "/" + file) != before, replaced);
         QCOMPARE(QImage(r + "/out/a.png").isNull(), !replaced);
         QCOMPARE(QDir(r + "/out").entryList(QDir::Files), QStringList {"a.png"});
@@ -322,12 +309,12 @@ private slots:
             QCOMPARE(::kill(pid_t(process.processId()), signal), 0);
         }));
         QCOMPARE(exitCode_, 128 + signal);
-        const QStringList left = QDir(out).entryList(QDir::Files);
+        const QStringList left = QDir(out).entryList(QDir::Files | QDir::Hidden);
         QVERIFY2(left.size() < kFiles, qPrintable(left.join(' ')));
         for (const QString &name : left)
             QCOMPARE(QImage(out + "/" + name).size(), QSize(300, 300));
     }
 };
 
-QTEST_GUILESS_MAIN(tst_PeltaDenoise)
+QTEST_MAIN(tst_PeltaDenoise)
 #include "tst_pelta_denoise.moc"
