@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <vector>
 
 namespace {
@@ -75,22 +74,6 @@ TEST(NormalTable, IsTheAlgorithmOnRandWithStandardNormalSamples)
             ++buckets[std::size_t(std::int64_t(table.pixelBase(x, y)) * 100 / kNormalTableSize)];
     EXPECT_GT(*std::min_element(buckets.begin(), buckets.end()), 320);
     EXPECT_LT(*std::max_element(buckets.begin(), buckets.end()), 480);
-}
-
-TEST(NormalTable, DefaultConstructionSeedsFromTheClock)
-{
-    for (int attempt = 0; attempt < 3; ++attempt) { // retried if the second changes meanwhile
-        const std::time_t before = std::time(nullptr);
-        const NormalTable clocked;
-        if (std::time(nullptr) != before)
-            continue;
-        const NormalTable seeded(static_cast<unsigned>(before));
-        EXPECT_EQ(clocked.start(), seeded.start());
-        EXPECT_EQ(
-            0, std::memcmp(clocked.values(), seeded.values(), kNormalTableSize * sizeof(float)));
-        return;
-    }
-    GTEST_SKIP() << "the clock kept changing its second during the build";
 }
 
 TEST(ExpTable, ExpWeightInterpolatesAndStopsAt29)

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <type_traits>
@@ -15,7 +14,6 @@
 namespace {
 
 enum class Worker { Fast, Reference };
-constexpr Worker kWorkers[] = {Worker::Fast, Worker::Reference};
 
 template<typename Cell>
 constexpr bool kColor = std::is_same_v<Cell, Vec3>;
@@ -48,37 +46,6 @@ Outcome<Cell> runWorker(
     out.estimate = copyOf(out.accum);
     normaliseRows(out.estimate, out.count, src, 0, height, control);
     return out;
-}
-
-// How many effective patches cover each pixel when every pixel contributes its estimate.
-GrayPlane coverage(int width, int height, int f)
-{
-    GrayPlane counts(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const int r = std::min({f, x, y, width - 1 - x, height - 1 - y});
-            for (int dy = -r; dy <= r; ++dy)
-                for (int dx = -r; dx <= r; ++dx)
-                    counts.at(x + dx, y + dy) += 1.0f;
-        }
-    return counts;
-}
-
-// With all-zero samples no walk leaves its pixel; on a constant image every move passes the
-// jump test with weight 1. Either way every pixel contributes: the counts are known exactly
-// and the estimate is the source.
-template<typename Cell>
-void expectEveryPixelContributes(const Plane<Cell> &src, const NormalTable &table, int level)
-{
-    SCOPED_TRACE(testing::Message() << (kColor<Cell> ? "colour" : "gray") << " level " << level);
-    const int radius
-        = kColor<Cell> ? colorParams(level, 1, 1).patchRadius : grayParams(level, 1, 1).patchRadius;
-    for (const Worker worker : kWorkers) {
-        SCOPED_TRACE(worker == Worker::Fast ? "fast" : "reference");
-        const Outcome<Cell> out = runWorker(src, level, table, worker);
-        EXPECT_EQ(maxDifference(out.count, coverage(src.width(), src.height(), radius)), 0.0f);
-        EXPECT_LT(maxDifference(out.estimate, src), 1e-3f);
-    }
 }
 
 // Squared differences of whole numbers, and their sums up to 2^24, are exact in float in any
@@ -141,17 +108,6 @@ protected:
 std::unique_ptr<NormalTable> Workers::table_;
 
 } // namespace
-
-TEST_F(Workers, EveryPixelContributesOnZeroSamplesAndConstantImages)
-{
-    const NormalTable zeros(std::vector<float>(64, 0.0f), 0);
-    expectEveryPixelContributes(addNoise(sceneGray(23, 19), 20.0f, 11), zeros, 20);
-    expectEveryPixelContributes(addNoise(sceneColor(21, 17), 20.0f, 12), zeros, 60);
-    for (const int level : {10, 50, 90})
-        expectEveryPixelContributes(filled(40, 30, 117.0f), *table_, level);
-    for (const int level : {10, 40, 70})
-        expectEveryPixelContributes(filled(33, 28, Vec3(117.0f, 40.0f, 201.0f)), *table_, level);
-}
 
 // Odd sizes bring up every border case; noise of the level's size and far off it (many
 // refused moves); a band starting inside the image reads and writes rows above it.
