@@ -14,20 +14,15 @@
 
 // The commands by a one-letter key: Open, Save As, Exit, Undo, Redo, Denoise, Zoom In, Zoom Out,
 // Normal Size, Fit to Window.
-static const QString kKeys = "osxurd+-nf";
-static const QStringList kTexts = {"&Open...", "&Save As...", "E&xit", "&Undo", "&Redo",
-    "Denoise...", "Zoom &In (25%)", "Zoom &Out (25%)", "&Normal Size", "&Fit to Window"};
-// What states() gives with an image shown and no history, and with Undo or Redo offered.
-static const QString kAllOn = "sd+-nf", kUndoable = "sud+-nf", kRedoable = "srd+-nf";
-
 static QAction *action(const Pelta &window, QChar key)
 {
+    const QString text
+        = QStringList({"&Open...", "&Save As...", "E&xit", "&Undo", "&Redo", "Denoise...",
+                          "Zoom &In (25%)", "Zoom &Out (25%)", "&Normal Size", "&Fit to Window"})
+              .value(QString("osxurd+-nf").indexOf(key));
     const QList<QAction *> actions = window.findChildren<QAction *>();
-    for (QAction *action : actions) {
-        if (action->text() == kTexts.value(kKeys.indexOf(key)))
-            return action;
-    }
-    return nullptr;
+    return *std::find_if(
+        actions.begin(), actions.end(), [&](const QAction *a) { return a->text() == text; });
 }
 
 static void press(const Pelta &window, const QString &keys)
@@ -36,7 +31,8 @@ static void press(const Pelta &window, const QString &keys)
         action(window, key)->trigger();
 }
 
-// The keys of the enabled commands among those that change, then F while fitting.
+// The keys of the enabled commands among those that change, then F while fitting: "sd+-nf" with
+// an image shown and no history.
 static QString states(const Pelta &window)
 {
     QString on;
@@ -83,13 +79,13 @@ class tst_Pelta : public QObject
             = qobject_cast<QLabel *>(scroll(window)->widget())->pixmap(Qt::ReturnByValue);
         return shown.toImage().convertToFormat(QImage::Format_RGB32);
     }
-    std::unique_ptr<Pelta> windowWith(const QImage &image)
+    static std::unique_ptr<Pelta> shownWindow(const QString &path)
     {
         auto window = std::make_unique<Pelta>();
-        window->loadImageFile(imageFile(image));
+        window->loadImageFile(path);
         window->show();
-        const bool exposed = QTest::qWaitForWindowExposed(window.get());
-        QTest::qVerify(exposed, "exposed", "", __FILE__, __LINE__);
+        QTest::qVerify(
+            QTest::qWaitForWindowExposed(window.get()), "exposed", "", __FILE__, __LINE__);
         return window;
     }
 
@@ -105,75 +101,80 @@ private slots:
 
     void cleanup() { QCOMPARE(leakedTopLevelWidgets(), QStringList()); }
 
-    // First of all: only the first Open dialog of the process goes to the pictures folder.
+    // First of all: the first Open dialog of the process goes to the pictures folder.
     void menusFilesAndClipboard()
     {
         Pelta window;
-        // Each menu: its title, then text, shortcut and on or off of each entry; "-" a separator.
-        QString menus;
+        // The menus, then each entry's text and shortcut; "-" a separator. All that needs an
+        // image is off.
+        QStringList menus;
         const QList<QAction *> titles = window.menuBar()->actions();
         for (const QAction *title : titles) {
-            menus += '\n' + title->text();
-            const QList<QAction *> entries = title->menu()->actions();
-            for (const QAction *a : entries) {
-                menus += a->isSeparator() ? QString("|-")
-                                          : '|' + a->text() + ' ' + a->shortcut().toString()
-                        + (a->isEnabled() ? " on" : " off")
-                        + (a->isCheckable() ? " checkable" : "");
-            }
+            menus << title->text();
+            for (const QAction *a : title->menu()->actions())
+                menus << (a->isSeparator() ? "-" : a->text() + ' ' + a->shortcut().toString());
         }
         const auto key = [](QKeySequence::StandardKey k) { return QKeySequence(k).toString(); };
-        QCOMPARE(menus,
-            "\n&File|&Open... " + key(QKeySequence::Open) + " on|&Save As...  off|-|E&xit Ctrl+Q on"
-                + "\n&Edit|&Undo " + key(QKeySequence::Undo) + " off|&Redo "
-                + key(QKeySequence::Redo) + " off\n&Filters|Denoise...  off|-|Zoom &In (25%) "
-                + key(QKeySequence::ZoomIn) + " off|Zoom &Out (25%) " + key(QKeySequence::ZoomOut)
-                + " off|&Normal Size Ctrl+S off|-|&Fit to Window Ctrl+F off checkable"
-                + "\n&Help|&About...  on");
+        QCOMPARE(menus.join('|'),
+            QString(
+                "&File|&Open... %1|&Save As... |-|E&xit Ctrl+Q|&Edit|&Undo %2|&Redo %3|&Filters|"
+                "Denoise... |-|Zoom &In (25%) %4|Zoom &Out (25%) %5|&Normal Size Ctrl+S|-|"
+                "&Fit to Window Ctrl+F|&Help|&About... ")
+                .arg(key(QKeySequence::Open), key(QKeySequence::Undo), key(QKeySequence::Redo),
+                    key(QKeySequence::ZoomIn), key(QKeySequence::ZoomOut)));
+        QCOMPARE(states(window), QString());
         QVERIFY(!scroll(window)->isVisibleTo(&window));
 
-        // An unreadable choice shows its box and the dialog comes back; a load ends the history.
+        // A drop takes a single image file, and as a copy: Shift proposes a move, after which a
+        // file manager deletes the file. It is opened once the drop has returned.
+        const QUrl dropped = QUrl::fromLocalFile(imageFile(noiseImage(30, 20), "drop.png"));
+        QMimeData data;
+        const auto enter = [&](const QList<QUrl> &urls) {
+            data.setUrls(urls);
+            QDragEnterEvent event(
+                {5, 5}, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::ShiftModifier);
+            QApplication::sendEvent(&window, &event);
+            return event.isAccepted() ? event.dropAction() : Qt::IgnoreAction;
+        };
+        QCOMPARE(enter({QUrl::fromLocalFile(file("user-dirs.dirs"))}), Qt::IgnoreAction);
+        QCOMPARE(enter({dropped, dropped}), Qt::IgnoreAction);
+        QCOMPARE(enter({dropped}), Qt::CopyAction);
+        action(window, 'u')->setEnabled(true);
+        QDropEvent drop({5, 5}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &drop);
+        QTRY_COMPARE(status(window), "Opened \"" + dropped.toLocalFile() + "\", 30x20, Depth: 32");
+        QVERIFY(scroll(window)->isVisibleTo(&window));
+        QCOMPARE(view(window), QRect(0, 0, 30, 20));
+        QCOMPARE(states(window), "sd+-nf");
+
+        // An unreadable choice shows its box, changes nothing and brings the dialog back; a load
+        // ends the history. A '%' in the name is no place marker of the box's text.
         const QString good = imageFile(noiseImage(31, 17), "good.png");
-        // A '%' in the name must not be taken for a place marker of the box's text.
         const QString bad = file("100%1 %2.png");
         QVERIFY(putFile(bad, "text, not pixels"));
+        const QString opened = status(window);
         action(window, 'u')->setEnabled(true);
         action(window, 'r')->setEnabled(true);
         ModalDriver driver;
-        QString directory, selected, title, text;
+        QString seen, title, text;
         QStringList filters;
         driver.expect<QFileDialog>([&](QFileDialog *dialog) {
-            directory = dialog->directory().absolutePath();
+            seen = dialog->directory().absolutePath() + ' ' + dialog->selectedMimeTypeFilter();
             filters = dialog->mimeTypeFilters();
-            selected = dialog->selectedMimeTypeFilter();
             acceptFile(dialog, bad);
         });
         driver.acceptBox(&title, &text);
-        driver.expect<QFileDialog>([&](QFileDialog *dialog) { acceptFile(dialog, good); });
+        driver.expect<QFileDialog>([&](QFileDialog *dialog) {
+            seen += ' ' + status(window);
+            acceptFile(dialog, good);
+        });
         press(window, "o");
-        QCOMPARE(driver.problems() + directory, file("Pictures"));
+        QCOMPARE(driver.problems() + seen, file("Pictures") + " image/jpeg " + opened);
         QCOMPARE(filters, readableMimeTypes());
-        QCOMPARE(selected, "image/jpeg");
         QCOMPARE(
             title + ' ' + text, "pelta Cannot load " + bad + ": " + readImageFile(bad).errorText);
-        QVERIFY(scroll(window)->isVisibleTo(&window));
-        QCOMPARE(view(window), QRect(0, 0, 31, 17));
-        QCOMPARE(states(window), kAllOn);
-
-        // A later dialog starts where the last one ended; a failed load there changes nothing
-        // and a cancel too ends the history.
-        const QString opened = status(window);
-        action(window, 'u')->setEnabled(true);
-        driver.expect<QFileDialog>([&](QFileDialog *dialog) {
-            directory = dialog->directory().absolutePath();
-            acceptFile(dialog, bad);
-        });
-        driver.acceptBox(&title, &text);
-        driver.expect<QFileDialog>([](QFileDialog *dialog) { dialog->reject(); });
-        press(window, "o");
-        QCOMPARE(driver.problems() + directory, dir_.path());
-        QCOMPARE(status(window) + ' ' + states(window), opened + ' ' + kAllOn);
         QCOMPARE(shownImage(window), noiseImage(31, 17));
+        QCOMPARE(states(window), "sd+-nf");
 
         // Save As writes the image on display and leaves the window's file as it was.
         driver.expect<QFileDialog>([&](QFileDialog *dialog) { acceptFile(dialog, file("a.bmp")); });
@@ -186,53 +187,28 @@ private slots:
         QCOMPARE(driver.problems() + text,
             "Cannot write " + file("notes.xyz") + ": Unsupported image format");
 
+        // A pasted image has no file, so no folder to walk, and is no part of the history.
         QGuiApplication::clipboard()->setText("only words");
         QVERIFY(QMetaObject::invokeMethod(&window, "paste"));
         QCOMPARE(status(window), "No image in clipboard");
         QVERIFY(QMetaObject::invokeMethod(&window, "copy"));
-
-        // Only a single image file is taken, and as a copy: Shift proposes a move, after which
-        // a file manager deletes the file.
-        imageFile(noiseImage(30, 20), "drop.png");
-        QMimeData data;
-        const auto enter = [&](const QStringList &paths) {
-            QList<QUrl> urls;
-            for (const QString &path : paths)
-                urls.append(QUrl::fromLocalFile(path));
-            data.setUrls(urls);
-            QDragEnterEvent event(
-                {5, 5}, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::ShiftModifier);
-            QApplication::sendEvent(&window, &event);
-            return event.isAccepted() ? event.dropAction() : Qt::IgnoreAction;
-        };
-        QCOMPARE(enter({bad}), Qt::IgnoreAction);
-        QCOMPARE(enter({file("drop.png"), good}), Qt::IgnoreAction);
-        QCOMPARE(enter({file("drop.png")}), Qt::CopyAction);
-        // The file is opened once the drop has returned, as File > Open would open it.
-        action(window, 'u')->setEnabled(true);
-        QDropEvent drop({5, 5}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&window, &drop);
-        QTRY_COMPARE(status(window), "Opened \"" + file("drop.png") + "\", 30x20, Depth: 32");
-        QCOMPARE(states(window), kAllOn);
-
-        // A pasted image has no file, so no folder to walk, and is no part of the history.
+        QVERIFY(window.loadImageFile(dropped.toLocalFile()));
         action(window, 'u')->setEnabled(true);
         QVERIFY(QMetaObject::invokeMethod(&window, "paste"));
         QTest::keyClick(scroll(window), Qt::Key_Space);
         QCOMPARE(status(window), "Obtained image from clipboard, 31x17, Depth: 32");
         QCOMPARE(shownImage(window), noiseImage(31, 17));
-        QCOMPARE(window.windowFilePath() + states(window), kUndoable);
+        QCOMPARE(window.windowFilePath() + states(window), "sud+-nf");
     }
 
-    // A missing file gets the load failure's box and no window; the window keeps the first
-    // file's path as given, not cleaned up or made absolute.
+    // A missing file gets the load failure's box, titled with the name start-up gives, and no
+    // window; with files the window shows the first.
     void startup()
     {
-        QVERIFY(QDir().mkpath(file("sub")));
-        imageFile(noiseImage(30, 20), "first.png");
+        const QString first = imageFile(noiseImage(30, 20), "first.png");
+        QGuiApplication::setApplicationDisplayName(QString());
         // The first event loop to run notes the shown window's file and ends it with Exit.
         QString shown = "no window";
-        QObject timers;
         const auto exitShownWindow = [&shown] {
             const QWidgetList widgets = QApplication::topLevelWidgets();
             for (QWidget *widget : widgets) {
@@ -242,35 +218,27 @@ private slots:
                 }
             }
         };
-        QTimer::singleShot(0, &timers, exitShownWindow);
+        QTimer::singleShot(0, this, exitShownWindow);
         ModalDriver driver;
         QString title, text;
         driver.acceptBox(&title, &text);
         QCOMPARE(runPelta({"pelta", file("missing.png")}), -1);
-        QCOMPARE(driver.problems() + shown, "no window");
-
-        QGuiApplication::setApplicationDisplayName(QString());
-        QTimer::singleShot(0, &timers, exitShownWindow);
-        QCOMPARE(runPelta({"pelta", dir_.path() + "/sub/../first.png", file("first.png")}), 0);
-        QCOMPARE(shown, dir_.path() + "/sub/../first.png");
-        QCOMPARE(QGuiApplication::applicationDisplayName(), "pelta");
+        QCOMPARE(driver.problems() + title + ", " + shown, "pelta, no window");
+        QTimer::singleShot(0, this, exitShownWindow);
+        QCOMPARE(runPelta({"pelta", first, file("good.png")}), 0);
+        QCOMPARE(shown, first);
     }
 
-    // The scroll-bar value that keeps the centre (truncated toward zero) and the one that keeps
-    // the point at half a page (rounded), for a value, a page step and a factor.
+    // Value, page step, factor, then the scroll-bar value that keeps the centre (truncated
+    // toward zero) and the one that keeps the point at half a page (rounded).
     void zoomArithmetic()
     {
-        const struct
-        {
-            int value, pageStep;
-            double factor;
-            int centred, anchored;
-        } rows[] = {{100, 400, kZoomInStep, 175, 175}, {3, 7, kZoomInStep, 4, 5},
+        const double rows[][5] = {{100, 400, kZoomInStep, 175, 175}, {3, 7, kZoomInStep, 4, 5},
             // -39.99999999999999 in doubles, truncated toward zero; the bar clamps it.
             {0, 400, kZoomOutStep, -39, -40}, {INT_MAX, 400, kZoomInStep, INT_MAX, INT_MAX}};
-        for (const auto &row : rows) {
-            QCOMPARE(rescaledScrollValue(row.value, row.pageStep, row.factor), row.centred);
-            QCOMPARE(anchoredScrollValue(row.value, row.pageStep / 2, row.factor), row.anchored);
+        for (const auto &r : rows) {
+            QCOMPARE(rescaledScrollValue(int(r[0]), int(r[1]), r[2]), int(r[3]));
+            QCOMPARE(anchoredScrollValue(int(r[0]), int(r[1]) / 2, r[2]), int(r[4]));
         }
     }
 
@@ -280,16 +248,16 @@ private slots:
         QTest::addColumn<QString>("keys");
         QTest::addColumn<QSize>("label");
         QTest::addColumn<QString>("states");
-        QTest::newRow("in 4") << "++++" << QSize(1563, 1172) << kAllOn;
+        QTest::newRow("in 4") << "++++" << QSize(1563, 1172) << "sd+-nf";
         QTest::newRow("in 5") << "+++++" << QSize(1953, 1465) << "sd-nf";
-        QTest::newRow("out 4") << "----" << QSize(262, 197) << kAllOn;
+        QTest::newRow("out 4") << "----" << QSize(262, 197) << "sd+-nf";
         QTest::newRow("out 5") << "-----" << QSize(210, 157) << "sd+nf";
         // Normal Size sets the factor back to 1 but leaves the limits as they were.
         QTest::newRow("normal") << "+++++n" << QSize(640, 480) << "sd-nf";
-        QTest::newRow("normal, out") << "+++++n-" << QSize(512, 384) << kAllOn;
+        QTest::newRow("normal, out") << "+++++n-" << QSize(512, 384) << "sd+-nf";
         QTest::newRow("fit") << "-----f" << QSize() << "sfF";
         QTest::newRow("fit, load") << "-----fL" << QSize() << "sfF";
-        QTest::newRow("fit off, in") << "-----ff+" << QSize(800, 600) << kAllOn;
+        QTest::newRow("fit off, in") << "-----ff+" << QSize(800, 600) << "sd+-nf";
     }
 
     void zoom()
@@ -297,13 +265,10 @@ private slots:
         QFETCH(QString, keys);
         QFETCH(QSize, label);
         QFETCH(QString, states);
-        const auto window = windowWith(noiseImage(640, 480));
-        for (const QChar key : keys) {
-            if (key == 'L')
-                QVERIFY(window->loadImageFile(imageFile(noiseImage(90, 70), "L.png")));
-            else
-                press(*window, key);
-        }
+        const auto window = shownWindow(imageFile(noiseImage(640, 480)));
+        press(*window, keys.section('L', 0, 0));
+        if (keys.endsWith('L'))
+            QVERIFY(window->loadImageFile(imageFile(noiseImage(90, 70), "L.png")));
         const QScrollArea *area = scroll(*window);
         QCOMPARE(area->widget()->size(), label.isEmpty() ? area->maximumViewportSize() : label);
         QCOMPARE(::states(*window), states);
@@ -312,21 +277,18 @@ private slots:
     // The menu's zoom keeps the centre of the view, Ctrl + wheel the point under the mouse.
     void zoomKeepsItsPoint()
     {
-        const auto window = windowWith(noiseImage(640, 480));
+        const auto window = shownWindow(imageFile(noiseImage(640, 480)));
         QScrollBar *horizontal = scroll(*window)->horizontalScrollBar();
         QScrollBar *vertical = scroll(*window)->verticalScrollBar();
         // At the far end of the old range: only a range already grown with the label allows
         // the new value, so a bar moved before the label was resized would stay clamped.
         horizontal->setValue(horizontal->maximum());
         vertical->setValue(vertical->maximum() / 2);
-        const int oldMaximum = horizontal->maximum();
-        const int h = horizontal->value();
-        const int v = vertical->value();
-        QVERIFY(h > 0 && v > 0);
+        const int h = horizontal->value(), v = vertical->value(), end = horizontal->maximum();
         press(*window, "+");
         QCOMPARE(horizontal->value(), rescaledScrollValue(h, horizontal->pageStep(), kZoomInStep));
         QCOMPARE(vertical->value(), rescaledScrollValue(v, vertical->pageStep(), kZoomInStep));
-        QVERIFY(horizontal->value() > oldMaximum);
+        QVERIFY(v > 0 && horizontal->value() > end);
 
         // Turns the wheel at (100, 60) in the viewport; returns the label's width.
         QWidget *viewport = scroll(*window)->viewport();
@@ -345,96 +307,79 @@ private slots:
         QCOMPARE(wheel(60), 800);
         QVERIFY(qAbs(horizontal->value() + 100 - 150 * 1.25) <= 0.5);
         QVERIFY(qAbs(vertical->value() + 60 - 100 * 1.25) <= 0.5);
-        // Without Ctrl the wheel scrolls; ten notches at once stop at the menu's limit.
+        // Only with Ctrl; ten notches at once stop at the menu's limit.
         QCOMPARE(wheel(-120, Qt::NoModifier), 800);
-        QVERIFY(vertical->value() > 100 * 1.25 - 60);
         QCOMPARE(wheel(-1200), 210);
     }
 
-    // In walk/: a1, a2, a10 (24 x 24), a broken b.png and a text file.
-    void walkTheFolder()
+    // In walk/: a1, a2, a10 (240 x 150), a broken b.png and a text file.
+    void walkAndDenoise()
     {
         const QString walk = file("walk");
         QVERIFY(QDir().mkpath(walk));
         for (const int n : {1, 2, 10})
-            imageFile(noiseImage(24, 24, quint32(n)), QString("walk/a%1.png").arg(n));
+            imageFile(noiseImage(240, 150, quint32(n)), QString("walk/a%1.png").arg(n));
         QVERIFY(putFile(walk + "/b.png", "text, not pixels") && putFile(walk + "/notes.txt", "w"));
-        Pelta window;
-        QVERIFY(window.loadImageFile(walk + "/a2.png"));
-        action(window, 'u')->setEnabled(true);
-        QStringList questions;
-        // Sends `key` as the scroll area, which has the focus once an image is shown, gets it;
-        // the question must come when there is an `answer` for it. Returns the status after the
-        // folder's name.
+        const auto window = shownWindow(walk + "/a2.png");
+        action(*window, 'u')->setEnabled(true);
+        QString asked;
+        // Sends `key` to the scroll area, which has the focus once an image is shown; a question
+        // must then come if there is an `answer` for it. Returns the status after the folder.
         const auto step = [&](Qt::Key key, QMessageBox::StandardButton answer = {}) {
             ModalDriver driver;
             if (answer) {
-                driver.expect<QMessageBox>([&questions, answer](QMessageBox *box) {
+                driver.expect<QMessageBox>([&asked, answer](QMessageBox *box) {
                     const bool safe = box->defaultButton() == box->button(QMessageBox::Cancel);
-                    questions.append(box->text() + (safe ? "" : " (Cancel not the default)"));
+                    asked += box->text() + (safe ? "|" : " (Cancel not the default)|");
                     box->button(answer)->click();
                 });
             }
-            QTest::keyClick(scroll(window), key);
-            return status(window).remove("Opened \"" + walk + '/') + driver.problems();
+            QTest::keyClick(scroll(*window), key);
+            return status(*window).remove("Opened \"" + walk + '/') + driver.problems();
         };
         // Natural order a1 a2 a10 b, wrapping past the broken b; notes.txt is no image.
-        const QString size = "\", 24x24, Depth: 32";
+        const QString size = "\", 240x150, Depth: 32";
         const QString skip = size + "; skipped \"b.png\" (Unsupported image format)";
         QCOMPARE(step(Qt::Key_Space), "a10.png" + size);
         QCOMPARE(step(Qt::Key_Space), "a1.png" + skip);
         QCOMPARE(step(Qt::Key_Backspace), "a10.png" + skip);
         QCOMPARE(step(Qt::Key_Backspace), "a2.png" + size);
-        QCOMPARE(states(window), kAllOn);
+        QCOMPARE(states(*window), "sd+-nf");
 
-        // Only a Denoise not saved since asks; Cancel keeps it, Undo leaves it, Redo brings
-        // it back, Discard moves on.
-        QCOMPARE(denoiseWith(window, 30, QDialogButtonBox::Ok), "0");
-        QCOMPARE(step(Qt::Key_Space, QMessageBox::Cancel), "a2.png" + size);
-        QVERIFY(shownImage(window) != noiseImage(24, 24, 2));
-        press(window, "u");
-        QCOMPARE(step(Qt::Key_Space), "a10.png" + size);
-        QCOMPARE(denoiseWith(window, 30, QDialogButtonBox::Ok), "0");
-        press(window, "ur");
-        QCOMPARE(step(Qt::Key_Backspace, QMessageBox::Discard), "a2.png" + size);
-        QCOMPARE(denoiseWith(window, 30, QDialogButtonBox::Ok), "0");
-        QVERIFY(window.writeImageFile(file("saved.png")));
-        QCOMPARE(step(Qt::Key_Space), "a10.png" + size);
-        QCOMPARE(questions.join('|'), "Discard the denoised image?|Discard the denoised image?");
-    }
-
-    // Accepted, undone and redone in the same view and zoom; the dialog always opens at 0.
-    void denoiseHistory()
-    {
-        const QImage original = noiseImage(240, 150);
-        const auto window = windowWith(original);
+        // Accepted, undone and redone in the same view; the dialog opens at 0 every time.
         press(*window, "++++");
-        QScrollBar *vertical = scroll(*window)->verticalScrollBar();
         scroll(*window)->horizontalScrollBar()->setValue(17);
-        vertical->setValue(vertical->maximum());
+        scroll(*window)->verticalScrollBar()->setValue(INT_MAX);
         const QRect before = view(*window);
         QVERIFY(before.x() == -17 && before.y() < 0);
-
         QCOMPARE(denoiseWith(*window, 30, QDialogButtonBox::Ok), "0");
-        const QImage denoised = shownImage(*window);
+        const QImage original = noiseImage(240, 150, 2), denoised = shownImage(*window);
         QVERIFY(denoised != original);
-        for (const QString step : {"", "u", "r", "u", "r"}) {
-            press(*window, step);
-            QCOMPARE(shownImage(*window), step == "u" ? original : denoised);
+        for (const QString keys : {"", "u", "r", "u", "r"}) {
+            press(*window, keys);
+            QCOMPARE(shownImage(*window), keys == "u" ? original : denoised);
             QCOMPARE(view(*window), before);
-            QCOMPARE(states(*window), step == "u" ? kRedoable : kUndoable);
+            QCOMPARE(states(*window), keys == "u" ? "srd+-nf" : "sud+-nf");
         }
-        // One more step goes on from 2.44 to the limit.
-        press(*window, "+");
-        QCOMPARE(view(*window).size(), QSize(732, 458));
 
-        // Cancelled after a preview, right after an accepted one: the image stays and the
-        // history ends.
-        QCOMPARE(denoiseWith(*window, 40, QDialogButtonBox::Ok), "0");
-        const QImage second = shownImage(*window);
+        // Only a Denoise not saved since asks before it is replaced; Cancel keeps it, Undo
+        // leaves it, Redo brings it back, Discard moves on.
+        QCOMPARE(step(Qt::Key_Space, QMessageBox::Cancel), "a2.png" + size);
+        press(*window, "u");
+        QCOMPARE(step(Qt::Key_Space), "a10.png" + size);
+        QCOMPARE(denoiseWith(*window, 30, QDialogButtonBox::Ok), "0");
+        press(*window, "ur");
+        QCOMPARE(step(Qt::Key_Backspace, QMessageBox::Discard), "a2.png" + size);
+        QCOMPARE(denoiseWith(*window, 30, QDialogButtonBox::Ok), "0");
+        QVERIFY(window->writeImageFile(file("saved.png")));
+        QCOMPARE(step(Qt::Key_Space), "a10.png" + size);
+        QCOMPARE(asked, "Discard the denoised image?|Discard the denoised image?|");
+
+        // Cancel, after a preview, leaves the image and ends the history.
+        action(*window, 'u')->setEnabled(true);
         QCOMPARE(denoiseWith(*window, 40, QDialogButtonBox::Cancel), "0");
-        QCOMPARE(shownImage(*window), second);
-        QCOMPARE(states(*window), "sd-nf");
+        QCOMPARE(shownImage(*window), noiseImage(240, 150, 10));
+        QCOMPARE(states(*window), "sd+-nf");
 
         // The denoiser needs 16 pixels each way: a smaller image gets a box, not the dialog.
         for (const QSize size : {QSize(15, 200), QSize(200, 15)}) {
@@ -451,7 +396,7 @@ private slots:
         QVERIFY(window->loadImageFile(imageFile(noiseImage(16, 16))));
         QCOMPARE(denoiseWith(*window, 0, QDialogButtonBox::Ok), "0");
         QCOMPARE(shownImage(*window), noiseImage(16, 16));
-        QCOMPARE(states(*window), kUndoable);
+        QCOMPARE(states(*window), "sud+-nf");
     }
 };
 
