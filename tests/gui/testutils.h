@@ -45,20 +45,6 @@ inline QByteArray bigEndian(quint32 v, int bytes = 4)
     return out;
 }
 
-// The image as JPEG with an Exif segment holding the orientation tag (6 = turn 90 degrees
-// clockwise to view): a big-endian TIFF header and one IFD with the one SHORT entry 0x0112.
-inline QByteArray jpegWithOrientation(const QImage &image, quint16 orientation)
-{
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter(&buffer, "jpeg").write(image);
-    const QByteArray exif
-        = QByteArray("Exif\0\0MM\0\x2a\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01", 24)
-        + bigEndian(orientation, 2) + QByteArray(6, '\0');
-    return jpeg.left(2) + "\xff\xe1" + bigEndian(exif.size() + 2, 2) + exif + jpeg.mid(2);
-}
-
 inline QByteArray pngChunk(const QByteArray &type, const QByteArray &data)
 {
     quint32 crc = 0xffffffffu;
