@@ -134,7 +134,8 @@ TEST(DenoiseRun, ConstantImagesComeBackUnchanged)
             SCOPED_TRACE(testing::Message() << side << " pixels, " << threads << " threads");
             const GrayPlane gray = filled(side, 300, 117.0f);
             const ColorPlane color = filled(300, side, Vec3(117.0f, 40.0f, 201.0f));
-            EXPECT_LT(maxDifference(denoised(gray, 10, runOptions(seeded(), threads)), gray), 1e-3f);
+            EXPECT_LT(
+                maxDifference(denoised(gray, 10, runOptions(seeded(), threads)), gray), 1e-3f);
             EXPECT_LT(
                 maxDifference(denoised(color, 10, runOptions(seeded(), threads)), color), 1e-3f);
         }
@@ -153,7 +154,8 @@ TEST(DenoiseRun, ResultsDoNotDependOnTheThreads)
     const ColorPlane colorAlone = denoised(color, 30, runOptions(seeded(), 1, nullptr, &hooks));
     hooks.beforeThreadStart = [](int thread) {
         if (thread == 5)
-            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+            throw std::system_error(
+                std::make_error_code(std::errc::resource_unavailable_try_again));
     };
     for (const int threads : {3, 8}) {
         const RunOptions options = runOptions(seeded(), threads, nullptr, &hooks);

@@ -42,7 +42,8 @@ TEST(Diagnostics, PsnrPrintersAndPatchWeights)
     EXPECT_EQ(out.str(),
         separator + "2\t-3\t-25536\t\n" + separator + "\n\n" + separator + "(1,255,0)\t\n");
 
-    // [0, 0, 6], radius 1, clamped: around x = 2 each row reads 0, 6, 6: D / 9 = 24, less 2 sigma^2.
+    // [0, 0, 6], radius 1, clamped: around x = 2 each row reads 0, 6, 6: D / 9 = 24, less
+    // 2 sigma^2.
     gray.fill(0.0f);
     gray.at(2, 0) = 6.0f;
     EXPECT_NEAR(grayPatchWeight(gray, 1, 0, 0, 2, 0, 2.0f, 2.0f), std::exp(-4.0f), 1e-7);
