@@ -73,12 +73,6 @@ TEST(DenoiseRun, RefusesBadLevelsAndWorkingSetsThatDoNotFit)
     EXPECT_TRUE(observer.reports.empty());
     options.callerBytes = 1000;
     EXPECT_EQ(denoiseGray(gray, 10, result, options), RunStatus::Done);
-    // More threads need more of the rows their chunks share.
-    ColorPlane colorResult;
-    options = runOptions(kZeros, 2);
-    options.memoryLimit = runWorkingSetBytes(300, 300, true, false, 1);
-    EXPECT_EQ(denoiseColor(filled(300, 300, Vec3(10.0f)), 10, colorResult, options),
-        RunStatus::OutOfMemory);
 }
 
 TEST(DenoiseRun, ProgressIsTheShareOfRowsDoneThenReaches100)
@@ -129,17 +123,11 @@ TEST(RunStages, PresmoothingAndNormalisation)
 
 TEST(DenoiseRun, ConstantImagesComeBackUnchanged)
 {
-    for (const int side : {16, 257}) {
-        for (const int threads : {1, 3}) {
-            SCOPED_TRACE(testing::Message() << side << " pixels, " << threads << " threads");
-            const GrayPlane gray = filled(side, 300, 117.0f);
-            const ColorPlane color = filled(300, side, Vec3(117.0f, 40.0f, 201.0f));
-            EXPECT_LT(
-                maxDifference(denoised(gray, 10, runOptions(seeded(), threads)), gray), 1e-3f);
-            EXPECT_LT(
-                maxDifference(denoised(color, 10, runOptions(seeded(), threads)), color), 1e-3f);
-        }
-    }
+    // 16 wide: every patch meets a border; 300 high on 3 threads: many chunk edges.
+    const GrayPlane gray = filled(16, 300, 117.0f);
+    const ColorPlane color = filled(300, 257, Vec3(117.0f, 40.0f, 201.0f));
+    EXPECT_LT(maxDifference(denoised(gray, 10, runOptions(seeded(), 3)), gray), 1e-3f);
+    EXPECT_LT(maxDifference(denoised(color, 10, runOptions(seeded(), 3)), color), 1e-3f);
 }
 
 // Byte-identical on any number of threads, with small chunks so that rows cross many chunk

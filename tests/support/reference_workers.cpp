@@ -117,6 +117,14 @@ bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin
             std::fill(patchBuffer.begin(), patchBuffer.end(), Cell(0.0f));
             float weightSum = 0.0f;
             const std::int64_t first = firstDraw(in.table, in.originX + x, in.originY + y);
+            // Adds the patch sampled around (px, py) with weight w.
+            const auto addPatch = [&](float w, float px, float py) {
+                weightSum += w;
+                for (int dy = -r; dy <= r; ++dy)
+                    for (int dx = -r; dx <= r; ++dx)
+                        patchBuffer[std::size_t((f + dy) * side + f + dx)]
+                            += Cell(w) * sample(in.src, px + float(dx), py + float(dy));
+            };
 
             for (int path = 1; path < params.pathsPerPixel; ++path) {
                 std::int64_t entry = (first + std::int64_t(path - 1) * 4096) % in.table.size();
@@ -143,14 +151,9 @@ bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin
                     if (patchFits(px - left, py - top, r, width, height)) {
                         const int rx = int(std::round(px - left));
                         const int ry = int(std::round(py - top));
-                        const float w
-                            = weightOf(distance(in.src, x, y, rx, ry, r), params, in.expTable);
-                        weightSum += w;
                         // Distance at the nearest cell, patch sampled at the exact point.
-                        for (int dy = -r; dy <= r; ++dy)
-                            for (int dx = -r; dx <= r; ++dx)
-                                patchBuffer[std::size_t((f + dy) * side + f + dx)]
-                                    += Cell(w) * sample(in.src, px + float(dx), py + float(dy));
+                        addPatch(weightOf(distance(in.src, x, y, rx, ry, r), params, in.expTable),
+                            px, py);
                     }
 
                     if (k == steps - 1 && weightSum > 1.0f) {
@@ -162,14 +165,8 @@ bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin
                         const float cy = within(qy + draw() * sy, top, top + float(height));
                         pathX[std::size_t(k)] = cx;
                         pathY[std::size_t(k)] = cy;
-                        if (patchFits(cx - left, cy - top, r, width, height)) {
-                            weightSum += -0.2f;
-                            for (int dy = -r; dy <= r; ++dy)
-                                for (int dx = -r; dx <= r; ++dx)
-                                    patchBuffer[std::size_t((f + dy) * side + f + dx)]
-                                        += Cell(-0.2f)
-                                        * sample(in.src, cx + float(dx), cy + float(dy));
-                        }
+                        if (patchFits(cx - left, cy - top, r, width, height))
+                            addPatch(-0.2f, cx, cy);
                     }
                 }
             }
