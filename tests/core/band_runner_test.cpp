@@ -1,13 +1,11 @@
-// The row splits and the chunk runner: exact sharing of rows, liveness, cancellation, failures.
+// The row splits and the chunk runner: exact sharing of rows and failures on any thread.
 #include "core/band_runner.h"
 #include "core/row_worker.h"
-#include "support/recording_observer.h"
 #include "support/reference_workers.h"
 #include "support/test_images.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <stdexcept>
@@ -96,32 +94,6 @@ TEST(SplitRows, StagesAndChunks)
     EXPECT_EQ(chunkRows(16, 5, 0), Ranges({{0, 16}}));
     // At least twice the radius, so that the rows around two edges never meet.
     EXPECT_EQ(chunkRows(25, 5, 0, 1), Ranges({{0, 10}, {10, 20}, {20, 25}}));
-}
-
-// The caller stays live while computing its chunk and while waiting for a slower one.
-TEST(ChunkRunner, KeepsTheCallerLiveWhileComputingAndWaiting)
-{
-    GrayPlane accum(300, 32), count(300, 32);
-    const auto busyFor = [](BandControl &control, std::chrono::milliseconds span) {
-        const auto end = std::chrono::steady_clock::now() + span;
-        while (std::chrono::steady_clock::now() < end) {
-            if (!control.betweenPixels())
-                return false;
-            std::this_thread::sleep_for(1ms);
-        }
-        return true;
-    };
-    std::atomic<int> started {0};
-    const ChunkWork<float> work
-        = [&](BandControl &control, int rowBegin, int, const BandSink<float> &) {
-              if (!control.beginRow(rowBegin))
-                  return false;
-              return busyFor(control, started++ == 0 ? 200ms : 600ms);
-          };
-    RecordingObserver observer;
-    ASSERT_EQ(runChunks(2, 1, 0, accum, count, work, &observer), RunStatus::Done);
-    EXPECT_GE(observer.keepAlives, 12); // about 24 at one per 25 ms
-    EXPECT_FALSE(observer.calledFromOtherThread);
 }
 
 TEST(ChunkRunner, FailuresOnAnyThreadAreReportedAfterEveryThreadIsJoined)

@@ -4,7 +4,6 @@
 #include "image/image_denoise.h"
 #include "image/image_io.h"
 #include "support/recording_observer.h"
-#include "support/test_images.h"
 
 #include <QtGui>
 #include <QtTest>
@@ -175,28 +174,6 @@ private slots:
         const bool fine = image.depth() == 16 || image.depth() == 64;
         for (int x = 0; x < 6; ++x)
             QCOMPARE(int(out.pixelColor(x, 0).rgba64().red()), fine ? sixteen[x] : levels[x] * 257);
-    }
-
-    // The quality gained is as measured, 1 dB either way being a change.
-    void gain()
-    {
-        QImage clean(64, 48, QImage::Format_RGB32);
-        writeColor(sceneColor(64, 48), clean, clean); // opaque whole levels: exact
-        QImage noisy = clean.copy();
-        writeColor(addNoise(colorPlaneOf(clean), 20.0f, 7), noisy, noisy);
-        const auto planeOf = [](const QImage &image) {
-            return colorPlaneOf(image.convertToFormat(QImage::Format_RGB32));
-        };
-        for (const auto &[format, gain] :
-            {std::pair(QImage::Format_RGB32, 12.5), std::pair(QImage::Format_Grayscale8, 6.3)}) {
-            const ColorPlane reference = planeOf(clean.convertToFormat(format));
-            QImage image = noisy.convertToFormat(format);
-            const double before = psnr(reference, planeOf(image));
-            QCOMPARE(denoiseQImage(image, 20, seeded_), ImageDenoiseStatus::Done);
-            const double after = psnr(reference, planeOf(image));
-            QVERIFY2(std::abs(after - before - gain) < 1.0,
-                qPrintable(QString("%1 dB noisy, %2 dB denoised").arg(before).arg(after)));
-        }
     }
 };
 
