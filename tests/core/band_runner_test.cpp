@@ -81,13 +81,9 @@ void expectSameAsSeparateChunks(const Scene<Cell> &scene, int originY, int chunk
 
 } // namespace
 
-TEST(SplitRows, StagesAndChunks)
+// Edges at the image rows that are multiples of 16, whatever the origin.
+TEST(ChunkRows, CutAtTheSameImageRowsWhateverTheOrigin)
 {
-    EXPECT_EQ(splitRows(300, 4), Ranges({{0, 75}, {75, 150}, {150, 225}, {225, 300}}));
-    EXPECT_EQ(splitRows(257, 3), Ranges({{0, 85}, {85, 171}, {171, 257}}));
-    EXPECT_EQ(splitRows(200, 0), Ranges({{0, 200}}));
-    EXPECT_EQ(splitRows(3, 8), Ranges({{0, 1}, {1, 2}, {2, 3}}));
-    // Edges at the image rows that are multiples of 16, whatever the origin.
     EXPECT_EQ(chunkRows(40, 2, 0), Ranges({{0, 16}, {16, 32}, {32, 40}}));
     EXPECT_EQ(chunkRows(40, 2, 37), Ranges({{0, 11}, {11, 27}, {27, 40}}));
     EXPECT_EQ(chunkRows(40, 2, -5), Ranges({{0, 5}, {5, 21}, {21, 37}, {37, 40}}));
