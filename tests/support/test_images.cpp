@@ -54,33 +54,34 @@ Plane<Cell> mapped(const Plane<Cell> &plane, F f)
     return out;
 }
 
+// Each pixel's value from its region and the ramp's value there.
+template<typename Cell, typename Value>
+Plane<Cell> scene(int width, int height, Value value)
+{
+    Plane<Cell> plane(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            plane.at(x, y) = value(regionAt(x, y, width, height), rampAt(x, y, width, height));
+    return plane;
+}
+
 } // namespace
 
 GrayPlane sceneGray(int width, int height)
 {
-    GrayPlane plane(width, height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const float values[] = {rampAt(x, y, width, height), 200.0f, 30.0f, 170.0f};
-            plane.at(x, y) = values[regionAt(x, y, width, height)];
-        }
-    }
-    return plane;
+    return scene<float>(width, height, [](int region, float ramp) {
+        const float values[] = {ramp, 200.0f, 30.0f, 170.0f};
+        return values[region];
+    });
 }
 
 ColorPlane sceneColor(int width, int height)
 {
-    ColorPlane plane(width, height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const float ramp = rampAt(x, y, width, height);
-            const Vec3 values[]
-                = {Vec3(ramp, ramp + 20.0f, 140.0f - ramp / 2.0f), Vec3(210.0f, 190.0f, 60.0f),
-                    Vec3(40.0f, 70.0f, 160.0f), Vec3(225.0f, 90.0f, 100.0f)};
-            plane.at(x, y) = values[regionAt(x, y, width, height)];
-        }
-    }
-    return plane;
+    return scene<Vec3>(width, height, [](int region, float ramp) {
+        const Vec3 values[] = {Vec3(ramp, ramp + 20.0f, 140.0f - ramp / 2.0f),
+            Vec3(210.0f, 190.0f, 60.0f), Vec3(40.0f, 70.0f, 160.0f), Vec3(225.0f, 90.0f, 100.0f)};
+        return values[region];
+    });
 }
 
 template<typename Cell>
