@@ -16,8 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 using Ranges = std::vector<RowRange>;
 
-template<typename Cell>
-bool visitRows(BandControl &control, int rowBegin, int rowEnd, const BandSink<Cell> &)
+bool visitRows(BandControl &control, int rowBegin, int rowEnd, const BandSink<float> &)
 {
     for (int y = rowBegin; y < rowEnd; ++y)
         if (!control.beginRow(y))
@@ -109,13 +108,13 @@ TEST(ChunkRunner, FailuresOnAnyThreadAreReportedAfterEveryThreadIsJoined)
         return &hooks;
     };
     for (const int failingRow : {3, 170}) {
-        EXPECT_EQ(runChunks<float>(4, 2, 0, accum, count, visitRows<float>, nullptr,
+        EXPECT_EQ(runChunks<float>(4, 2, 0, accum, count, visitRows, nullptr,
                       failAt(failingRow, std::bad_alloc())),
             RunStatus::OutOfMemory)
             << "row " << failingRow;
         returned = true;
     }
-    EXPECT_THROW(runChunks<float>(4, 2, 0, accum, count, visitRows<float>, nullptr,
+    EXPECT_THROW(runChunks<float>(4, 2, 0, accum, count, visitRows, nullptr,
                      failAt(250, std::runtime_error("broken chunk"))),
         std::runtime_error);
     returned = true;

@@ -1,9 +1,8 @@
-// The sample table against srand()/rand() themselves, its statistics and cursors; the ExpTable.
+// The sample table against srand()/rand() themselves; the ExpTable.
 #include "core/sample_tables.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -41,23 +40,15 @@ void expectSameAsOnRand(unsigned seed, const NormalTable &table)
 
 } // namespace
 
-// Bit-identical for a seed below and above 2^31 (so as normal as the algorithm makes them);
-// pixels start spread over the table. The seeds also check the generator against rand(): 0 is
-// taken as 1, and seeds from 2^31 on start glibc's seeding from a negative word.
+// Bit-identical for a seed below and above 2^31 (so as normal as the algorithm makes them). The
+// seeds also check the generator against rand(): 0 is taken as 1, and seeds from 2^31 on start
+// glibc's seeding from a negative word. Where each pixel starts drawing is the reference
+// workers' to check.
 TEST(NormalTable, IsTheAlgorithmOnRandWithStandardNormalSamples)
 {
-    const NormalTable table(20240611u);
-    expectSameAsOnRand(20240611u, table);
+    expectSameAsOnRand(20240611u, NormalTable(20240611u));
     expectSameAsOnRand(3141592653u, NormalTable(3141592653u));
     expectSameAsOnRand(0u, NormalTable(0u));
-
-    // Pixel bases spread evenly over the table (100 buckets, 40000 pixels: 400 each, sd 20).
-    std::vector<int> buckets(100, 0);
-    for (int y = 0; y < 200; ++y)
-        for (int x = 0; x < 200; ++x)
-            ++buckets[std::size_t(std::int64_t(table.pixelBase(x, y)) * 100 / kNormalTableSize)];
-    EXPECT_GT(*std::min_element(buckets.begin(), buckets.end()), 320);
-    EXPECT_LT(*std::max_element(buckets.begin(), buckets.end()), 480);
 }
 
 TEST(ExpTable, ExpWeightInterpolatesAndStopsAt29)

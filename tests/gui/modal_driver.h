@@ -1,4 +1,5 @@
-// Driving widgets in the window tests: modal boxes from a timer, the slider, the leak check.
+// Driving widgets in the window tests: modal boxes from a timer, the slider, what a label shows,
+// the leak check.
 #pragma once
 
 #include <QtWidgets>
@@ -87,6 +88,13 @@ inline void releaseAt(QSlider *slider, int value)
     slider->setSliderDown(true);
     slider->setValue(value);
     slider->setSliderDown(false);
+}
+
+// The image that the label in the widget's scroll area shows, as RGB32.
+inline QImage shownImage(const QWidget *widget)
+{
+    const auto *label = qobject_cast<QLabel *>(widget->findChild<QScrollArea *>()->widget());
+    return label->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 // Top-level widgets still alive, leaving out the desktop widget that Qt keeps for itself.

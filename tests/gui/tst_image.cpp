@@ -8,9 +8,6 @@
 #include <QtGui>
 #include <QtTest>
 
-#include <csignal>
-#include <sys/resource.h>
-
 // A save file failing past `room` bytes, as a full disk does; like a real file it forgets that at
 // the next seek and takes later writes again. Only a writer checking every write notices.
 struct FailingSaveFile : QSaveFile
@@ -54,7 +51,8 @@ private slots:
     }
 
     // The suffix names the format; the file reads back within exactly its pixels and display copy.
-    // A failed write keeps the old file and leaves no temporary beside it.
+    // A failed write keeps the old file and leaves no temporary beside it (a real full disk, in
+    // every common format, is the full-disk CI stage's).
     void writeAndReadBack_data()
     {
         QTest::addColumn<QString>("name");
@@ -68,7 +66,6 @@ private slots:
             if (probe.open(QIODevice::WriteOnly) && noiseImage(2, 2).save(&probe, format))
                 QTest::newRow(format + ", half-way") << QString("half-way." + format) << "*";
         }
-        QTest::newRow("disk full at the last flush") << "disk.bmp" << QString("File too large");
     }
 
     void writeAndReadBack()
@@ -81,15 +78,8 @@ private slots:
         const QImage image = noiseImage(200, 200);
         FailingSaveFile file(path);
         file.room = name.startsWith("half-way") ? 1000 : file.room;
-        // A 200 x 200 BMP takes 120054 bytes: the kernel refuses its last 1 kB, at the flush.
-        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
-        rlimit previous {};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
-        const rlimit small {name == "disk.bmp" ? 119054 : previous.rlim_cur, previous.rlim_max};
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
         QString shown;
         const bool written = writeImage(image, file, &shown);
-        setrlimit(RLIMIT_FSIZE, &previous);
         QCOMPARE(written, error.isEmpty());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {name});
         if (written) {

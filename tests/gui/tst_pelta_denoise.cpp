@@ -16,9 +16,7 @@
 static QImage filled(int w, int h, QImage::Format format, const QColor &color)
 {
     QImage image(w, h, format);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            image.setPixelColor(x, y, color);
+    image.fill(color);
     return image;
 }
 
@@ -46,12 +44,6 @@ class tst_PeltaDenoise : public QObject
         const std::function<void(QProcess &)> &whileRunning = {})
     {
         QProcess process;
-        // Under the leak sanitizer, keep its list of used suppressions off the tool's stderr.
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        if (environment.contains("LSAN_OPTIONS"))
-            environment.insert(
-                "LSAN_OPTIONS", environment.value("LSAN_OPTIONS") + ":print_suppressions=0");
-        process.setProcessEnvironment(environment);
         process.start("/bin/sh",
             QStringList {"-c", shellPrefix + " && exec \"$0\" \"$@\"", PELTA_DENOISE_EXECUTABLE}
                 + QString(arguments).replace("@", dir_.path()).split(' '));
@@ -109,8 +101,6 @@ private slots:
         QTest::newRow("unknown option")
             << "--bogus @/rgb.png @/result.png" << 1 << "Unknown option 'bogus'";
         QTest::newRow("sigma 100") << "--sigma 100 @/rgb.png @/result.png" << 1 << "--sigma";
-        QTest::newRow("threads 0")
-            << "--threads 0 @/rgb.png @/result.png" << 1 << "from 1 to 1048576";
         QTest::newRow("one file name") << "@/rgb.png" << 1 << "two file names";
         QTest::newRow("missing input") << "@/missing.png @/result.png" << 2 << "cannot read";
         QTest::newRow("indexed input")
@@ -150,8 +140,6 @@ private slots:
         const QImage premultiplied
             = filled(18, 11, QImage::Format_ARGB32_Premultiplied, QColor(200, 120, 40, 128));
         const QByteArray whole = encoded(noiseImage(40, 30), "png");
-        const QByteArray bomb = pngBomb(1000000, 1000000, 0).chopped(12) // without its empty IDAT
-            + pngChunk("IDAT", qCompress(QByteArray(1 << 22, '\0')).mid(4)) + pngChunk("IEND", {});
         // Laying out SVG text needs a GUI application, even when the text is not seen.
         const QByteArray svg = "<svg xmlns='http://www.w3.org/2000/svg' width='24' height='16'>"
                                "<rect width='24' height='16' fill='#3080c0'/>"
@@ -173,11 +161,8 @@ private slots:
                 filled(24, 16, QImage::Format_ARGB32, QColor(0x30, 0x80, 0xc0))},
             {"empty.png", {}, ": Unsupported image format", {}},
             {"cut.png", whole.left(whole.size() / 2), ": Unable to read image data", {}},
-            {"bomb.png", bomb, ": The image is too large for the available memory", {}},
             {"indexed.png",
                 encoded(noiseImage(9, 9).convertToFormat(QImage::Format_Indexed8), "png"),
-                ": only RGB and grayscale images are supported", {}},
-            {"mono.pbm", encoded(noiseImage(13, 7).convertToFormat(QImage::Format_Mono), "pbm"),
                 ": only RGB and grayscale images are supported", {}}};
         for (const auto &file : files)
             QVERIFY(putFile(in + "/" + file.name, file.bytes));

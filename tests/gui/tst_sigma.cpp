@@ -41,11 +41,7 @@ struct Fixture
                 return widget;
         return nullptr;
     }
-    QImage preview()
-    {
-        const auto *shown = qobject_cast<QLabel *>(dialog.findChild<QScrollArea *>()->widget());
-        return shown->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_RGB32);
-    }
+    QImage preview() { return shownImage(&dialog); }
 
     QImage image;
     const QImage before;

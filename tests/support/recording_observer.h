@@ -6,27 +6,23 @@
 #include <thread>
 #include <vector>
 
-// Records every percentage and counts keep-alive calls; asks to cancel from the
-// `cancelAtReport`-th progress report on (1-based; 0 never) or after `cancelAtKeepAlive`
-// keep-alive calls. Notes whether any call came from another thread than the creator's, which
+// Records every percentage; asks to cancel from the `cancelAtReport`-th progress report on
+// (1-based; 0 never). Notes whether any call came from another thread than the creator's, which
 // the run promises never happens.
 class RecordingObserver : public RunObserver
 {
 public:
     void progress(int percent) override { reports.push_back((noteThread(), percent)); }
-    void keepAlive() override { keepAlives += (noteThread(), 1); }
+    void keepAlive() override { noteThread(); }
     bool cancelRequested() override
     {
         noteThread();
-        return (cancelAtReport > 0 && int(reports.size()) >= cancelAtReport)
-            || (cancelAtKeepAlive > 0 && keepAlives >= cancelAtKeepAlive);
+        return cancelAtReport > 0 && int(reports.size()) >= cancelAtReport;
     }
     void noteThread() { calledFromOtherThread |= std::this_thread::get_id() != owner_; }
 
     std::vector<int> reports;
-    int keepAlives = 0;
     int cancelAtReport = 0;
-    int cancelAtKeepAlive = 0;
     bool calledFromOtherThread = false;
 
 private:
