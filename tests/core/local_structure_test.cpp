@@ -65,6 +65,9 @@ TEST(GrayLocalStructure, GivesTheGradientOnRampsAndAtTheBorders)
         [](const GrayPlane &p, float x, float y, float h) {
             return grayLocalStructure(p, x, y, h);
         });
+    // A gradient of exactly 0.0001 (samples 0.0004 and 0.0002, two apart) still has a direction.
+    const Ramp faint = [](int x, int) { return 0.0001f * float(x); };
+    EXPECT_EQ(grayLocalStructure(ramp<float>(8, 6, faint), 3, 2, 1.0f).dirX, 1.0f);
 }
 
 // Change along x alone gives no direction however strong; anti-correlated change gives dirX

@@ -37,34 +37,6 @@ inline QImage noisyRamp(int w, int h, double deviation, unsigned seed)
     return image;
 }
 
-inline QByteArray bigEndian(quint32 v, int bytes = 4)
-{
-    QByteArray out;
-    for (int k = bytes - 1; k >= 0; --k)
-        out.append(char(v >> (8 * k)));
-    return out;
-}
-
-inline QByteArray pngChunk(const QByteArray &type, const QByteArray &data)
-{
-    quint32 crc = 0xffffffffu;
-    for (const char c : type + data) {
-        crc ^= quint8(c);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    return bigEndian(quint32(data.size())) + type + data + bigEndian(~crc);
-}
-
-// A PNG header declaring width x height RGBA pixels, then `idatBytes` of zeros as image data:
-// a decompression bomb, or without data a truncated file.
-inline QByteArray pngBomb(quint32 width, quint32 height, int idatBytes)
-{
-    const QByteArray ihdr = bigEndian(width) + bigEndian(height) + QByteArray("\x08\x06\0\0\0", 5);
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr)
-        + pngChunk("IDAT", QByteArray(idatBytes, '\0'));
-}
-
 inline bool putFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);

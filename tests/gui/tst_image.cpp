@@ -40,13 +40,14 @@ class tst_Image : public QObject
 private slots:
     void initTestCase() { seeded_.table = &table_; }
 
-    // 100000 x 100000 RGBA (80 GB shown) over 1 MB of data: refused before reading past the header.
+    // 30000 x 30000 pixels (7 GB to hold and show) over 1 MB of data, with 1 GB to spare: refused
+    // before reading past the header, as a decompression bomb is whatever its format.
     void bombIsRefusedBeforeDecoding()
     {
-        QByteArray png = pngBomb(100000, 100000, 1 << 20);
-        QBuffer buffer(&png);
+        QByteArray ppm = QByteArray("P6\n30000 30000\n255\n") + QByteArray(1 << 20, '\0');
+        QBuffer buffer(&ppm);
         QVERIFY(buffer.open(QIODevice::ReadOnly));
-        QCOMPARE(readImage(&buffer, qint64(16) << 30).errorText, tooLarge);
+        QCOMPARE(readImage(&buffer, qint64(1) << 30).errorText, tooLarge);
         QVERIFY2(buffer.pos() < 1024, qPrintable(QString::number(buffer.pos())));
     }
 
