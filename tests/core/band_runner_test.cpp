@@ -14,7 +14,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-using Ranges = std::vector<RowRange>;
 
 bool visitRows(BandControl &control, int rowBegin, int rowEnd, const BandSink<float> &)
 {
@@ -24,25 +23,16 @@ bool visitRows(BandControl &control, int rowBegin, int rowEnd, const BandSink<fl
     return true;
 }
 
-// The real worker on chunks of a scene.
-template<typename Cell>
-struct Scene : WorkerInputs<Cell>
-{
-    using WorkerInputs<Cell>::WorkerInputs;
-
-    bool operator()(
-        BandControl &control, int rowBegin, int rowEnd, const BandSink<Cell> &sink) const
-    {
-        return denoiseRows(this->inputs, control, rowBegin, rowEnd, sink);
-    }
-};
-
 // Each chunk computed on its own and added up in chunk order: what the runner must reproduce
 // bit for bit on any number of threads, however they are timed. Thin chunks with a wide patch
 // make most rows shared.
 template<typename Cell>
-void expectSameAsSeparateChunks(const Scene<Cell> &scene, int originY, int chunk)
+void expectSameAsSeparateChunks(const WorkerInputs<Cell> &scene, int originY, int chunk)
 {
+    const ChunkWork<Cell> work
+        = [&scene](BandControl &control, int rowBegin, int rowEnd, const BandSink<Cell> &sink) {
+              return denoiseRows(scene.inputs, control, rowBegin, rowEnd, sink);
+          };
     const int width = scene.src.width();
     const int height = scene.src.height();
     const int radius = scene.inputs.params.patchRadius;
@@ -52,7 +42,7 @@ void expectSameAsSeparateChunks(const Scene<Cell> &scene, int originY, int chunk
         Plane<Cell> accum = Plane<Cell>(width, height);
         GrayPlane count = GrayPlane(width, height);
         BandControl control;
-        scene(control, rows.begin, rows.end, BandSink<Cell>(accum, count));
+        work(control, rows.begin, rows.end, BandSink<Cell>(accum, count));
         for (std::int64_t i = 0; i < accum.cellCount(); ++i) {
             sums.data()[i] = sums.data()[i] + accum.data()[i];
             counts.data()[i] += count.data()[i];
@@ -66,7 +56,6 @@ void expectSameAsSeparateChunks(const Scene<Cell> &scene, int originY, int chunk
         RunHooks hooks;
         hooks.chunkRows = chunk;
         hooks.atRow = [&](int, int row) { ++visits[std::size_t(row)]; };
-        const ChunkWork<Cell> work = std::cref(scene);
         ASSERT_EQ(runChunks(threads, radius, originY, accum, count, work, nullptr, &hooks),
             RunStatus::Done);
         for (std::int64_t i = 0; i < accum.cellCount(); ++i) {
@@ -79,17 +68,6 @@ void expectSameAsSeparateChunks(const Scene<Cell> &scene, int originY, int chunk
 }
 
 } // namespace
-
-// Edges at the image rows that are multiples of 16, whatever the origin.
-TEST(ChunkRows, CutAtTheSameImageRowsWhateverTheOrigin)
-{
-    EXPECT_EQ(chunkRows(40, 2, 0), Ranges({{0, 16}, {16, 32}, {32, 40}}));
-    EXPECT_EQ(chunkRows(40, 2, 37), Ranges({{0, 11}, {11, 27}, {27, 40}}));
-    EXPECT_EQ(chunkRows(40, 2, -5), Ranges({{0, 5}, {5, 21}, {21, 37}, {37, 40}}));
-    EXPECT_EQ(chunkRows(16, 5, 0), Ranges({{0, 16}}));
-    // At least twice the radius, so that the rows around two edges never meet.
-    EXPECT_EQ(chunkRows(25, 5, 0, 1), Ranges({{0, 10}, {10, 20}, {20, 25}}));
-}
 
 TEST(ChunkRunner, FailuresOnAnyThreadAreReportedAfterEveryThreadIsJoined)
 {
@@ -125,11 +103,11 @@ TEST(ChunkRunner, FailuresOnAnyThreadAreReportedAfterEveryThreadIsJoined)
 TEST(ChunkRunner, ThinChunksAddExactlyWhatSeparateChunksAdd)
 {
     const NormalTable table(777u);
-    const Scene<float> gray(
+    const WorkerInputs<float> gray(
         addNoise(sceneGray(16, 100), 20.0f, 5), grayParams(80, 16, 100), table); // radius 5
     expectSameAsSeparateChunks(gray, 0, 1);
     expectSameAsSeparateChunks(gray, 7, 16);
-    const Scene<Vec3> color(
+    const WorkerInputs<Vec3> color(
         addNoise(sceneColor(12, 57), 20.0f, 6), colorParams(60, 12, 57), table); // radius 3
     expectSameAsSeparateChunks(color, 3, 1);
 }

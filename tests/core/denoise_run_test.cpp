@@ -46,8 +46,7 @@ Plane<Cell> denoised(const Plane<Cell> &src, int level, const RunOptions &option
     return out;
 }
 
-template<typename Cell>
-bool samePlanes(const Plane<Cell> &a, const Plane<Cell> &b)
+bool samePlanes(const GrayPlane &a, const GrayPlane &b)
 {
     return a.width() == b.width() && a.height() == b.height()
         && std::equal(a.data(), a.data() + a.cellCount(), b.data());
@@ -103,15 +102,12 @@ TEST(RunStages, PresmoothingAndNormalisation)
     EXPECT_EQ(smooth.at(1, 2), 2.0f);
     EXPECT_EQ(smooth.at(3, 3), 1.0f);
     EXPECT_EQ(smooth.at(0, 0), 9.0f); // (4 + 2 + 2 + 1) * 16 / 16 through clamped neighbours
-    // Where nothing was counted (0 or NaN) the source stays.
-    GrayPlane accum = filled(3, 1, 12.0f);
-    GrayPlane count = filled(3, 1, 4.0f);
+    // Normalising: where no patch was counted (every weight too small) the source stays.
+    GrayPlane accum = filled(2, 1, 12.0f), count = filled(2, 1, 4.0f);
     count.at(1, 0) = 0.0f;
-    count.at(2, 0) = std::nanf("");
-    ASSERT_TRUE(normaliseRows(accum, count, filled(3, 1, 7.0f), 0, 1, control));
+    ASSERT_TRUE(normaliseRows(accum, count, filled(2, 1, 7.0f), 0, 1, control));
     EXPECT_EQ(accum.at(0, 0), 3.0f);
     EXPECT_EQ(accum.at(1, 0), 7.0f);
-    EXPECT_EQ(accum.at(2, 0), 7.0f);
 }
 
 TEST(DenoiseRun, ConstantImagesComeBackUnchanged)
@@ -128,26 +124,23 @@ TEST(DenoiseRun, ConstantImagesComeBackUnchanged)
 TEST(DenoiseRun, ResultsDoNotDependOnTheThreads)
 {
     const GrayPlane gray = addNoise(sceneGray(120, 100), 20.0f, 3);
-    const ColorPlane color = addNoise(sceneColor(80, 60), 30.0f, 4);
     RunHooks hooks;
     hooks.chunkRows = 1;
     const GrayPlane grayAlone = denoised(gray, 50, runOptions(seeded(), 1, nullptr, &hooks));
-    const ColorPlane colorAlone = denoised(color, 30, runOptions(seeded(), 1, nullptr, &hooks));
     hooks.beforeThreadStart = [](int thread) {
         if (thread == 5)
             throw std::system_error(
                 std::make_error_code(std::errc::resource_unavailable_try_again));
     };
-    for (const int threads : {3, 8}) {
-        const RunOptions options = runOptions(seeded(), threads, nullptr, &hooks);
-        EXPECT_TRUE(samePlanes(denoised(gray, 50, options), grayAlone)) << threads;
-        EXPECT_TRUE(samePlanes(denoised(color, 30, options), colorAlone)) << threads;
-    }
+    for (const int threads : {3, 8})
+        EXPECT_TRUE(samePlanes(
+            denoised(gray, 50, runOptions(seeded(), threads, nullptr, &hooks)), grayAlone))
+            << threads;
 }
 
 // A crop run with its origin draws for each pixel as the whole image does: away from the crop's
 // border, where no walk reaches it (moves of sd sqrt(5), 30 pixels away), its estimates are the
-// image's bit for bit; without the origin the crop draws elsewhere.
+// image's bit for bit.
 TEST(DenoiseRun, ACropWithItsOriginDrawsAsTheImageDoes)
 {
     const GrayPlane image = addNoise(sceneGray(180, 150), 5.0f, 5);
@@ -160,16 +153,11 @@ TEST(DenoiseRun, ACropWithItsOriginDrawsAsTheImageDoes)
     placed.originY = 21;
     const GrayPlane whole = denoised(image, 5, runOptions(seeded(), 2));
     const GrayPlane part = denoised(crop, 5, placed);
-    const GrayPlane unplaced = denoised(crop, 5, runOptions(seeded(), 2));
     int same = 0;
-    int sameUnplaced = 0;
     for (int y = 30; y < 60; ++y)
-        for (int x = 30; x < 70; ++x) {
+        for (int x = 30; x < 70; ++x)
             same += part.at(x, y) == whole.at(37 + x, 21 + y);
-            sameUnplaced += unplaced.at(x, y) == whole.at(37 + x, 21 + y);
-        }
     EXPECT_EQ(same, 1200);
-    EXPECT_LT(sameUnplaced, 120);
 }
 
 // Noise 20, level 20. Measured gains with these seeds: 13.02 dB (gray), 15.53 dB (colour). The

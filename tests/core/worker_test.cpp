@@ -70,36 +70,32 @@ void expectSameDecisions(
     useWorkerTarget(previous);
 }
 
-class Workers : public testing::Test
+const NormalTable &seeded()
 {
-protected:
-    static void SetUpTestSuite() { table_ = std::make_unique<NormalTable>(31337u); }
-    static void TearDownTestSuite() { table_.reset(); }
-    static std::unique_ptr<NormalTable> table_;
-};
-
-std::unique_ptr<NormalTable> Workers::table_;
+    static const NormalTable table(31337u);
+    return table;
+}
 
 } // namespace
 
 // Odd sizes bring up every border case; noise of the level's size and far off it (many
 // refused moves); a band starting inside the image reads and writes rows above it.
-TEST_F(Workers, FastBuildsMakeTheReferenceDecisionsOnWholeNumberImages)
+TEST(Workers, FastBuildsMakeTheReferenceDecisionsOnWholeNumberImages)
 {
     for (const int level : {5, 20, 35, 60, 90})
         expectSameDecisions(
-            addNoise(sceneGray(53, 41), float(level), 100u + unsigned(level)), level, *table_);
-    expectSameDecisions(addNoise(sceneGray(29, 31), 40.0f, 7u), 10, *table_);
+            addNoise(sceneGray(53, 41), float(level), 100u + unsigned(level)), level, seeded());
+    expectSameDecisions(addNoise(sceneGray(29, 31), 40.0f, 7u), 10, seeded());
     for (const int level : {10, 30, 70})
         expectSameDecisions(
-            addNoise(sceneColor(47, 38), float(level), 200u + unsigned(level)), level, *table_);
-    expectSameDecisions(addNoise(sceneColor(31, 29), 45.0f, 8u), 15, *table_);
-    expectSameDecisions(addNoise(sceneColor(40, 36), 30.0f, 9u), 30, *table_, 17);
+            addNoise(sceneColor(47, 38), float(level), 200u + unsigned(level)), level, seeded());
+    expectSameDecisions(addNoise(sceneColor(31, 29), 45.0f, 8u), 15, seeded());
+    expectSameDecisions(addNoise(sceneColor(40, 36), 30.0f, 9u), 30, seeded(), 17);
 }
 
 // Wide moves in a fixed cycle, every eighth a tiny one so that some move always passes the
 // jump test: the same paths walked again and again must match move for move.
-TEST_F(Workers, FastBuildsMakeTheReferenceDecisionsOnScriptedSamples)
+TEST(Workers, FastBuildsMakeTheReferenceDecisionsOnScriptedSamples)
 {
     std::vector<float> samples;
     for (int i = 0; i < 512; ++i)

@@ -3,7 +3,6 @@
 #include "gui/testutils.h"
 #include "image/image_denoise.h"
 #include "image/image_io.h"
-#include "support/recording_observer.h"
 
 #include <QtGui>
 #include <QtTest>
@@ -60,13 +59,9 @@ private slots:
         QTest::addColumn<QString>("error"); // empty: written; "*": any
         QTest::newRow("upper-case BMP") << "OUT.BMP" << QString();
         QTest::newRow("unknown suffix") << "old.xyz" << QString("Unsupported image format");
-        // Every format the writer offers and can encode here (EPS needs a program we lack).
-        const QList<QByteArray> formats = QImageWriter::supportedImageFormats();
-        for (const QByteArray &format : formats) {
-            QBuffer probe;
-            if (probe.open(QIODevice::WriteOnly) && noiseImage(2, 2).save(&probe, format))
-                QTest::newRow(format + ", half-way") << QString("half-way." + format) << "*";
-        }
+        // TIFF's encoder seeks back to patch its header, which hides a failed write from a file.
+        QTest::newRow("TIFF, half-way") << "half-way.tif"
+                                        << "*";
     }
 
     void writeAndReadBack()
@@ -121,13 +116,10 @@ private slots:
         image.setColorSpace(QColorSpace::DisplayP3);
         const QImage before = image.copy();
         const bool refused = denoisePathOf(format) == DenoisePath::Unsupported;
-        RecordingObserver observer;
         RunOptions options = seeded_;
-        options.observer = &observer;
         options.memoryLimit = imageDenoiseBytes(image, false, runThreads(options)) - 1;
         QCOMPARE(denoiseQImage(image, 20, options),
             refused ? ImageDenoiseStatus::UnsupportedColorModel : ImageDenoiseStatus::OutOfMemory);
-        QVERIFY(observer.reports.empty());
         QCOMPARE(image, before);
         if (refused)
             return;

@@ -105,22 +105,17 @@ private slots:
         QTest::keyRelease(&f.dialog, Qt::Key_C);
         QCOMPARE(f.preview(), denoised);
 
-        // Back to (200, 150), where the border lies within the image on every side.
-        mouse(QEvent::MouseButtonPress, {100, 100}, Qt::LeftButton);
-        mouse(QEvent::MouseMove, {244, -50}, Qt::LeftButton);
-        mouse(QEvent::MouseButtonRelease, {244, -50}, Qt::NoButton);
-        const QImage shown = f.preview();
         // OK denoises at the level of the last release, not the slider's.
         f.slider()->setValue(40);
         f.ok->click();
         QCOMPARE(f.dialog.result(), int(QDialog::Accepted));
         QCOMPARE(f.level, 12);
-        QCOMPARE(f.bar.count(100), 5);
+        QCOMPARE(f.bar.count(100), 4);
         // A walk may cross the border now and then: a pixel in a thousand may differ.
-        const QImage result = f.image.copy(200, 150, 256, 256);
+        const QImage result = f.image.copy(344, 0, 256, 256);
         int same = 0;
         for (int i = 0; i < 256 * 256; ++i)
-            same += shown.pixel(i % 256, i / 256) == result.pixel(i % 256, i / 256);
+            same += denoised.pixel(i % 256, i / 256) == result.pixel(i % 256, i / 256);
         QVERIFY2(same * 1000 >= 256 * 256 * 999, qPrintable(QString::number(same)));
     }
 
@@ -151,7 +146,6 @@ private slots:
             << "<p><center>Not enough memory to denoise this image</center></p>";
         QTest::newRow("Cancel during OK") << QImage::Format_RGB32 << qint64(-1) << "cancel";
         QTest::newRow("Escape during OK") << QImage::Format_RGB32 << qint64(-1) << "escape";
-        QTest::newRow("close button during OK") << QImage::Format_RGB32 << qint64(-1) << "close";
         QTest::newRow("Cancel during a preview") << QImage::Format_RGB32 << qint64(-1) << "preview";
     }
 
@@ -172,8 +166,6 @@ private slots:
             during = {f.slider()->isEnabled(), f.ok->isEnabled(), f.cancel->isEnabled()};
             if (stop == "escape")
                 QTest::keyClick(&f.dialog, Qt::Key_Escape);
-            else if (stop == "close")
-                f.dialog.close();
             else
                 QTest::mouseClick(f.cancel, Qt::LeftButton);
         };

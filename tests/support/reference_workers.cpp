@@ -103,14 +103,10 @@ bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin
         if (!control.beginRow(y))
             return false;
         std::vector<Cell> patchBuffer(std::size_t(params.patchCells), Cell(0.0f));
-        std::vector<float> pathX(std::size_t(steps > 1 ? steps : 1));
-        std::vector<float> pathY(pathX.size());
 
         for (int x = 0; x < width; ++x) {
             if (!control.betweenPixels())
                 return false;
-            pathX[0] = float(in.originX + x);
-            pathY[0] = float(in.originY + y);
             int r = f;
             for (const int limit : {x, y, width - 1 - x, height - 1 - y})
                 r = limit < r ? limit : r;
@@ -133,9 +129,10 @@ bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin
                     entry = (entry + 1) % in.table.size();
                     return v;
                 };
+                // Every path starts at the pixel; q is the point the next move starts from.
+                float qx = float(in.originX + x);
+                float qy = float(in.originY + y);
                 for (int k = 1; k < steps; ++k) {
-                    const float qx = pathX[std::size_t(k - 1)];
-                    const float qy = pathY[std::size_t(k - 1)];
                     const Cell smoothQ = sample(in.smooth, qx, qy);
                     float px;
                     float py;
@@ -145,8 +142,6 @@ bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin
                         px = within(qx + draw() * params.stepScale, left, left + float(width));
                         py = within(qy + draw() * params.stepScale, top, top + float(height));
                     } while (change(sample(in.smooth, px, py), smoothQ) > params.sigma);
-                    pathX[std::size_t(k)] = px;
-                    pathY[std::size_t(k)] = py;
 
                     if (patchFits(px - left, py - top, r, width, height)) {
                         const int rx = int(std::round(px - left));
@@ -163,11 +158,11 @@ bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin
                         const float sy = sample(in.dirY, qx, qy);
                         const float cx = within(qx + draw() * sx, left, left + float(width));
                         const float cy = within(qy + draw() * sy, top, top + float(height));
-                        pathX[std::size_t(k)] = cx;
-                        pathY[std::size_t(k)] = cy;
                         if (patchFits(cx - left, cy - top, r, width, height))
                             addPatch(-0.2f, cx, cy);
                     }
+                    qx = px;
+                    qy = py;
                 }
             }
 
