@@ -6,7 +6,7 @@
 #include <vector>
 
 // For every row a band may write, where that row's estimate sums and counts live: either the
-// run's own planes or a band-private buffer that the band runner adds in after the join. A
+// run's own planes or a chunk-private buffer that the chunk finishing second adds in. A
 // sink only points; the planes and buffers it points into must outlive it. A band writes only
 // through its own sink, and two sinks used at the same time never share a row.
 template<typename Cell>

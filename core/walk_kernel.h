@@ -25,7 +25,7 @@
 #define PELTA_ALWAYS_INLINE inline
 #endif
 
-// Every worker source compiles its band function for plain x86-64, for x86-64-v3 (AVX2) and for
+// The worker source compiles its band function for plain x86-64, for x86-64-v3 (AVX2) and for
 // x86-64-v4 (AVX-512, with 16-float patch vectors) and picks the widest the processor has when
 // it is first called; the shipped binary runs on any x86-64.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)

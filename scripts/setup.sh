@@ -45,7 +45,10 @@ pelta_install_packages() {
 pelta_build_preset() {
     local preset=$1 jobs=${PELTA_JOBS:-${2:-}} werror=OFF
     [ "${CI:-}" = "true" ] && werror=ON
-    if [ ! -f "$PELTA_ROOT/build/$preset/build.ninja" ]; then
+    local tree=$PELTA_ROOT/build/$preset
+    # A tree configured earlier is configured again when its warning setting is not this run's,
+    # so that CI never builds a tree that a developer configured without -Werror.
+    if [ ! -f "$tree/build.ninja" ] || ! grep -qx "PELTA_WERROR:BOOL=$werror" "$tree/CMakeCache.txt"; then
         (cd "$PELTA_ROOT" && cmake --preset "$preset" -DPELTA_WERROR=$werror)
     fi
     (cd "$PELTA_ROOT" && cmake --build --preset "$preset" ${jobs:+-j "$jobs"})

@@ -76,7 +76,7 @@ private slots:
     void bothFormsWriteTheSameResult()
     {
         const QString in = freshFolder("seeded");
-        // Larger than 256 on both sides, so that --threads 2 splits it.
+        // Tall enough for several chunks of rows, so that --threads 2 splits it.
         QVERIFY(noiseImage(260, 258, 9).save(in + "/split.png"));
         const auto bytes = [this](const QString &arguments, const QString &output) {
             return run("--sigma 30 -q " + arguments) && exitCode_ == 0 && stderr_.isEmpty()
