@@ -118,32 +118,29 @@ private slots:
 
     // A photograph tagged by a camera, opened and saved in another format: turned upright once,
     // in its own colour profile; its EXIF (orientation 1, the new size, no thumbnail, none of a
-    // TIFF's storage tags), IPTC (in XMP where the format has no IPTC) and one XMP packet kept
-    // where the format holds them. Keeps: E EXIF, I IPTC, X XMP, C colour profile.
+    // TIFF's storage tags), IPTC (in XMP where the format has no IPTC) and one XMP packet (a
+    // PNG's is also one of Qt's texts) kept where the format holds them.
+    // Keeps: E EXIF, I IPTC, X XMP, C colour profile.
     void photographKeepsWhatItCarries_data()
     {
         QTest::addColumn<QString>("input");
         QTest::addColumn<int>("orientation");
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("keeps");
-        QTest::newRow("jpg 6 to jpg") << "jpg" << 6 << "jpg"
-                                      << "EIXC";
-        QTest::newRow("jpg 8 to png") << "jpg" << 8 << "png"
-                                      << "EIXC";
-        QTest::newRow("jpg 3 to tif") << "jpg" << 3 << "tif"
-                                      << "EIXC";
-        QTest::newRow("jpg 1 to webp") << "jpg" << 1 << "webp"
-                                       << "EIXC";
-        QTest::newRow("png 6 to png") << "png" << 6 << "png"
-                                      << "EIXC";
-        QTest::newRow("webp 8 to jpg") << "webp" << 8 << "jpg"
-                                       << "EXC";
-        QTest::newRow("tif 6 to png") << "tif" << 6 << "png"
-                                      << "EIXC";
-        QTest::newRow("jpg 6 to bmp") << "jpg" << 6 << "bmp"
-                                      << "";
-        QTest::newRow("tif, 80 KB of EXIF, to jpg") << "tif" << 1 << "jpg"
-                                                    << "IXC";
+        const auto row = [](const char *input, int orientation, const char *output,
+                             const char *keeps, const char *note = "") {
+            QTest::addRow("%s %d to %s%s", input, orientation, output, note)
+                << QString(input) << orientation << QString(output) << QString(keeps);
+        };
+        row("jpg", 6, "jpg", "EIXC");
+        row("jpg", 8, "png", "EIXC");
+        row("jpg", 3, "tif", "EIXC");
+        row("jpg", 1, "webp", "EIXC");
+        row("png", 6, "jpg", "EIXC");
+        row("webp", 8, "jpg", "EXC");
+        row("tif", 6, "png", "EIXC");
+        row("jpg", 6, "bmp", "");
+        row("tif", 1, "jpg", "IXC", ", 80 KB of EXIF");
     }
 
     void photographKeepsWhatItCarries()
@@ -171,9 +168,8 @@ private slots:
 
         const QImage written(out);
         QVERIFY(isUpright(written));
-        QCOMPARE(written.colorSpace().isValid(), keeps.contains('C'));
-        if (keeps.contains('C'))
-            QCOMPARE(written.colorSpace(), QColorSpace(QColorSpace::AdobeRgb));
+        QCOMPARE(written.colorSpace(),
+            keeps.contains('C') ? QColorSpace(QColorSpace::AdobeRgb) : QColorSpace());
         const bool exif = keeps.contains('E');
         QCOMPARE(tagOf(out, "Exif.Image.Artist"), exif ? "A. Photographer" : "");
         QCOMPARE(tagOf(out, "Exif.GPSInfo.GPSLatitude"), exif ? "47/1 22/1 1234/100" : "");
@@ -186,29 +182,21 @@ private slots:
             = tagOf(out, "Iptc.Application2.Keywords") + tagOf(out, "Xmp.dc.subject");
         QCOMPARE(keyword, keeps.contains('I') ? "harbour" : "");
         QCOMPARE(tagOf(out, "Xmp.dc.creator"), keeps.contains('X') ? "A. Photographer" : "");
-        QVERIFY(fileBytes(out).count("XML:com.adobe.xmp") <= 1);
+        QCOMPARE(fileBytes(out).count("<x:xmpmeta"), keeps.contains('X') ? 1 : 0);
     }
 
-    // Lossy formats at quality 95 unless told; PNG at its encoder's own compression (quality
-    // would undo it); TIFF compressed without loss.
-    void encoding()
+    // PNG at its encoder's own compression (a quality would undo it), TIFF compressed without
+    // loss.
+    void losslessEncoding()
     {
         QTemporaryDir dir;
-        const QImage noise = noiseImage(64, 64);
         QImage flat(200, 200, QImage::Format_RGB32);
         flat.fill(qRgb(20, 90, 160));
-        const auto written = [&](const QImage &image, const QString &name, int quality = 95) {
-            ImageWriteOptions options;
-            options.quality = quality;
-            return writeImageFile(image, dir.filePath(name), nullptr, options)
-                ? fileBytes(dir.filePath(name)).size()
-                : 0;
-        };
-        QVERIFY(written(noise, "75.jpg", 75) < written(noise, "default.jpg") * 2 / 3);
-        QVERIFY(written(noise, "default.jpg") == written(noise, "95.jpg"));
-        QVERIFY(written(flat, "flat.png") < 2000);
-        QVERIFY(written(flat, "flat.tif") < 200 * 200 * 4 / 20);
-        QCOMPARE(QImage(dir.filePath("flat.tif")).convertToFormat(flat.format()), flat);
+        for (const QString name : {"flat.png", "flat.tif"}) {
+            QVERIFY(writeImageFile(flat, dir.filePath(name), nullptr));
+            QVERIFY2(fileBytes(dir.filePath(name)).size() < 4000, qPrintable(name));
+            QCOMPARE(QImage(dir.filePath(name)).convertToFormat(flat.format()), flat);
+        }
     }
 
     // A colour finer than 8 bits under a changing alpha comes back (premultiplied: within a level's
