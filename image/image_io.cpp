@@ -4,11 +4,13 @@
 #include "core/system_memory.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QSaveFile>
+#include <QTransform>
 
 #include <algorithm>
 #include <cerrno>
@@ -40,18 +42,73 @@ QString tooLargeErrorText()
         "ImageIo", "The image is too large for the available memory");
 }
 
+namespace {
+
+// The EXIF orientation (1 to 8) as the reader's transformation.
+QImageIOHandler::Transformations transformationOf(int orientation)
+{
+    using T = QImageIOHandler::Transformation;
+    const T byOrientation[] = {T::TransformationNone, T::TransformationNone,
+        T::TransformationMirror, T::TransformationRotate180, T::TransformationFlip,
+        T::TransformationFlipAndRotate90, T::TransformationRotate90,
+        T::TransformationMirrorAndRotate90, T::TransformationRotate270};
+    return byOrientation[orientation >= 1 && orientation <= 8 ? orientation : 1];
+}
+
+// The image turned upright. Qt's own rotation by a quarter turn drops the colour profile and the
+// texts, so that a portrait photograph in Adobe RGB would be shown and saved as sRGB.
+QImage oriented(const QImage &image, QImageIOHandler::Transformations transformation)
+{
+    if (transformation == QImageIOHandler::TransformationNone)
+        return image;
+    QImage upright = image.mirrored(transformation & QImageIOHandler::TransformationMirror,
+        transformation & QImageIOHandler::TransformationFlip);
+    if (transformation & QImageIOHandler::TransformationRotate90)
+        upright = upright.transformed(QTransform().rotate(90));
+    upright.setColorSpace(image.colorSpace());
+    upright.setDotsPerMeterX(image.dotsPerMeterX());
+    upright.setDotsPerMeterY(image.dotsPerMeterY());
+    const QStringList keys = image.textKeys();
+    for (const QString &key : keys)
+        upright.setText(key, image.text(key));
+    return upright;
+}
+
+// Every byte of the device the reader decoded from, or nothing when it cannot seek back.
+QByteArray deviceBytes(QIODevice *device)
+{
+    if (!device || !device->isOpen() || device->isSequential() || !device->seek(0))
+        return {};
+    return device->readAll();
+}
+
+} // namespace
+
 ImageReadResult readImage(QImageReader &reader, std::int64_t memoryLimitBytes)
 {
     ImageReadResult result;
-    reader.setAutoTransform(true);
+    // Turned upright below, where the colour profile is kept.
+    reader.setAutoTransform(false);
     // size() only parses the header; formats that cannot tell yet answer with an invalid size.
     if (exceedsMemory(reader.size(), memoryLimitBytes)) {
         result.errorText = tooLargeErrorText();
         return result;
     }
-    result.image = reader.read();
-    if (result.image.isNull())
+    // Asked before reading: after it the reader has no more image to name the format of.
+    const QByteArray format = reader.format();
+    QImage image = reader.read();
+    if (image.isNull()) {
         result.errorText = reader.errorString();
+        return result;
+    }
+    result.metadata = readMetadata(deviceBytes(reader.device()));
+    QImageIOHandler::Transformations transformation = reader.transformation();
+    // Qt's PNG and WebP readers ignore the orientation a file states; other decoders that say
+    // none either have none or turn the image themselves (HEIF, AVIF, JPEG XL, raw).
+    if (transformation == QImageIOHandler::TransformationNone
+        && (format == "png" || format == "webp"))
+        transformation = transformationOf(result.metadata.orientation);
+    result.image = oriented(image, transformation);
     return result;
 }
 
@@ -84,16 +141,65 @@ QString failureText(const QIODevice &device, int systemError)
     return text;
 }
 
-// Encodes the image into memory in the given format; the reason in *errorText on failure.
-bool encodeImage(
-    const QImage &image, const QByteArray &format, QByteArray *bytes, QString *errorText)
+// Texts that readers fill from metadata blocks (Qt's PNG reader keeps the XMP packet and
+// exiv2's EXIF and IPTC chunks as texts): written as texts again, they would double the blocks
+// that embedMetadata writes.
+bool isMetadataText(const QString &key)
+{
+    return key == QLatin1String("XML:com.adobe.xmp")
+        || key.startsWith(QLatin1String("Raw profile type "), Qt::CaseInsensitive);
+}
+
+// The image with only the texts to be written. setText() on a copy would first copy every
+// pixel; this image reads the same pixels instead, which the encoder never writes.
+QImage withWrittenTexts(const QImage &image, bool keepText)
+{
+    const QStringList keys = image.textKeys();
+    const bool dropsAny = std::any_of(keys.begin(), keys.end(),
+        [keepText](const QString &key) { return !keepText || isMetadataText(key); });
+    if (!dropsAny)
+        return image;
+    QImage view(const_cast<uchar *>(image.constBits()), image.width(), image.height(),
+        image.bytesPerLine(), image.format());
+    view.setColorTable(image.colorTable());
+    view.setColorSpace(image.colorSpace());
+    view.setDotsPerMeterX(image.dotsPerMeterX());
+    view.setDotsPerMeterY(image.dotsPerMeterY());
+    view.setOffset(image.offset());
+    for (const QString &key : keys) {
+        if (keepText && !isMetadataText(key))
+            view.setText(key, image.text(key));
+    }
+    return view;
+}
+
+// Lossy encoders take the quality; Qt's PNG encoder would read it as an inverted compression
+// level (95: hardly compressed), so lossless formats get none.
+void setEncoding(QImageWriter &writer, const QByteArray &format, int quality)
+{
+    static const QByteArrayList lossy {"jpg", "jpeg", "webp", "avif", "heif", "heic", "jxl"};
+    if (lossy.contains(format))
+        writer.setQuality(quality);
+    // Qt's TIFF encoder: 0 uncompressed, 1 LZW.
+    if (format == "tif" || format == "tiff")
+        writer.setCompression(1);
+}
+
+// Encodes the image into memory in the given format, with the options' quality and metadata;
+// the reason in *errorText on failure.
+bool encodeImage(const QImage &image, const QByteArray &format, const ImageWriteOptions &options,
+    QByteArray *bytes, QString *errorText)
 {
     try {
         QBuffer buffer(bytes);
         buffer.open(QIODevice::WriteOnly);
         QImageWriter writer(&buffer, format);
-        if (writer.write(image))
+        setEncoding(writer, format, options.quality);
+        if (writer.write(withWrittenTexts(image, options.keepText))) {
+            buffer.close();
+            embedMetadata(bytes, options.metadata, image.size());
             return true;
+        }
         *errorText = writer.errorString();
     } catch (const std::bad_alloc &) {
         *errorText = QCoreApplication::translate("ImageIo", "Not enough memory");
@@ -122,7 +228,8 @@ QString storeBytes(const QByteArray &bytes, QSaveFile &file)
 
 } // namespace
 
-bool writeImage(const QImage &image, QSaveFile &file, QString *errorText)
+bool writeImage(
+    const QImage &image, QSaveFile &file, QString *errorText, const ImageWriteOptions &options)
 {
     // QImageWriter guesses the format from the suffix of a QFile only, and QSaveFile is none.
     const QByteArray format = QFileInfo(file.fileName()).suffix().toLower().toLatin1();
@@ -132,7 +239,7 @@ bool writeImage(const QImage &image, QSaveFile &file, QString *errorText)
     // a truncated file. Here one write, one flush and one sync are checked, whatever the format.
     QByteArray bytes;
     QString error;
-    if (encodeImage(image, format, &bytes, &error))
+    if (encodeImage(image, format, options, &bytes, &error))
         error = storeBytes(bytes, file);
     if (error.isEmpty())
         return true;
@@ -142,10 +249,11 @@ bool writeImage(const QImage &image, QSaveFile &file, QString *errorText)
     return false;
 }
 
-bool writeImageFile(const QImage &image, const QString &fileName, QString *errorText)
+bool writeImageFile(const QImage &image, const QString &fileName, QString *errorText,
+    const ImageWriteOptions &options)
 {
     QSaveFile file(fileName);
-    return writeImage(image, file, errorText);
+    return writeImage(image, file, errorText, options);
 }
 
 QStringList readableMimeTypes()

@@ -22,7 +22,10 @@ with a live preview, and the last step can be undone.
 The package also holds pelta-denoise, the same denoiser on the command line.")
 # The Qt libraries come from the programs' links; the image plug-ins are loaded at run time, so
 # they are named here. libqt5svg5 reads SVG images, which the desktop entry says Pelta opens.
+# libexiv2-27 (EXIF, IPTC and XMP) is linked and would be found by shlibdeps too; it is named so
+# that a build without dpkg-shlibdeps still depends on it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt5-image-formats-plugins, kimageformat-plugins, libqt5svg5")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "qt5-image-formats-plugins, kimageformat-plugins, libqt5svg5, libexiv2-27")
 
 include(CPack)

@@ -10,7 +10,7 @@ PELTA_BUILD=$PELTA_ROOT/build/release
 
 PELTA_PACKAGES=(
     build-essential cmake ninja-build pkg-config clang-format
-    qtbase5-dev qt5-image-formats-plugins kimageformat-plugins libqt5svg5
+    qtbase5-dev qt5-image-formats-plugins kimageformat-plugins libqt5svg5 libexiv2-dev
     libgtest-dev libgmock-dev libbenchmark-dev
 )
 

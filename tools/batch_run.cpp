@@ -167,14 +167,13 @@ private:
             alone.lock();
             options.threads = threads_;
         }
-        QImage image;
-        int level = 0;
-        const int status = loadInput(job, reader, settings_, console_, &image, &level);
+        LoadedInput input;
+        const int status = loadInput(job, reader, settings_, console_, &input);
         if (status != Success)
             return status;
         observer.start(index, item.input);
         options.observer = &observer;
-        return denoiseAndWrite(job, image, level, options, console_);
+        return denoiseAndWrite(job, input, options, console_);
     }
 
     int laneThreads() const { return std::max(threads_ / lanes_, 1); }

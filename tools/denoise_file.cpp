@@ -4,7 +4,6 @@
 #include "core/noise_estimate.h"
 #include "core/system_memory.h"
 #include "image/image_denoise.h"
-#include "image/image_io.h"
 #include "tools/interrupt.h"
 
 #include <algorithm>
@@ -68,28 +67,31 @@ QString barText(int filled, int width)
 }
 
 int loadInput(const FileJob &job, QImageReader &reader, const FileSettings &settings,
-    Console &console, QImage *image, int *level)
+    Console &console, LoadedInput *input)
 {
     ImageReadResult read = readImage(reader, availableMemoryBytes());
     if (read.image.isNull()) {
         console.failure(QStringLiteral("cannot read %1: %2").arg(job.input, read.errorText));
         return UnreadableInput;
     }
-    *image = read.image;
-    *level = settings.level;
+    input->image = read.image;
+    input->level = settings.level;
+    input->write = settings.write;
+    if (!settings.stripMetadata)
+        input->write.metadata = read.metadata;
     // An image the denoiser refuses has no level to say.
-    if (settings.level > 0 || denoisePathOf(image->format()) == DenoisePath::Unsupported)
+    if (settings.level > 0 || denoisePathOf(input->image.format()) == DenoisePath::Unsupported)
         return Success;
     // The level used goes to standard error whether or not it is a terminal, so that a script's
     // log says what was done.
-    const std::optional<float> noise = estimateImageNoise(*image);
-    *level = noise ? noiseLevelFor(*noise) : kFallbackLevel;
+    const std::optional<float> noise = estimateImageNoise(input->image);
+    input->level = noise ? noiseLevelFor(*noise) : kFallbackLevel;
     if (!settings.quiet) {
         const QString note = noise
             ? QStringLiteral("noise level %1 (estimated)")
             : QStringLiteral(
                 "noise level %1 (the noise could not be estimated: too flat or too small)");
-        console.line(job.label + note.arg(*level));
+        console.line(job.label + note.arg(input->level));
     }
     return Success;
 }
@@ -101,9 +103,9 @@ int notEnoughMemory(const FileJob &job, Console &console)
 }
 
 int denoiseAndWrite(
-    const FileJob &job, QImage &image, int level, const RunOptions &options, Console &console)
+    const FileJob &job, LoadedInput &input, const RunOptions &options, Console &console)
 {
-    const ImageDenoiseStatus status = denoiseCatchingMemory(image, level, options);
+    const ImageDenoiseStatus status = denoiseCatchingMemory(input.image, input.level, options);
     console.end();
     switch (status) {
     case ImageDenoiseStatus::Done:
@@ -123,7 +125,7 @@ int denoiseAndWrite(
         return interruptedStatus();
     }
     QString error;
-    if (!writeImageFile(image, job.output, &error)) {
+    if (!writeImageFile(input.image, job.output, &error, input.write)) {
         console.failure(QStringLiteral("cannot write %1: %2").arg(job.output, error));
         return UnwritableOutput;
     }

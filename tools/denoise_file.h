@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/denoise_run.h"
+#include "image/image_io.h"
 
 #include <QImage>
 #include <QImageReader>
@@ -55,7 +56,9 @@ struct FileSettings
 {
     int level = 0; // 1..99, or 0 to estimate each file's level
     bool quiet = false; // only failures are printed
+    bool stripMetadata = false; // no EXIF, IPTC, XMP or texts go from an input to its output
     RunOptions options;
+    ImageWriteOptions write; // quality and texts; each file adds its own metadata
 };
 
 // One input and the file its result goes to. `label` prefixes the estimated level's line (a
@@ -67,17 +70,26 @@ struct FileJob
     QString label;
 };
 
-// Reads the input through `reader` (set up on job.input) into *image and sets *level, the given
-// one or the estimate, which it prints unless quiet. Returns Success, or the failure's status
-// after printing its line.
+// A file read: its image, the level to denoise it at and how its output is written.
+struct LoadedInput
+{
+    QImage image;
+    int level = 0;
+    ImageWriteOptions write;
+};
+
+// Reads the input through `reader` (set up on job.input) into *input with the level, the given
+// one or the estimate, which it prints unless quiet, and the write options: the settings' own
+// with the file's metadata (unless stripped). Returns Success, or the failure's status after
+// printing its line.
 int loadInput(const FileJob &job, QImageReader &reader, const FileSettings &settings,
-    Console &console, QImage *image, int *level);
+    Console &console, LoadedInput *input);
 
 // Prints that memory ran short for the job's input; returns NotEnoughMemory.
 int notEnoughMemory(const FileJob &job, Console &console);
 
-// Denoises the image with the options and writes it to the job's output by the safe save.
-// Returns Success, the failure's status after printing its line, or interruptedStatus() when an
-// interrupt stopped the run (nothing written).
+// Denoises the input's image with the options and writes it to the job's output by the safe
+// save. Returns Success, the failure's status after printing its line, or interruptedStatus()
+// when an interrupt stopped the run (nothing written).
 int denoiseAndWrite(
-    const FileJob &job, QImage &image, int level, const RunOptions &options, Console &console);
+    const FileJob &job, LoadedInput &input, const RunOptions &options, Console &console);

@@ -1,6 +1,7 @@
 // pelta-denoise: the denoiser on the command line, from one image file to another, or from many
 // files and folders into one folder.
 #include "core/sample_tables.h"
+#include "image/metadata.h"
 #include "tools/batch_run.h"
 #include "tools/interrupt.h"
 
@@ -88,10 +89,9 @@ int runOneFile(const FileJob &job, const FileSettings &settings, std::optional<u
                 .arg(job.output, folder.filePath()));
 
     Console console(!settings.quiet && isatty(STDERR_FILENO));
-    QImage image;
-    int level = 0;
+    LoadedInput input;
     QImageReader reader(job.input);
-    if (const int status = loadInput(job, reader, settings, console, &image, &level))
+    if (const int status = loadInput(job, reader, settings, console, &input))
         return status;
     ProgressLine progress(console);
     RunOptions options = settings.options;
@@ -105,7 +105,7 @@ int runOneFile(const FileJob &job, const FileSettings &settings, std::optional<u
         return notEnoughMemory(job, console);
     }
     options.table = table.get();
-    return denoiseAndWrite(job, image, level, options, console);
+    return denoiseAndWrite(job, input, options, console);
 }
 
 // The folder of a batch: made when missing; it must be a writable folder.
@@ -148,14 +148,21 @@ struct CommandLine
         QStringLiteral("r"), QStringLiteral("With -o: list folders with their sub-folders.")};
     const QCommandLineOption overwrite {QStringLiteral("overwrite"),
         QStringLiteral("With -o: replace existing outputs (never an input).")};
+    const QCommandLineOption quality {QStringLiteral("quality"),
+        QStringLiteral("Quality of lossy outputs (JPEG, WebP, AVIF, HEIF, JPEG XL), 1 to 100 "
+                       "(default 95)."),
+        QStringLiteral("Q"), QStringLiteral("95")};
+    const QCommandLineOption stripMetadata {QStringLiteral("strip-metadata"),
+        QStringLiteral("Write no EXIF, IPTC or XMP (camera, dates, GPS position, ...) and no "
+                       "texts; the colour profile stays.")};
 };
 
 CommandLine::CommandLine()
 {
     parser.setApplicationDescription(
         QStringLiteral("Removes noise from image files with Pelta's random-walk denoiser."));
-    parser.addOptions(
-        {sigma, threads, seed, quiet, outputDir, suffix, format, recursive, overwrite});
+    parser.addOptions({sigma, threads, seed, quiet, quality, stripMetadata, outputDir, suffix,
+        format, recursive, overwrite});
     parser.addPositionalArgument(QStringLiteral("INPUT"),
         QStringLiteral("The image to denoise; with -o, images and folders of images."),
         QStringLiteral("INPUT..."));
@@ -184,6 +191,10 @@ int readSettings(const CommandLine &line, FileSettings *settings, std::optional<
         if (!ok)
             return fail(BadUsage, QStringLiteral("--seed takes an unsigned whole number"));
     }
+    if (!intOption(parser, line.quality, 1, 100, &settings->write.quality))
+        return fail(BadUsage, QStringLiteral("--quality takes a whole number from 1 to 100"));
+    settings->stripMetadata = parser.isSet(line.stripMetadata);
+    settings->write.keepText = !settings->stripMetadata;
     settings->quiet = parser.isSet(line.quiet);
     return Success;
 }
@@ -256,6 +267,8 @@ int main(int argc, char *argv[])
     // Qt's SVG reader lays out text, which needs a GUI application, and with no display one
     // would end the process; the offscreen platform gives fonts without any display.
     qInstallMessageHandler(onlyCriticalMessages);
+    // Before any lane of a batch starts.
+    prepareMetadataLibrary();
     catchInterrupts();
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);

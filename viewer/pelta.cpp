@@ -181,6 +181,7 @@ bool Pelta::loadImageFile(const QString &fileName)
             tr("Cannot load %1: %2").arg(nativeName(fileName), read.errorText));
         return false;
     }
+    currentMetadata = read.metadata;
     showLoadedImage(fileName, read.image);
     return true;
 }
@@ -200,7 +201,9 @@ void Pelta::showLoadedImage(const QString &fileName, const QImage &image)
 bool Pelta::writeImageFile(const QString &fileName)
 {
     QString error;
-    if (!::writeImageFile(currentImage, fileName, &error)) {
+    ImageWriteOptions options;
+    options.metadata = currentMetadata;
+    if (!::writeImageFile(currentImage, fileName, &error, options)) {
         QMessageBox::information(this, QGuiApplication::applicationDisplayName(),
             tr("Cannot write %1: %2").arg(nativeName(fileName), error));
         return false;
@@ -261,6 +264,7 @@ void Pelta::paste()
     }
     showImage(image);
     currentDenoised = false;
+    currentMetadata = ImageMetadata();
     setWindowFilePath(QString());
     statusBar()->showMessage(tr("Obtained image from clipboard, %1x%2, Depth: %3")
                                  .arg(currentImage.width())
@@ -454,6 +458,7 @@ void Pelta::openNeighbour(int step)
             skipped.append(QStringLiteral("\"%1\" (%2)").arg(name, read.errorText));
             continue;
         }
+        currentMetadata = read.metadata;
         showLoadedImage(fileName, read.image);
         endHistory();
         if (!skipped.isEmpty())

@@ -1,6 +1,8 @@
 // Pelta: the main window with its menus, the image on display, file and clipboard commands.
 #pragma once
 
+#include "image/metadata.h"
+
 #include <QImage>
 #include <QMainWindow>
 #include <QSize>
@@ -28,7 +30,8 @@ public:
 
     // Reads the file and shows it; on failure shows a box with the reason and changes nothing.
     bool loadImageFile(const QString &fileName);
-    // Writes the current image in the format of the name's suffix; a box tells of a failure.
+    // Writes the current image in the format of the name's suffix, with the metadata of the file
+    // it came from; a box tells of a failure.
     bool writeImageFile(const QString &fileName);
 
 protected:
@@ -70,6 +73,9 @@ private:
     QImage currentImage;
     QImage redoImage;
     QImage undoImage;
+    // The EXIF, IPTC and XMP of the file last opened, which every image of the history shares
+    // and a save carries on; none for a pasted image.
+    ImageMetadata currentMetadata;
     QLabel *pictureLabel;
     QScrollArea *pictureScroll;
     double zoomFactor = 1.0;

@@ -68,8 +68,8 @@ dpkg-deb -f "$deb"
 version=$(dpkg-deb -f "$deb" Version)
 grep -q "<release version=\"$version\"" "$metainfo" || fail "the metainfo names no release $version"
 depends=$(dpkg-deb -f "$deb" Depends)
-for dependency in qt5-image-formats-plugins kimageformat-plugins libqt5svg5 libqt5widgets5 \
-    libqt5gui5; do
+for dependency in qt5-image-formats-plugins kimageformat-plugins libqt5svg5 libexiv2-27 \
+    libqt5widgets5 libqt5gui5; do
     grep -Eq "(^|, )$dependency( |,|$)" <<<"$depends" || fail "Depends lacks $dependency: $depends"
 done
 

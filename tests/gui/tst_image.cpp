@@ -1,5 +1,7 @@
-// The image library: reading behind the memory guard, safe writing, denoising QImages.
+// The image library: reading behind the memory guard, safe writing with what a photograph
+// carries, denoising QImages.
 #include "core/sample_tables.h"
+#include "gui/photo_files.h"
 #include "gui/testutils.h"
 #include "image/image_denoise.h"
 #include "image/image_io.h"
@@ -28,6 +30,32 @@ struct FailingSaveFile : QSaveFile
 };
 
 static const QString tooLarge = "The image is too large for the available memory";
+
+// 48 x 32 in four quadrants of one colour each: what an upright photograph looks like.
+static QImage quadrants()
+{
+    QImage image(48, 32, QImage::Format_RGB32);
+    const QRgb colours[]
+        = {qRgb(232, 34, 34), qRgb(9, 202, 11), qRgb(30, 40, 220), qRgb(240, 240, 240)};
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 48; ++x)
+            image.setPixel(x, y, colours[(x >= 24) + 2 * (y >= 16)]);
+    return image;
+}
+
+// Whether the image shows the quadrants upright, within a lossy encoder's error.
+static bool isUpright(const QImage &image)
+{
+    const QImage reference = quadrants();
+    if (image.size() != reference.size())
+        return false;
+    for (const QPoint p : {QPoint(12, 8), QPoint(36, 8), QPoint(12, 24), QPoint(36, 24)}) {
+        const QRgb a = image.pixel(p), b = reference.pixel(p);
+        if (qAbs(qRed(a) - qRed(b)) + qAbs(qGreen(a) - qGreen(b)) + qAbs(qBlue(a) - qBlue(b)) > 40)
+            return false;
+    }
+    return true;
+}
 
 class tst_Image : public QObject
 {
@@ -85,6 +113,89 @@ private slots:
         } else {
             QCOMPARE(fileBytes(path), "the old file");
             QVERIFY2(error == "*" ? !shown.isEmpty() : shown == error, qPrintable(shown));
+        }
+    }
+
+    // A photograph tagged by a camera, opened and saved in another format: turned upright once,
+    // in its own colour profile; its EXIF (orientation 1, the new size, no thumbnail, none of a
+    // TIFF's storage tags), IPTC (in XMP where the format has no IPTC) and one XMP packet (a
+    // PNG's is also one of Qt's texts) kept where the format holds them.
+    // Keeps: E EXIF, I IPTC, X XMP, C colour profile.
+    void photographKeepsWhatItCarries_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("keeps");
+        const auto row = [](const char *input, int orientation, const char *output,
+                             const char *keeps, const char *note = "") {
+            QTest::addRow("%s %d to %s%s", input, orientation, output, note)
+                << QString(input) << orientation << QString(output) << QString(keeps);
+        };
+        row("jpg", 6, "jpg", "EIXC");
+        row("jpg", 8, "png", "EIXC");
+        row("jpg", 3, "tif", "EIXC");
+        row("jpg", 1, "webp", "EIXC");
+        row("png", 6, "jpg", "EIXC");
+        row("webp", 8, "jpg", "EXC");
+        row("tif", 6, "png", "EIXC");
+        row("jpg", 6, "bmp", "");
+        row("tif", 1, "jpg", "IXC", ", 80 KB of EXIF");
+    }
+
+    void photographKeepsWhatItCarries()
+    {
+        QFETCH(QString, input);
+        QFETCH(int, orientation);
+        QFETCH(QString, output);
+        QFETCH(QString, keeps);
+        QTemporaryDir dir;
+        const QString in = dir.filePath("in." + input), out = dir.filePath("out." + output);
+        // Stored as the camera held it: turned back by the orientation.
+        const int turn[] = {0, 0, 0, 180, 0, 0, -90, 0, 90};
+        QImage stored = quadrants().transformed(QTransform().rotate(turn[orientation]));
+        stored.setColorSpace(QColorSpace::AdobeRgb);
+        const bool big = QByteArray(QTest::currentDataTag()).contains("80 KB");
+        QVERIFY(stored.save(in, nullptr, 100) && tagAsCamera(in, orientation, big));
+
+        const ImageReadResult read = readImageFile(in);
+        QVERIFY(isUpright(read.image));
+        QCOMPARE(read.image.colorSpace(), QColorSpace(QColorSpace::AdobeRgb));
+        ImageWriteOptions options;
+        options.metadata = read.metadata;
+        QString error;
+        QVERIFY2(writeImageFile(read.image, out, &error, options), qPrintable(error));
+
+        const QImage written(out);
+        QVERIFY(isUpright(written));
+        QCOMPARE(written.colorSpace(),
+            keeps.contains('C') ? QColorSpace(QColorSpace::AdobeRgb) : QColorSpace());
+        const bool exif = keeps.contains('E');
+        QCOMPARE(tagOf(out, "Exif.Image.Artist"), exif ? "A. Photographer" : "");
+        QCOMPARE(tagOf(out, "Exif.GPSInfo.GPSLatitude"), exif ? "47/1 22/1 1234/100" : "");
+        QCOMPARE(tagOf(out, "Exif.Image.Orientation"), exif ? "1" : "");
+        QCOMPARE(tagOf(out, "Exif.Photo.PixelXDimension"), exif ? "48" : "");
+        QCOMPARE(tagOf(out, "Exif.Thumbnail.JPEGInterchangeFormat"), QString());
+        if (output != "tif")
+            QCOMPARE(tagOf(out, "Exif.Image.StripOffsets"), QString());
+        const QString keyword
+            = tagOf(out, "Iptc.Application2.Keywords") + tagOf(out, "Xmp.dc.subject");
+        QCOMPARE(keyword, keeps.contains('I') ? "harbour" : "");
+        QCOMPARE(tagOf(out, "Xmp.dc.creator"), keeps.contains('X') ? "A. Photographer" : "");
+        QCOMPARE(fileBytes(out).count("<x:xmpmeta"), keeps.contains('X') ? 1 : 0);
+    }
+
+    // PNG at its encoder's own compression (a quality would undo it), TIFF compressed without
+    // loss.
+    void losslessEncoding()
+    {
+        QTemporaryDir dir;
+        QImage flat(200, 200, QImage::Format_RGB32);
+        flat.fill(qRgb(20, 90, 160));
+        for (const QString name : {"flat.png", "flat.tif"}) {
+            QVERIFY(writeImageFile(flat, dir.filePath(name), nullptr));
+            QVERIFY2(fileBytes(dir.filePath(name)).size() < 4000, qPrintable(name));
+            QCOMPARE(QImage(dir.filePath(name)).convertToFormat(flat.format()), flat);
         }
     }
 

@@ -1,6 +1,7 @@
 // The main window and its start-up: menus, files, clipboard, zoom, folder walk, Denoise history.
 #include "denoise/sigma.h"
 #include "gui/modal_driver.h"
+#include "gui/photo_files.h"
 #include "gui/testutils.h"
 #include "image/image_io.h"
 #include "viewer/pelta.h"
@@ -148,6 +149,20 @@ private slots:
         QCOMPARE(shownImage(&window), noiseImage(31, 17));
         QCOMPARE(status(window) + window.windowFilePath() + ' ' + states(window),
             "Obtained image from clipboard, 31x17, Depth: 32 sud+-nf");
+    }
+
+    // Save As carries the metadata of the file opened; a pasted image has none.
+    void saveAsCarriesMetadata()
+    {
+        QVERIFY(noiseImage(30, 20).save(file("photo.jpg")) && tagAsCamera(file("photo.jpg"), 1));
+        Pelta window;
+        QVERIFY(window.loadImageFile(file("photo.jpg")));
+        QVERIFY(window.writeImageFile(file("saved.jpg")));
+        QCOMPARE(tagOf(file("saved.jpg"), "Exif.Image.Artist"), "A. Photographer");
+        QVERIFY(QMetaObject::invokeMethod(&window, "copy")
+            && QMetaObject::invokeMethod(&window, "paste"));
+        QVERIFY(window.writeImageFile(file("pasted.jpg")));
+        QCOMPARE(tagOf(file("pasted.jpg"), "Exif.Image.Artist"), QString());
     }
 
     void zoom_data()
