@@ -44,11 +44,11 @@ int previewBorder(int level);
 // sets (by mouse, keys or wheel) and Cancel resets to 0: the level shown is the level OK
 // applies. A release of the slider, or a value that has rested for kPreviewRest, denoises a
 // copy of the centre crop (the whole image when it is 256 pixels or less a side) as a preview.
-// One sample
-// table, built when the dialog opens, serves every preview and OK, and a preview denoises its
-// crop with a border of the image around it at the crop's place: its pixels are OK's. Under the
-// preview the dialog shows the noise it measured in the image, with a button that previews at
-// the level for it, and a Compare button; dragging in the preview moves the crop.
+// One sample table, built when the dialog opens, serves every preview and OK, and a preview
+// denoises its crop with a border of the image around it at the crop's place: its pixels are
+// OK's. Under the preview the dialog shows the noise it measured in the image, with a button
+// that previews at the level for it, and a Compare button; dragging in the preview moves the
+// crop.
 //
 // A run (preview or OK) happens inside the slot that starts it, on the GUI thread, and serves
 // pending events while it computes. Meanwhile the slider and OK are disabled, so no second run
