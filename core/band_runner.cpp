@@ -347,10 +347,22 @@ RunStatus runChunks(int threads, int radius, int originY, Plane<Cell> &accum, Gr
 RunStatus runRowStage(
     const std::vector<RowRange> &bands, const RowWork &work, RunObserver *observer)
 {
+    int rows = 0;
+    for (const RowRange band : bands)
+        rows += band.end - band.begin;
+    RunProgress progress;
+    progress.rows = std::max(rows, 1);
+    // A band in slices, so that the calling thread sees the rows done and reports them.
     const BandTask task = [&](int k, BandControl &control) {
-        work(control, bands[std::size_t(k)].begin, bands[std::size_t(k)].end);
+        const RowRange band = bands[std::size_t(k)];
+        for (int y = band.begin; y < band.end; y += kStageSliceRows) {
+            const int end = std::min(y + kStageSliceRows, band.end);
+            if (!control.beginRow(y) || !work(control, y, end))
+                return;
+            progress.rowsDone.fetch_add(end - y, std::memory_order_relaxed);
+        }
     };
-    return runOnThreads(int(bands.size()), task, observer, nullptr);
+    return runOnThreads(int(bands.size()), task, observer, &progress);
 }
 
 template RunStatus runChunks<float>(int, int, int, GrayPlane &, GrayPlane &,

@@ -82,8 +82,12 @@ RunStatus runOnThreads(int n, const BandTask &task, RunObserver *observer,
 // A stage's work on rows [rowBegin, rowEnd); false when the control stopped it.
 using RowWork = std::function<bool(BandControl &control, int rowBegin, int rowEnd)>;
 
-// Runs `work` once for every band through runOnThreads, without progress reports: for the
-// stages around the row workers (pre-smoothing, directions, normalisation), whose rows are
+// The rows a stage's band is handed at a time, between two looks at the rows done.
+constexpr int kStageSliceRows = 16;
+
+// Runs `work` over every band through runOnThreads, in slices of kStageSliceRows rows, and
+// reports the share of all rows done (0..99) like the workers: for the stages around the row
+// workers (pre-smoothing, directions, normalisation) and the image's conversions, whose rows are
 // independent of each other.
 RunStatus runRowStage(
     const std::vector<RowRange> &bands, const RowWork &work, RunObserver *observer);

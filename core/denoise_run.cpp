@@ -7,6 +7,7 @@
 #include "run_observer.h"
 #include "run_stages.h"
 #include "sample_tables.h"
+#include "staged_progress.h"
 #include "system_memory.h"
 
 #include <memory>
@@ -32,6 +33,14 @@ std::int64_t runWorkingSetBytes(int width, int height, bool color, bool buildsTa
 }
 
 namespace {
+
+// Where each stage ends on the run's scale of 0 to 100, after the time each took on a colour
+// photograph at level 20 (6 megapixels, 2 threads: pre-smoothing 0.6 s, directions 1.3 s, the
+// workers 52 s, normalising 0.1 s); normalising takes the rest. Every stage keeps at least one
+// step, so that the bar moves in each.
+constexpr int kSmoothedAt = 1;
+constexpr int kDirectedAt = 4;
+constexpr int kEstimatedAt = 99;
 
 DenoiseParams paramsFor(const GrayPlane &, int level, int width, int height)
 {
@@ -69,16 +78,19 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
     // before any direction is computed, and the directions are complete before any worker
     // starts.
     const std::vector<RowRange> bands = splitRows(height, threads);
-    const auto stage
-        = [&](const RowWork &work) { return runRowStage(bands, work, options.observer); };
-    RunStatus status = stage([&](BandControl &control, int rowBegin, int rowEnd) {
+    StagedProgress staged(options.observer);
+    const auto stage = [&](int from, int to, const RowWork &work) {
+        return runRowStage(bands, work, staged.stage(from, to));
+    };
+    RunStatus status = stage(0, kSmoothedAt, [&](BandControl &control, int rowBegin, int rowEnd) {
         return presmoothRows(source, smooth, rowBegin, rowEnd, control);
     });
     if (status == RunStatus::Done)
-        status = stage([&](BandControl &control, int rowBegin, int rowEnd) {
-            return fillDirectionRows(
-                smooth, dirX, dirY, rowBegin, rowEnd, options.originX, options.originY, control);
-        });
+        status
+            = stage(kSmoothedAt, kDirectedAt, [&](BandControl &control, int rowBegin, int rowEnd) {
+                  return fillDirectionRows(smooth, dirX, dirY, rowBegin, rowEnd, options.originX,
+                      options.originY, control);
+              });
     if (status != RunStatus::Done)
         return status;
 
@@ -89,10 +101,10 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
               return denoiseRows(inputs, control, rowBegin, rowEnd, sink);
           };
     status = runChunks(threads, params.patchRadius, options.originY, accum, count, work,
-        options.observer, options.hooks);
+        staged.stage(kDirectedAt, kEstimatedAt), options.hooks);
     if (status != RunStatus::Done)
         return status;
-    return stage([&](BandControl &control, int rowBegin, int rowEnd) {
+    return stage(kEstimatedAt, 100, [&](BandControl &control, int rowBegin, int rowEnd) {
         return normaliseRows(accum, count, source, rowBegin, rowEnd, control);
     });
 }

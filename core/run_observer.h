@@ -8,8 +8,10 @@ class RunObserver
 public:
     virtual ~RunObserver() = default;
 
-    // A new percentage: 0..99, the share of all rows done, while the run advances; 100 once all
-    // rows are done and normalised. A GUI sets its bar and serves pending events here.
+    // A new percentage, rising: 0..99 while the run advances through its stages (pre-smoothing,
+    // directions, the workers, normalising), each stage by the share of its rows done and with
+    // a fixed part of the scale; 100 once all rows are done and normalised. A GUI sets its bar
+    // and serves pending events here.
     virtual void progress(int percent) = 0;
 
     // Called at least every 25 ms while the run computes or waits for its threads, between

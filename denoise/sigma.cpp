@@ -23,16 +23,21 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <utility>
+
+// The longest side of the preview.
+constexpr int kPreviewSide = 256;
+
+static int cropStart(int side)
+{
+    return side <= kPreviewSide ? 0 : side / 2 - kPreviewSide / 2;
+}
 
 QRect previewCrop(const QSize &imageSize)
 {
     const int w = imageSize.width();
     const int h = imageSize.height();
-    const int cx = w / 2;
-    const int cy = h / 2;
-    const QPoint topLeft(std::max(cx - 128, 0), std::max(cy - 128, 0));
-    const QPoint bottomRight(std::min(cx + 128, w - 1) - 1, std::min(cy + 128, h - 1) - 1);
-    return {topLeft, bottomRight};
+    return {cropStart(w), cropStart(h), std::min(w, kPreviewSide), std::min(h, kPreviewSide)};
 }
 
 int previewBorder(int level)
@@ -77,6 +82,9 @@ Sigma::Sigma(QImage *image, int *sigma)
     slider = new QSlider(Qt::Horizontal);
     connect(slider, SIGNAL(valueChanged(int)), this, SLOT(changeLabel()));
     connect(slider, SIGNAL(sliderReleased()), this, SLOT(viewSubImage()));
+    restTimer.setSingleShot(true);
+    restTimer.setInterval(kPreviewRest);
+    connect(&restTimer, &QTimer::timeout, this, &Sigma::viewSubImage);
 
     auto *frame = new QFrame;
     progressBar = new QProgressBar;
@@ -183,6 +191,7 @@ void Sigma::setRunOptions(const RunOptions &options)
 
 void Sigma::reject()
 {
+    restTimer.stop();
     if (running) {
         cancelRequested = true;
         *sigma = 0;
@@ -193,18 +202,25 @@ void Sigma::reject()
 void Sigma::changeLabel()
 {
     label->setText(QString::number(slider->value(), 10));
+    *sigma = slider->value();
+    if (!slider->isSliderDown())
+        restTimer.start();
 }
 
 void Sigma::viewSubImage()
 {
-    if (running)
+    restTimer.stop();
+    if (running) {
+        previewPending = true;
         return;
+    }
     *sigma = slider->value();
     preview(*sigma);
 }
 
 void Sigma::preview(int level)
 {
+    restTimer.stop();
     QImage copy = subImage;
     if (level > 0) {
         const QRect region = previewRegion(crop, image->size(), level);
@@ -212,6 +228,9 @@ void Sigma::preview(int level)
         denoisePart(&part, level, region.topLeft());
         if (cancelRequested)
             return;
+        // A value that came to rest during the run has not been seen yet.
+        if (std::exchange(previewPending, false) && slider->value() != level)
+            restTimer.start();
         copy = part.copy(crop.translated(-region.topLeft()));
     }
     shown = copy;
@@ -232,7 +251,7 @@ void Sigma::useEstimate()
     if (running || !estimate)
         return;
     slider->setValue(noiseLevelFor(*estimate));
-    viewSubImage();
+    viewSubImage(); // stops the timer the new value started: one preview
 }
 
 void Sigma::compare(bool on)
@@ -320,6 +339,7 @@ void Sigma::runAlg()
 {
     if (running)
         return;
+    restTimer.stop();
     if (*sigma > 0) {
         denoiseImage(image, *sigma);
         // A cancelled run has rejected the dialog already.

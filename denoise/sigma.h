@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QRect>
 #include <QSize>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -22,9 +23,8 @@ class QProgressBar;
 class QScrollArea;
 class QSlider;
 
-// The preview crop of an image of this size: at most 256 x 256 pixels around the centre
-// (cx, cy) = (w / 2, h / 2), with the inclusive corners (max(cx - 128, 0), max(cy - 128, 0)) and
-// (min(cx + 128, w - 1) - 1, min(cy + 128, h - 1) - 1).
+// The preview crop of an image of this size: a side of 256 pixels or less whole, a longer one
+// the 256 pixels around its centre (w / 2 - 128 to w / 2 + 127, and so for the height).
 QRect previewCrop(const QSize &imageSize);
 
 // The part of the image a preview of `crop` denoises at `level`: the crop and a border around it
@@ -40,12 +40,15 @@ int previewBorder(int level);
 
 // The dialog through which the user denoises the window's image. It reaches its caller only
 // through the two pointers it is given, which it does not own and which must outlive it: the
-// image, denoised in place by OK, and the noise level, which a release of the slider sets and
-// Cancel resets to 0. A release also denoises a copy of the centre crop as a preview. One sample
-// table, built when the dialog opens, serves every preview and OK, and a preview denoises its
-// crop with a border of the image around it at the crop's place: its pixels are OK's. Under the
-// preview the dialog shows the noise it measured in the image, with a button that previews at
-// the level for it, and a Compare button; dragging in the preview moves the crop.
+// image, denoised in place by OK, and the noise level, which every change of the slider's value
+// sets (by mouse, keys or wheel) and Cancel resets to 0: the level shown is the level OK
+// applies. A release of the slider, or a value that has rested for kPreviewRest, denoises a
+// copy of the centre crop (the whole image when it is 256 pixels or less a side) as a preview.
+// One sample table, built when the dialog opens, serves every preview and OK, and a preview
+// denoises its crop with a border of the image around it at the crop's place: its pixels are
+// OK's. Under the preview the dialog shows the noise it measured in the image, with a button
+// that previews at the level for it, and a Compare button; dragging in the preview moves the
+// crop.
 //
 // A run (preview or OK) happens inside the slot that starts it, on the GUI thread, and serves
 // pending events while it computes. Meanwhile the slider and OK are disabled, so no second run
@@ -56,6 +59,9 @@ class Sigma : public QDialog
     Q_OBJECT
 
 public:
+    // How long a value set by keys, wheel or a click on the groove rests before it is previewed.
+    static constexpr int kPreviewRest = 300; // ms
+
     Sigma(QImage *image, int *sigma);
 
     // Denoises *image at noise level `sigma` (1 or more), moving progressBar and keeping the
@@ -119,6 +125,11 @@ private:
     QPushButton *compareButton;
     QPushButton *useEstimateButton;
 
+    // Single shot: previews a value that has rested (see kPreviewRest). Never armed while the
+    // handle is held, whose release previews; stopped by every preview, OK and "Use estimate".
+    QTimer restTimer;
+    // A rested value arrived during a run: previewed once the run is over.
+    bool previewPending = false;
     std::unique_ptr<NormalTable> ownTable;
     RunOptions runOptions;
     bool running = false;

@@ -1,8 +1,11 @@
 // QImage <-> planes for the denoiser, and one whole denoise of an image.
 #include "image_denoise.h"
 
+#include "core/band_runner.h"
 #include "core/cell_math.h"
 #include "core/noise_estimate.h"
+#include "core/run_observer.h"
+#include "core/staged_progress.h"
 #include "core/system_memory.h"
 
 #include <QColor>
@@ -45,27 +48,16 @@ QRgba64 toRgba64(Vec3 v, quint16 alpha)
         sixteenBitLevel(v.r), sixteenBitLevel(v.g), sixteenBitLevel(v.b), alpha);
 }
 
-template<typename Cell>
-ImageDenoiseStatus runOn(
-    QImage &image, int level, const RunOptions &options, std::int64_t resultBytes)
-{
-    QImage result = blankCopyOf(image);
-    if (result.isNull())
-        return ImageDenoiseStatus::OutOfMemory;
-    RunOptions run = options;
-    run.callerBytes = options.callerBytes + resultBytes;
+// Rows [rowBegin, rowEnd) of grayPlaneOf and colorPlaneOf, and of writeGray and writeColor.
+void readRows(const QImage &image, GrayPlane &plane, int rowBegin, int rowEnd);
+void readRows(const QImage &image, ColorPlane &plane, int rowBegin, int rowEnd);
+void writeRows(
+    const GrayPlane &values, const QImage &source, QImage &target, int rowBegin, int rowEnd);
+void writeRows(
+    const ColorPlane &values, const QImage &source, QImage &target, int rowBegin, int rowEnd);
 
-    Plane<Cell> values;
-    RunStatus status;
-    {
-        if constexpr (std::is_same_v<Cell, float>) {
-            const GrayPlane source = grayPlaneOf(image);
-            status = denoiseGray(source, level, values, run);
-        } else {
-            const ColorPlane source = colorPlaneOf(image);
-            status = denoiseColor(source, level, values, run);
-        }
-    }
+ImageDenoiseStatus statusOf(RunStatus status)
+{
     switch (status) {
     case RunStatus::Done:
         break;
@@ -76,10 +68,63 @@ ImageDenoiseStatus runOn(
     case RunStatus::InvalidLevel:
         return ImageDenoiseStatus::InvalidLevel;
     }
-    if constexpr (std::is_same_v<Cell, float>)
-        writeGray(values, image, result);
-    else
-        writeColor(values, image, result);
+    return ImageDenoiseStatus::Done;
+}
+
+// Where reading the pixels into planes ends and writing them back begins on the scale of 0 to
+// 100 of a whole denoise. On a colour photograph in RGB32 each took about 1 % of the time (0.5 s
+// of 56 s for 6 megapixels); formats read through QColor take far longer.
+constexpr int kReadAt = 2;
+constexpr int kWriteFrom = 98;
+
+template<typename Cell>
+ImageDenoiseStatus runOn(
+    QImage &image, int level, const RunOptions &options, std::int64_t resultBytes)
+{
+    QImage result = blankCopyOf(image);
+    if (result.isNull())
+        return ImageDenoiseStatus::OutOfMemory;
+    RunOptions run = options;
+    run.callerBytes = options.callerBytes + resultBytes;
+    // Reading and writing the pixels are stages of the run as the user sees it: they report
+    // and can be cancelled on the calling thread, in slices of rows like the run's own stages.
+    StagedProgress staged(options.observer);
+    const std::vector<RowRange> allRows {{0, image.height()}};
+
+    Plane<Cell> values;
+    {
+        Plane<Cell> source(image.width(), image.height());
+        RunStatus status = runRowStage(
+            allRows,
+            [&](BandControl &, int rowBegin, int rowEnd) {
+                readRows(image, source, rowBegin, rowEnd);
+                return true;
+            },
+            staged.stage(0, kReadAt));
+        run.observer = staged.stage(kReadAt, kWriteFrom);
+        if (status == RunStatus::Done) {
+            if constexpr (std::is_same_v<Cell, float>)
+                status = denoiseGray(source, level, values, run);
+            else
+                status = denoiseColor(source, level, values, run);
+        }
+        if (status != RunStatus::Done)
+            return statusOf(status);
+    }
+    const RunStatus status = runRowStage(
+        allRows,
+        [&](BandControl &, int rowBegin, int rowEnd) {
+            writeRows(values, image, result, rowBegin, rowEnd);
+            return true;
+        },
+        staged.stage(kWriteFrom, 100));
+    if (status != RunStatus::Done)
+        return statusOf(status);
+    if (options.observer) {
+        options.observer->progress(100);
+        if (options.observer->cancelRequested())
+            return ImageDenoiseStatus::Cancelled;
+    }
     image.swap(result);
     return ImageDenoiseStatus::Done;
 }
@@ -103,8 +148,23 @@ DenoisePath denoisePathOf(QImage::Format format)
 GrayPlane grayPlaneOf(const QImage &image)
 {
     GrayPlane plane(image.width(), image.height());
+    readRows(image, plane, 0, image.height());
+    return plane;
+}
+
+ColorPlane colorPlaneOf(const QImage &image)
+{
+    ColorPlane plane(image.width(), image.height());
+    readRows(image, plane, 0, image.height());
+    return plane;
+}
+
+namespace {
+
+void readRows(const QImage &image, GrayPlane &plane, int rowBegin, int rowEnd)
+{
     const bool sixteen = image.format() == QImage::Format_Grayscale16;
-    for (int y = 0; y < image.height(); ++y) {
+    for (int y = rowBegin; y < rowEnd; ++y) {
         float *out = plane.row(y);
         if (sixteen) {
             const auto *in = reinterpret_cast<const quint16 *>(image.constScanLine(y));
@@ -116,16 +176,14 @@ GrayPlane grayPlaneOf(const QImage &image)
                 out[x] = float(in[x]);
         }
     }
-    return plane;
 }
 
-ColorPlane colorPlaneOf(const QImage &image)
+void readRows(const QImage &image, ColorPlane &plane, int rowBegin, int rowEnd)
 {
-    ColorPlane plane(image.width(), image.height());
     const QImage::Format format = image.format();
     const bool direct = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32;
     const bool throughColor = readsThroughColor(image);
-    for (int y = 0; y < image.height(); ++y) {
+    for (int y = rowBegin; y < rowEnd; ++y) {
         Vec3 *out = plane.row(y);
         const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
         for (int x = 0; x < image.width(); ++x) {
@@ -140,8 +198,9 @@ ColorPlane colorPlaneOf(const QImage &image)
             }
         }
     }
-    return plane;
 }
+
+} // namespace
 
 QImage blankCopyOf(const QImage &source)
 {
@@ -161,8 +220,21 @@ QImage blankCopyOf(const QImage &source)
 
 void writeGray(const GrayPlane &values, const QImage &source, QImage &target)
 {
+    writeRows(values, source, target, 0, target.height());
+}
+
+void writeColor(const ColorPlane &values, const QImage &source, QImage &target)
+{
+    writeRows(values, source, target, 0, target.height());
+}
+
+namespace {
+
+void writeRows(
+    const GrayPlane &values, const QImage &source, QImage &target, int rowBegin, int rowEnd)
+{
     const bool sixteen = source.format() == QImage::Format_Grayscale16;
-    for (int y = 0; y < target.height(); ++y) {
+    for (int y = rowBegin; y < rowEnd; ++y) {
         const float *in = values.row(y);
         if (sixteen) {
             auto *out = reinterpret_cast<quint16 *>(target.scanLine(y));
@@ -176,12 +248,13 @@ void writeGray(const GrayPlane &values, const QImage &source, QImage &target)
     }
 }
 
-void writeColor(const ColorPlane &values, const QImage &source, QImage &target)
+void writeRows(
+    const ColorPlane &values, const QImage &source, QImage &target, int rowBegin, int rowEnd)
 {
     const QImage::Format format = source.format();
     const bool direct = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32;
     const bool throughColor = readsThroughColor(source);
-    for (int y = 0; y < target.height(); ++y) {
+    for (int y = rowBegin; y < rowEnd; ++y) {
         const Vec3 *in = values.row(y);
         const auto *sourceLine = reinterpret_cast<const QRgb *>(source.constScanLine(y));
         auto *targetLine = reinterpret_cast<QRgb *>(target.scanLine(y));
@@ -203,6 +276,8 @@ void writeColor(const ColorPlane &values, const QImage &source, QImage &target)
         }
     }
 }
+
+} // namespace
 
 std::int64_t imageDenoiseBytes(const QImage &image, bool buildsTable, int threads)
 {

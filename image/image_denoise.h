@@ -60,5 +60,8 @@ std::optional<float> estimateImageNoise(const QImage &image);
 // Denoises `image` at noise level `level` (1 or more) with the given run options. The result is
 // written into a new image that is allocated, and counted against the memory limit, before the
 // run starts; `image` is replaced by it only when the whole result has been written. On any
-// other status `image` is left exactly as it was. Never shows anything: the caller reports.
+// other status `image` is left exactly as it was. The observer in `options` follows the whole
+// denoise as one rising percentage: reading the pixels into planes, the run's stages, writing
+// the result back, then 100; a cancel stops each of them. Never shows anything: the caller
+// reports.
 ImageDenoiseStatus denoiseQImage(QImage &image, int level, const RunOptions &options = {});

@@ -2,6 +2,7 @@
 #include "viewer/pelta.h"
 
 #include "denoise/sigma.h"
+#include "image/image_denoise.h"
 #include "image/image_files.h"
 #include "image/image_io.h"
 #include "viewer/folder.h"
@@ -13,7 +14,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
@@ -50,24 +50,24 @@ static QString nativeName(const QString &fileName)
     return QDir::toNativeSeparators(fileName);
 }
 
-// The file a drag carries when it is exactly one local file whose format the reader
-// recognises; otherwise empty.
-static QString draggedImageFile(const QMimeData *data)
+// The file a drag carries when it is exactly one local file (not a folder); otherwise empty.
+// Whether it is an image is for the drop to find out, which then says why it is not.
+static QString draggedFile(const QMimeData *data)
 {
     const QList<QUrl> urls = data->urls();
     if (urls.size() != 1 || !urls.first().isLocalFile())
         return {};
     QString fileName = urls.first().toLocalFile();
-    if (!QImageReader(fileName).canRead())
+    if (QFileInfo(fileName).isDir())
         return {};
     return fileName;
 }
 
-// Accepts a drag of an image file as a copy, never as a move, after which the file manager
-// would delete the file; refuses anything else, which the cursor shows.
+// Accepts a drag of one file as a copy, never as a move, after which the file manager would
+// delete the file; refuses anything else, which the cursor shows.
 static QString acceptImageDrag(QDropEvent *event)
 {
-    QString fileName = draggedImageFile(event->mimeData());
+    QString fileName = draggedFile(event->mimeData());
     if (fileName.isEmpty() || !(event->possibleActions() & Qt::CopyAction)) {
         event->ignore();
         return {};
@@ -181,16 +181,16 @@ bool Pelta::loadImageFile(const QString &fileName)
             tr("Cannot load %1: %2").arg(nativeName(fileName), read.errorText));
         return false;
     }
-    currentMetadata = read.metadata;
-    showLoadedImage(fileName, read.image);
+    showLoadedImage(fileName, read);
     return true;
 }
 
-void Pelta::showLoadedImage(const QString &fileName, const QImage &image)
+void Pelta::showLoadedImage(const QString &fileName, const ImageReadResult &read)
 {
-    showImage(image);
-    currentDenoised = false;
-    setWindowFilePath(fileName);
+    showImage(read.image);
+    currentMetadata = read.metadata;
+    markDenoised(false);
+    nameWindow(fileName);
     // Multi-argument arg() so that a '%' in the file name is never taken for a place marker.
     statusBar()->showMessage(
         tr("Opened \"%1\", %2x%3, Depth: %4")
@@ -209,7 +209,7 @@ bool Pelta::writeImageFile(const QString &fileName)
         return false;
     }
     statusBar()->showMessage(tr("Wrote \"%1\"").arg(nativeName(fileName)));
-    currentDenoised = false;
+    markDenoised(false);
     return true;
 }
 
@@ -242,8 +242,24 @@ void Pelta::endHistory()
 void Pelta::saveAs()
 {
     const QString fileName = QFileDialog::getSaveFileName(this);
-    if (!fileName.isEmpty())
-        writeImageFile(fileName);
+    if (!fileName.isEmpty() && writeImageFile(fileName))
+        nameWindow(fileName);
+}
+
+// The title names the file, or tells a pasted image; "[*]" is where Qt shows the mark of a
+// denoised image not saved since (see markDenoised), and the platform adds the program's name.
+// Space and Backspace walk the folder of the window's file.
+void Pelta::nameWindow(const QString &fileName)
+{
+    setWindowFilePath(fileName);
+    setWindowTitle(fileName.isEmpty() ? tr("Pasted image[*]")
+                                      : QFileInfo(fileName).fileName() + QStringLiteral("[*]"));
+}
+
+void Pelta::markDenoised(bool denoised)
+{
+    currentDenoised = denoised;
+    setWindowModified(denoised);
 }
 
 void Pelta::copy()
@@ -263,9 +279,9 @@ void Pelta::paste()
         return;
     }
     showImage(image);
-    currentDenoised = false;
+    markDenoised(false);
     currentMetadata = ImageMetadata();
-    setWindowFilePath(QString());
+    nameWindow(QString());
     statusBar()->showMessage(tr("Obtained image from clipboard, %1x%2, Depth: %3")
                                  .arg(currentImage.width())
                                  .arg(currentImage.height())
@@ -296,7 +312,7 @@ void Pelta::stepHistory(QImage &saved, bool &savedDenoised, QImage &shown, bool 
     saved = currentImage;
     currentImage = shown;
     savedDenoised = currentDenoised;
-    currentDenoised = shownDenoised;
+    markDenoised(shownDenoised);
     restoreView(savedZoom, savedHorizontal, savedVertical);
     sigma = 0;
 }
@@ -378,25 +394,35 @@ void Pelta::denoise()
             QMessageBox::Ok, QMessageBox::NoButton);
         return;
     }
+    // Said before the dialog opens rather than after the user has picked a level.
+    if (denoisePathOf(currentImage.format()) == DenoisePath::Unsupported) {
+        QMessageBox::information(this, tr("Error"),
+            tr("<p><center>This algorithm only supports RGB or Grayscale color "
+               "model</center></p>"));
+        return;
+    }
     const double savedZoom = zoomFactor;
     const int savedHorizontal = pictureScroll->horizontalScrollBar()->value();
     const int savedVertical = pictureScroll->verticalScrollBar()->value();
-    // Shares the pixels: the dialog's first write into currentImage is what separates the two.
-    undoImage = currentImage;
-    undoDenoised = currentDenoised;
+    // Shares the pixels: a run swaps a new image into currentImage and leaves this one alone.
+    const QImage before = currentImage;
 
     // The dialog writes currentImage and sigma through its pointers while it runs.
     std::unique_ptr<Sigma> dialog(new Sigma(&currentImage, &sigma));
     const bool accepted = dialog->exec() == QDialog::Accepted;
-    if (accepted)
-        restoreView(savedZoom, savedHorizontal, savedVertical);
-    // A run wrote into currentImage and so parted it from undoImage; OK at level 0 did not.
-    if (accepted && currentImage.cacheKey() != undoImage.cacheKey())
-        currentDenoised = true;
-    undoAction->setEnabled(accepted);
-    redoAction->setEnabled(false);
     dialog.reset();
     sigma = 0;
+    // Cancelled or closed: the history stays as it was, Redo's image included.
+    if (!accepted)
+        return;
+    undoImage = before;
+    undoDenoised = currentDenoised;
+    restoreView(savedZoom, savedHorizontal, savedVertical);
+    // A run replaced currentImage; OK at level 0 did not.
+    if (currentImage.cacheKey() != before.cacheKey())
+        markDenoised(true);
+    undoAction->setEnabled(true);
+    redoAction->setEnabled(false);
 }
 
 bool Pelta::mayDiscardDenoised()
@@ -424,10 +450,17 @@ void Pelta::dropEvent(QDropEvent *event)
     if (fileName.isEmpty())
         return;
     // Opened once the drop has returned, so that a question or a failure box does not keep the
-    // program the file came from waiting for the end of the drop.
+    // program the file came from waiting for the end of the drop. A file that cannot be read
+    // says why, as Open does, before anything would be discarded for it.
     QTimer::singleShot(0, this, [this, fileName] {
-        if (mayDiscardDenoised() && loadImageFile(fileName))
+        const ImageReadResult read = readImageFile(fileName);
+        if (read.image.isNull()) {
+            QMessageBox::information(this, QGuiApplication::applicationDisplayName(),
+                tr("Cannot load %1: %2").arg(nativeName(fileName), read.errorText));
+        } else if (mayDiscardDenoised()) {
+            showLoadedImage(fileName, read);
             endHistory();
+        }
     });
 }
 
@@ -458,8 +491,7 @@ void Pelta::openNeighbour(int step)
             skipped.append(QStringLiteral("\"%1\" (%2)").arg(name, read.errorText));
             continue;
         }
-        currentMetadata = read.metadata;
-        showLoadedImage(fileName, read.image);
+        showLoadedImage(fileName, read);
         endHistory();
         if (!skipped.isEmpty())
             statusBar()->showMessage(

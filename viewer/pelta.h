@@ -1,6 +1,7 @@
 // Pelta: the main window with its menus, the image on display, file and clipboard commands.
 #pragma once
 
+#include "image/image_io.h"
 #include "image/metadata.h"
 
 #include <QImage>
@@ -20,7 +21,9 @@ QSize initialWindowSize(const QSize &available);
 // area and actions belong to its widget tree. Used on the GUI thread only. The constructor
 // builds the menus and sizes the window but does not show it. Besides the menus it takes a
 // dropped image file, zooms on Ctrl + wheel and steps through the folder with Space and
-// Backspace; these ask before they replace a denoised image that has not been saved.
+// Backspace; these ask before they replace a denoised image that has not been saved. The title
+// names the file last opened or saved ("Pasted image" for a pasted one) and carries Qt's
+// modified mark while the image on display is such a denoised, unsaved image.
 class Pelta : public QMainWindow
 {
     Q_OBJECT
@@ -64,7 +67,9 @@ private:
     void applyZoomLimits();
     void restoreView(double savedZoom, int savedHorizontal, int savedVertical);
     void stepHistory(QImage &saved, bool &savedDenoised, QImage &shown, bool &shownDenoised);
-    void showLoadedImage(const QString &fileName, const QImage &image);
+    void showLoadedImage(const QString &fileName, const ImageReadResult &read);
+    void nameWindow(const QString &fileName);
+    void markDenoised(bool denoised);
     void endHistory();
     bool mayDiscardDenoised();
     void openNeighbour(int step);

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <system_error>
 
 namespace {
@@ -71,11 +73,23 @@ TEST(DenoiseRun, RefusesBadLevelsAndWorkingSetsThatDoNotFit)
     EXPECT_EQ(denoiseGray(gray, 10, result, options), RunStatus::Done);
 }
 
-TEST(DenoiseRun, ProgressIsTheShareOfRowsDoneThenReaches100)
+// Every stage moves the bar: smoothing and directions before the first worker row, the workers
+// once per chunk of rows, normalising after the last row; each value once, rising to 100.
+TEST(DenoiseRun, ProgressMovesThroughEveryStageThenReaches100)
 {
     RecordingObserver observer;
-    denoised(filled(16, 100, 5.0f), 10, runOptions(kZeros, 1, &observer));
-    EXPECT_EQ(observer.reports, std::vector<int>({0, 16, 32, 48, 64, 80, 96, 100}));
+    RunHooks hooks;
+    std::size_t atFirstRow = 0, atLastRow = 0;
+    hooks.atRow = [&](int, int y) { (y == 0 ? atFirstRow : atLastRow) = observer.reports.size(); };
+    denoised(filled(16, 100, 5.0f), 10, runOptions(kZeros, 1, &observer, &hooks));
+    const std::vector<int> &reports = observer.reports;
+    EXPECT_EQ(reports.front(), 0);
+    EXPECT_EQ(reports.back(), 100);
+    EXPECT_TRUE(std::adjacent_find(reports.begin(), reports.end(), std::greater_equal<int>())
+        == reports.end());
+    EXPECT_GE(atFirstRow, 2u);
+    EXPECT_EQ(atLastRow - atFirstRow, 7u); // rows 0, 16 ... 96
+    EXPECT_EQ(reports.size() - atLastRow, 2u);
     // On more threads the reports still come from the calling thread only, in order.
     RecordingObserver shared;
     denoised(filled(30, 400, 5.0f), 10, runOptions(kZeros, 3, &shared));
@@ -84,11 +98,11 @@ TEST(DenoiseRun, ProgressIsTheShareOfRowsDoneThenReaches100)
     EXPECT_FALSE(shared.calledFromOtherThread);
     // A cancel seen after the final 100 still leaves no result.
     RecordingObserver late;
-    late.cancelAtReport = 2;
-    ColorPlane result;
-    EXPECT_EQ(denoiseColor(filled(15, 15, Vec3(5.0f)), 10, result, runOptions(kZeros, 1, &late)),
+    late.cancelAtReport = int(reports.size());
+    GrayPlane result;
+    EXPECT_EQ(denoiseGray(filled(16, 100, 5.0f), 10, result, runOptions(kZeros, 1, &late)),
         RunStatus::Cancelled);
-    EXPECT_EQ(late.reports.back(), 100);
+    EXPECT_EQ(late.reports, reports);
     EXPECT_EQ(result.cellCount(), 0);
 }
 

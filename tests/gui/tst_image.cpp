@@ -1,10 +1,12 @@
 // The image library: reading behind the memory guard, safe writing with what a photograph
 // carries, denoising QImages.
+#include "core/run_hooks.h"
 #include "core/sample_tables.h"
 #include "gui/photo_files.h"
 #include "gui/testutils.h"
 #include "image/image_denoise.h"
 #include "image/image_io.h"
+#include "support/recording_observer.h"
 
 #include <QtGui>
 #include <QtTest>
@@ -268,6 +270,40 @@ private slots:
         const bool fine = image.depth() == 16 || image.depth() == 64;
         for (int x = 0; x < 6; ++x)
             QCOMPARE(int(out.pixelColor(x, 0).rgba64().red()), fine ? sixteen[x] : levels[x] * 257);
+    }
+
+    // Reading the pixels and writing them back are stages of the denoise: reports come before
+    // the first worker row (reading, smoothing, directions) and after the last (normalising,
+    // writing, 100), each value once and rising. A cancel stops the reading at once (no stage
+    // after it reports), and the writing before its end (no 100).
+    void progressAndCancel()
+    {
+        const QImage before = noiseImage(30, 200);
+        QImage image = before;
+        RecordingObserver full;
+        RunHooks hooks;
+        std::size_t atFirstRow = 0, atLastRow = 0;
+        hooks.atRow = [&](int, int y) { (y ? atLastRow : atFirstRow) = full.reports.size(); };
+        RunOptions options = seeded_;
+        options.threads = 1;
+        options.observer = &full;
+        options.hooks = &hooks;
+        QCOMPARE(denoiseQImage(image, 20, options), ImageDenoiseStatus::Done);
+        const std::vector<int> &reports = full.reports;
+        QVERIFY(reports.front() == 0 && reports.back() == 100);
+        QVERIFY(std::adjacent_find(reports.begin(), reports.end(), std::greater_equal<int>())
+            == reports.end());
+        QVERIFY(atFirstRow >= 3 && reports.size() - atLastRow >= 3);
+        options.hooks = nullptr;
+        for (const std::size_t at : {std::size_t(1), reports.size() - 1}) {
+            RecordingObserver cancelling;
+            cancelling.cancelAtReport = int(at);
+            options.observer = &cancelling;
+            image = before;
+            QCOMPARE(denoiseQImage(image, 20, options), ImageDenoiseStatus::Cancelled);
+            QCOMPARE(image, before);
+            QCOMPARE(cancelling.reports.size(), at);
+        }
     }
 };
 

@@ -60,9 +60,10 @@ class tst_Sigma : public QObject
 private slots:
     void cleanup() { QCOMPARE(leakedTopLevelWidgets(), QStringList()); }
 
-    // Moving the slider relabels; a release, "Use estimate" and a drag of the crop preview once,
-    // Compare and C only show. OK writes the pixels the preview showed: both draw from one table,
-    // and the preview denoises its crop with a border of the image around it, at its place.
+    // Moving the slider relabels and sets the level; a release, "Use estimate", a drag of the crop
+    // and keys or wheel once the value has rested preview once, Compare and C only show. OK writes
+    // the pixels the preview showed: both draw from one table, and the preview denoises its crop
+    // with a border of the image around it, at its place.
     void previewThenOk()
     {
         Fixture f(noisyRamp(600, 500, 12.0, 4).convertToFormat(QImage::Format_RGB32));
@@ -74,7 +75,8 @@ private slots:
         f.slider()->setSliderDown(true);
         f.slider()->setValue(25);
         QCOMPARE(f.slider()->parentWidget()->findChild<QLabel *>()->text(), "25");
-        QCOMPARE(f.level, 0);
+        QCOMPARE(f.level, 25);
+        QTest::qWait(2 * Sigma::kPreviewRest);
         QVERIFY(f.bar.isEmpty());
         f.slider()->setSliderDown(false);
         QCOMPARE(f.level, 25);
@@ -105,28 +107,38 @@ private slots:
         QTest::keyRelease(&f.dialog, Qt::Key_C);
         QCOMPARE(f.preview(), denoised);
 
-        // OK denoises at the level of the last release, not the slider's.
-        f.slider()->setValue(40);
+        // A key and a wheel notch (three steps) set the level at once; it is previewed once it
+        // has rested, and OK applies it.
+        QTest::keyClick(f.slider(), Qt::Key_PageUp);
+        QWheelEvent wheel(QPointF(5, 5), f.slider()->mapToGlobal(QPoint(5, 5)), {}, {0, 120},
+            Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(f.slider(), &wheel);
+        QCOMPARE(f.level, 25);
+        QCOMPARE(f.bar.count(100), 3);
+        QTRY_COMPARE(f.bar.count(100), 4);
+        const QImage rested = f.preview();
+        QVERIFY(rested != denoised);
         f.ok->click();
         QCOMPARE(f.dialog.result(), int(QDialog::Accepted));
-        QCOMPARE(f.level, 12);
-        QCOMPARE(f.bar.count(100), 4);
+        QCOMPARE(f.level, 25);
+        QCOMPARE(f.bar.count(100), 5);
         // A walk may cross the border now and then: a pixel in a thousand may differ.
         const QImage result = f.image.copy(344, 0, 256, 256);
         int same = 0;
         for (int i = 0; i < 256 * 256; ++i)
-            same += denoised.pixel(i % 256, i / 256) == result.pixel(i % 256, i / 256);
+            same += rested.pixel(i % 256, i / 256) == result.pixel(i % 256, i / 256);
         QVERIFY2(same * 1000 >= 256 * 256 * 999, qPrintable(QString::number(same)));
     }
 
-    // The crop is clipped to the image (one pixel short of its right and bottom edges). Without
-    // noise there is no estimate to use.
+    // An image of 256 pixels or less a side is previewed whole. Without noise there is no
+    // estimate to use.
     void smallFlatImage()
     {
         QImage flat(200, 100, QImage::Format_RGB32);
         flat.fill(qRgb(90, 120, 200));
+        flat.setPixel(199, 99, qRgb(0, 0, 0));
         Fixture f(flat);
-        QCOMPARE(::previewCrop(flat.size()), QRect(0, 0, 199, 99));
+        QCOMPARE(f.preview(), flat);
         QCOMPARE(f.find<QLabel>("Estimated noise: ")->text(), "Estimated noise: none found");
         QVERIFY(!f.find<QPushButton>("Use estimate")->isEnabled());
     }
