@@ -37,6 +37,6 @@ struct NoiseCurve
 // too near 0 or 255 for their noise left out as clipped, and the bands' deviations smoothed into
 // the curve. Nothing when no channel has a band with enough flat pixels (planes below about 60 x
 // 60, or nearly all clipped) or when the plane shows less noise than 8-bit rounding leaves. Large
-// planes are read on evenly spaced rows (about a million samples per channel).
+// planes are read on evenly spaced rows (about half a million samples per channel).
 std::optional<NoiseCurve> measureNoiseCurve(const GrayPlane &plane);
 std::optional<NoiseCurve> measureNoiseCurve(const ColorPlane &plane);

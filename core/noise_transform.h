@@ -27,12 +27,13 @@ public:
 
     float forward(int channel, float v) const;
     float inverse(int channel, float y) const;
-    // The inverse of the expected transformed value rather than of the value: the level u whose
-    // noisy values, clipped to 0..255 and transformed, average y. A run averages transformed noisy
-    // values, and near black (and white) clipping lifts (lowers) that average well above f(u):
-    // by 8 to 18 levels below level 16 on photographs at ISO 800 to 6400, which the plain inverse
-    // keeps. Away from the ends it is the plain inverse.
-    // Goes on beyond the expected values at 0 and 255 as the plain inverse does beyond 0 and 255.
+    // The inverse that takes out what clipping adds: a run averages transformed noisy values, and
+    // near black (white) clipping lifts (lowers) that average above (below) f(u), on photographs
+    // with a camera's noise by 8 to 18 levels below level 16 from ISO 800 to 6400, which the plain
+    // inverse keeps (today's uniform path too). This inverts g(u) = f(u) plus the change that
+    // clipping to 0..255 makes to the mean of f over Gaussian noise of the curve's deviation at u.
+    // Only that change: away from the ends (six deviations) it is the plain inverse. Beyond g(0)
+    // and g(255) it goes on as the plain inverse does beyond 0 and 255.
     float unbiasedInverse(int channel, float y) const;
 
     // Every value of the plane mapped, in place. Gray planes use channel 0. The inverse is meant
