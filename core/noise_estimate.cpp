@@ -1,5 +1,6 @@
 // Noise estimation after Immerkaer, over the flattest pixels away from clipping.
 #include "noise_estimate.h"
+#include "noise_samples.h"
 
 #include <algorithm>
 #include <array>
@@ -9,9 +10,8 @@
 
 namespace {
 
-// The mask [1 -2 1; -2 4 -2; 1 -2 1] maps Gaussian noise of deviation s to Gaussian noise of
-// deviation 6 s, whose mean magnitude is 6 s sqrt(2 / pi).
-const float kMeanResponseToSigma = float(std::sqrt(std::acos(-1.0) / 2.0) / 6.0);
+using noise_samples::kMeanResponseToSigma;
+using noise_samples::Sample;
 
 // Pixels whose 3 x 3 mean lies within this many estimated deviations of 0 or 255 are left out:
 // clipping there cuts the noise short and the estimate would read low (about 41 for a true 50
@@ -52,46 +52,6 @@ struct LevelKnot
 };
 constexpr std::array<LevelKnot, 5> kLevelKnots
     = {{{30.0f, 30.0f}, {40.0f, 38.0f}, {50.0f, 46.0f}, {60.0f, 52.0f}, {70.0f, 57.0f}}};
-
-// One pixel of one channel: the magnitude of the mask response, the squared Sobel gradient and
-// the 3 x 3 mean (0..255).
-struct Sample
-{
-    float response;
-    float gradient;
-    float mean;
-};
-
-// Appends the samples of the centre row b (rows a above and c below, `width` cells each) for
-// x = 1 .. width - 2.
-void appendRow(const float *a, const float *b, const float *c, int width, std::vector<Sample> &out)
-{
-    for (int x = 1; x + 1 < width; ++x) {
-        const float l2 = a[x - 1] - 2.0f * b[x - 1] + c[x - 1];
-        const float m2 = a[x] - 2.0f * b[x] + c[x];
-        const float r2 = a[x + 1] - 2.0f * b[x + 1] + c[x + 1];
-        const float gx
-            = (a[x + 1] + 2.0f * b[x + 1] + c[x + 1]) - (a[x - 1] + 2.0f * b[x - 1] + c[x - 1]);
-        const float gy = (c[x - 1] - a[x - 1]) + 2.0f * (c[x] - a[x]) + (c[x + 1] - a[x + 1]);
-        const float sum
-            = a[x - 1] + a[x] + a[x + 1] + b[x - 1] + b[x] + b[x + 1] + c[x - 1] + c[x] + c[x + 1];
-        out.push_back({std::fabs(l2 - 2.0f * m2 + r2), gx * gx + gy * gy, sum * (1.0f / 9.0f)});
-    }
-}
-
-// Centre rows 1 .. height - 2 as read: all of them, or evenly spaced ones when that would give
-// more than kMaxSamples per channel.
-std::vector<int> centreRows(int width, int height)
-{
-    const std::int64_t inner = height - 2;
-    const std::int64_t perRow = width - 2;
-    const std::int64_t count = std::min<std::int64_t>(inner, (kMaxSamples + perRow - 1) / perRow);
-    std::vector<int> rows;
-    rows.reserve(std::size_t(count));
-    for (std::int64_t k = 0; k < count; ++k)
-        rows.push_back(int(1 + k * inner / count));
-    return rows;
-}
 
 // The estimate of one channel from its samples, or nothing when too few pixels stay usable.
 // Each pass keeps the pixels away from clipping by the margin of the previous estimate (none at
@@ -138,10 +98,11 @@ std::optional<float> estimateNoiseLevel(const GrayPlane &plane)
     if (width < 3 || height < 3)
         return std::nullopt;
     std::vector<Sample> samples;
-    const std::vector<int> rows = centreRows(width, height);
+    const std::vector<int> rows = noise_samples::centreRows(width, height, kMaxSamples);
     samples.reserve(rows.size() * std::size_t(width - 2));
+    std::vector<float> scratch;
     for (const int y : rows)
-        appendRow(plane.row(y - 1), plane.row(y), plane.row(y + 1), width, samples);
+        noise_samples::appendChannelRows(plane, y, scratch, &samples);
     return finish(channelEstimate(samples));
 }
 
@@ -151,31 +112,13 @@ std::optional<float> estimateNoiseLevel(const ColorPlane &plane)
     const int height = plane.height();
     if (width < 3 || height < 3)
         return std::nullopt;
-    const std::vector<int> rows = centreRows(width, height);
-    // Channel rows of the three source rows, channel-major: [channel][row][x].
-    std::vector<float> split(std::size_t(9) * std::size_t(width));
-    const auto channelRow = [&](int channel, int row) {
-        return split.data() + std::size_t(channel * 3 + row) * std::size_t(width);
-    };
+    const std::vector<int> rows = noise_samples::centreRows(width, height, kMaxSamples);
     std::array<std::vector<Sample>, 3> samples;
     for (auto &s : samples)
         s.reserve(rows.size() * std::size_t(width - 2));
-    for (const int y : rows) {
-        for (int row = 0; row < 3; ++row) {
-            const Vec3 *src = plane.row(y - 1 + row);
-            float *r = channelRow(0, row);
-            float *g = channelRow(1, row);
-            float *b = channelRow(2, row);
-            for (int x = 0; x < width; ++x) {
-                r[x] = src[x].r;
-                g[x] = src[x].g;
-                b[x] = src[x].b;
-            }
-        }
-        for (int channel = 0; channel < 3; ++channel)
-            appendRow(channelRow(channel, 0), channelRow(channel, 1), channelRow(channel, 2), width,
-                samples[std::size_t(channel)]);
-    }
+    std::vector<float> scratch;
+    for (const int y : rows)
+        noise_samples::appendChannelRows(plane, y, scratch, samples.data());
     // The median of three is robust to one channel that is clipped or textured; with a channel
     // unusable the others are averaged.
     std::vector<float> estimates;
