@@ -9,6 +9,7 @@
 #include "sample_tables.h"
 #include "system_memory.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -28,7 +29,9 @@ std::int64_t runWorkingSetBytes(int width, int height, bool color, bool buildsTa
     if (buildsTable)
         bytes += std::int64_t(kNormalTableSize) * std::int64_t(sizeof(float));
     const int widestRadius = (color ? colorParams(0, 1, 1) : grayParams(0, 1, 1)).patchRadius;
-    return bytes + sharedRowBytes(width, widestRadius, threads, cellSize);
+    // A run starts no more threads than the image has rows.
+    const int running = std::min(threads, std::max(height, 1));
+    return bytes + sharedRowBytes(width, widestRadius, running, cellSize);
 }
 
 namespace {
@@ -111,7 +114,8 @@ RunStatus denoise(
         return RunStatus::Done;
 
     const DenoiseParams params = paramsFor(source, level, width, height);
-    const int threads = runThreads(options);
+    // No stage or chunk has work for more threads than there are rows.
+    const int threads = std::min(runThreads(options), height);
     Plane<Cell> estimates;
     try {
         const std::int64_t needed
@@ -119,7 +123,10 @@ RunStatus denoise(
             + options.callerBytes;
         const std::int64_t limit
             = options.memoryLimit >= 0 ? options.memoryLimit : availableMemoryBytes();
-        if (limit >= 0 && needed > limit)
+        // The threads' stacks are reserved address space beside the working set.
+        const std::int64_t addressRoom = options.memoryLimit >= 0 ? -1 : addressSpaceRoomBytes();
+        if ((limit >= 0 && needed > limit)
+            || (addressRoom >= 0 && needed + (threads - 1) * kThreadStackBytes > addressRoom))
             return RunStatus::OutOfMemory;
 
         const RunStatus status = computeEstimates(source, params, threads, options, estimates);

@@ -2,6 +2,7 @@
 #include "image/image_io.h"
 
 #include "core/system_memory.h"
+#include "image/file_safety.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -57,7 +58,10 @@ ImageReadResult readImage(QImageReader &reader, std::int64_t memoryLimitBytes)
 
 ImageReadResult readImageFile(const QString &fileName, std::int64_t memoryLimitBytes)
 {
-    QImageReader reader(fileName);
+    const OpenedFile opened = openRegularFile(fileName);
+    if (!opened.file)
+        return {QImage(), opened.errorText};
+    QImageReader reader(opened.file.get());
     return readImage(reader, memoryLimitBytes);
 }
 
@@ -142,10 +146,21 @@ bool writeImage(const QImage &image, QSaveFile &file, QString *errorText)
     return false;
 }
 
-bool writeImageFile(const QImage &image, const QString &fileName, QString *errorText)
+bool writeImageFile(
+    const QImage &image, const QString &fileName, QString *errorText, bool replaceExisting)
 {
-    QSaveFile file(fileName);
-    return writeImage(image, file, errorText);
+    if (replaceExisting) {
+        QSaveFile file(fileName);
+        return writeImage(image, file, errorText);
+    }
+    const QByteArray format = QFileInfo(fileName).suffix().toLower().toLatin1();
+    QByteArray bytes;
+    QString error;
+    if (encodeImage(image, format, &bytes, &error))
+        error = storeNewFile(bytes, fileName);
+    if (errorText)
+        *errorText = error;
+    return error.isEmpty();
 }
 
 QStringList readableMimeTypes()

@@ -39,7 +39,8 @@ QString tooLargeErrorText();
 ImageReadResult readImage(QImageReader &reader, std::int64_t memoryLimitBytes);
 
 // Reads the file, the format detected by the reader, within the given memory limit or, without
-// one, within the memory available to this process now.
+// one, within the memory available to this process now. Only a regular file is opened, without
+// ever blocking; anything else fails with the reason ("is a folder", see openRegularFile).
 ImageReadResult readImageFile(const QString &fileName, std::int64_t memoryLimitBytes);
 ImageReadResult readImageFile(const QString &fileName);
 
@@ -53,7 +54,10 @@ ImageReadResult readImage(QIODevice *device, std::int64_t memoryLimitBytes);
 // returns false and sets *errorText (if given) to the encoder's error text or, where that says
 // nothing, the system's reason ("No space left on device").
 bool writeImage(const QImage &image, QSaveFile &file, QString *errorText);
-bool writeImageFile(const QImage &image, const QString &fileName, QString *errorText);
+// With replaceExisting false, a file of that name, made at any time before the commit, is never
+// replaced: the write fails with "exists" (see storeNewFile).
+bool writeImageFile(
+    const QImage &image, const QString &fileName, QString *errorText, bool replaceExisting = true);
 
 // The MIME types the reader accepts, sorted case-sensitively: the Open dialog's filter list.
 QStringList readableMimeTypes();

@@ -7,6 +7,8 @@
 #include "image/image_io.h"
 #include "tools/interrupt.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 #include <cstdio>
 #include <new>
@@ -16,6 +18,16 @@ namespace {
 
 // The level of an image whose noise cannot be estimated (too flat or too small).
 constexpr int kFallbackLevel = 20;
+
+// False when the format keeps fewer colours than the image has: bilevel formats any image, pgm
+// one that is not gray.
+bool holdsColours(const QString &format, const QImage &image)
+{
+    if (format == QLatin1String("pbm") || format == QLatin1String("xbm")
+        || format == QLatin1String("wbmp"))
+        return false;
+    return format != QLatin1String("pgm") || image.allGray();
+}
 
 ImageDenoiseStatus denoiseCatchingMemory(QImage &image, int level, const RunOptions &options)
 {
@@ -72,30 +84,51 @@ int loadInput(const FileJob &job, QImageReader &reader, const FileSettings &sett
 {
     ImageReadResult read = readImage(reader, availableMemoryBytes());
     if (read.image.isNull()) {
+        if (job.quietAboutMemory && read.errorText == tooLargeErrorText())
+            return NotEnoughMemory;
         console.failure(QStringLiteral("cannot read %1: %2").arg(job.input, read.errorText));
         return UnreadableInput;
     }
     *image = read.image;
     *level = settings.level;
+    const QString format = QFileInfo(job.output).suffix().toLower();
+    if (!holdsColours(format, *image)) {
+        console.failure(QStringLiteral("cannot write %1: a %2 file cannot hold the colours of %3")
+                            .arg(job.output, format, job.input));
+        return UnwritableOutput;
+    }
     // An image the denoiser refuses has no level to say.
     if (settings.level > 0 || denoisePathOf(image->format()) == DenoisePath::Unsupported)
         return Success;
     // The level used goes to standard error whether or not it is a terminal, so that a script's
     // log says what was done.
-    const std::optional<float> noise = estimateImageNoise(*image);
-    *level = noise ? noiseLevelFor(*noise) : kFallbackLevel;
-    if (!settings.quiet) {
-        const QString note = noise
-            ? QStringLiteral("noise level %1 (estimated)")
-            : QStringLiteral(
-                "noise level %1 (the noise could not be estimated: too flat or too small)");
-        console.line(job.label + note.arg(*level));
+    const NoiseMeasurement noise = measureImageNoise(*image);
+    QString note;
+    switch (noise.outcome) {
+    case NoiseMeasurement::Outcome::Measured:
+        *level = noiseLevelFor(noise.deviation);
+        note = QStringLiteral("noise level %1 (estimated)").arg(*level);
+        break;
+    case NoiseMeasurement::Outcome::NoNoise:
+        *level = 0;
+        note = QStringLiteral("no noise measured: written unchanged");
+        break;
+    case NoiseMeasurement::Outcome::Unmeasurable:
+        *level = kFallbackLevel;
+        note = QStringLiteral(
+            "noise level %1 (the noise could not be estimated: too flat or too small)")
+                   .arg(*level);
+        break;
     }
+    if (!settings.quiet)
+        console.line(job.label + note);
     return Success;
 }
 
 int notEnoughMemory(const FileJob &job, Console &console)
 {
+    if (job.quietAboutMemory)
+        return NotEnoughMemory;
     console.failure(QStringLiteral("not enough memory to denoise %1").arg(job.input));
     return NotEnoughMemory;
 }
@@ -103,7 +136,8 @@ int notEnoughMemory(const FileJob &job, Console &console)
 int denoiseAndWrite(
     const FileJob &job, QImage &image, int level, const RunOptions &options, Console &console)
 {
-    const ImageDenoiseStatus status = denoiseCatchingMemory(image, level, options);
+    const ImageDenoiseStatus status
+        = level == 0 ? ImageDenoiseStatus::Done : denoiseCatchingMemory(image, level, options);
     console.end();
     switch (status) {
     case ImageDenoiseStatus::Done:
@@ -123,7 +157,7 @@ int denoiseAndWrite(
         return interruptedStatus();
     }
     QString error;
-    if (!writeImageFile(image, job.output, &error)) {
+    if (!writeImageFile(image, job.output, &error, job.replaceExisting)) {
         console.failure(QStringLiteral("cannot write %1: %2").arg(job.output, error));
         return UnwritableOutput;
     }

@@ -59,24 +59,31 @@ struct FileSettings
 };
 
 // One input and the file its result goes to. `label` prefixes the estimated level's line (a
-// batch names the file there); empty in the one-file form.
+// batch names the file there); empty in the one-file form. Without replaceExisting the output is
+// committed only if no file of its name exists then. With quietAboutMemory a failure for memory
+// returns NotEnoughMemory without a line, so that the caller may try the file again.
 struct FileJob
 {
     QString input;
     QString output;
     QString label;
+    bool replaceExisting = true;
+    bool quietAboutMemory = false;
 };
 
-// Reads the input through `reader` (set up on job.input) into *image and sets *level, the given
-// one or the estimate, which it prints unless quiet. Returns Success, or the failure's status
-// after printing its line.
+// Reads the input through `reader` (set up on job.input's opened file) into *image and sets
+// *level, the given one or the estimate, which it prints unless quiet; level 0 where the estimate
+// measured no noise: the image is written unchanged. An image whose colours the output's format
+// cannot hold (pbm, or pgm for colour) fails with UnwritableOutput. Returns Success, or the
+// failure's status after printing its line.
 int loadInput(const FileJob &job, QImageReader &reader, const FileSettings &settings,
     Console &console, QImage *image, int *level);
 
 // Prints that memory ran short for the job's input; returns NotEnoughMemory.
 int notEnoughMemory(const FileJob &job, Console &console);
 
-// Denoises the image with the options and writes it to the job's output by the safe save.
+// Denoises the image with the options (at level 0 leaves it as it is) and writes it to the job's
+// output by the safe save.
 // Returns Success, the failure's status after printing its line, or interruptedStatus() when an
 // interrupt stopped the run (nothing written).
 int denoiseAndWrite(
