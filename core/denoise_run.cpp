@@ -114,8 +114,10 @@ RunStatus denoise(
         return RunStatus::Done;
 
     const DenoiseParams params = paramsFor(source, level, width, height);
-    // No stage or chunk has work for more threads than there are rows.
-    const int threads = std::min(runThreads(options), height);
+    // No stage or chunk has work for more threads than there are rows; under an address-space
+    // limit (ulimit -v) a run starts no more than their stacks leave room for. Any count gives
+    // the same result.
+    int threads = std::min(runThreads(options), height);
     Plane<Cell> estimates;
     try {
         const std::int64_t needed
@@ -123,11 +125,12 @@ RunStatus denoise(
             + options.callerBytes;
         const std::int64_t limit
             = options.memoryLimit >= 0 ? options.memoryLimit : availableMemoryBytes();
-        // The threads' stacks are reserved address space beside the working set.
-        const std::int64_t addressRoom = options.memoryLimit >= 0 ? -1 : addressSpaceRoomBytes();
-        if ((limit >= 0 && needed > limit)
-            || (addressRoom >= 0 && needed + (threads - 1) * kThreadStackBytes > addressRoom))
+        if (limit >= 0 && needed > limit)
             return RunStatus::OutOfMemory;
+        const std::int64_t addressRoom = options.memoryLimit >= 0 ? -1 : addressSpaceRoomBytes();
+        if (addressRoom >= 0)
+            threads = int(std::clamp<std::int64_t>(
+                1 + (addressRoom - needed) / kThreadStackBytes, 1, threads));
 
         const RunStatus status = computeEstimates(source, params, threads, options, estimates);
         if (status != RunStatus::Done)

@@ -2,16 +2,19 @@
 #include "image/file_safety.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -98,14 +101,40 @@ int commitNoReplace(const char *temporary, const char *target)
     return renameError;
 }
 
+// The absolute path with every part spelled as its folder lists it: on a disk that ignores case,
+// ".../dcim/img_0001.jpg" becomes ".../DCIM/IMG_0001.JPG".
+QString listedSpelling(const QString &absolute)
+{
+    const QStringList parts = absolute.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString path;
+    for (const QString &part : parts) {
+        const QDir folder(path.isEmpty() ? QStringLiteral("/") : path);
+        const QStringList names = folder.entryList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+        QString listed = part;
+        if (!names.contains(part)) {
+            const auto same = std::find_if(names.begin(), names.end(),
+                [&](const QString &name) { return name.compare(part, Qt::CaseInsensitive) == 0; });
+            listed = same != names.end() ? *same : part;
+        }
+        path += QLatin1Char('/') + listed;
+    }
+    return path;
+}
+
 } // namespace
 
 FileIdentity fileIdentity(const QString &path)
 {
+    const QByteArray name = QFile::encodeName(path);
     struct stat status = {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+    if (::stat(name.constData(), &status) != 0)
         return {};
-    return {status.st_dev, status.st_ino, true};
+    struct statfs system = {};
+    constexpr decltype(system.f_type) kFuseMagic = 0x65735546;
+    if (::statfs(name.constData(), &system) == 0 && system.f_type == kFuseMagic)
+        return {status.st_dev, 0, listedSpelling(QFileInfo(path).canonicalFilePath()), true};
+    return {status.st_dev, status.st_ino, QString(), true};
 }
 
 QString systemReason(int error)

@@ -13,22 +13,28 @@ class QFile;
 
 // Which file a name reaches: its device and inode. Every name of one file has the same identity:
 // hard links, symbolic links, and names that differ only in case on a disk that ignores case.
+// FUSE file systems (exFAT and FAT camera cards mounted through exfat-fuse) number each name
+// they are asked for anew, so there the path stands for the file instead, symbolic links
+// resolved and every part spelled as its folder lists it.
 struct FileIdentity
 {
     dev_t device = 0;
     ino_t inode = 0;
+    QString listedPath; // FUSE only
     bool exists = false;
 
     bool operator==(const FileIdentity &other) const
     {
-        return exists && other.exists && device == other.device && inode == other.inode;
+        return exists && other.exists && device == other.device && inode == other.inode
+            && listedPath == other.listedPath;
     }
     bool operator!=(const FileIdentity &other) const { return !(*this == other); }
 };
 
 inline uint qHash(const FileIdentity &identity, uint seed = 0)
 {
-    return qHash(quint64(identity.device), seed) ^ qHash(quint64(identity.inode), seed);
+    return qHash(quint64(identity.device), seed) ^ qHash(quint64(identity.inode), seed)
+        ^ qHash(identity.listedPath, seed);
 }
 
 // The identity of what the path names, symbolic links followed; `exists` false when nothing is

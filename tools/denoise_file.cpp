@@ -90,7 +90,7 @@ int loadInput(const FileJob &job, QImageReader &reader, const FileSettings &sett
         return UnreadableInput;
     }
     *image = read.image;
-    *level = settings.level;
+    *level = settings.level > 0 ? settings.level : kFallbackLevel;
     const QString format = QFileInfo(job.output).suffix().toLower();
     if (!holdsColours(format, *image)) {
         console.failure(QStringLiteral("cannot write %1: a %2 file cannot hold the colours of %3")
