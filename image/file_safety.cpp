@@ -70,8 +70,9 @@ int createTemporary(const QString &target, QByteArray *name)
 {
     const QFileInfo info(target);
     for (int attempt = 0; attempt < 64; ++attempt) {
-        *name = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()
-            + QLatin1Char('.') + QString::number(QRandomGenerator::global()->generate(), 36));
+        // Short whatever the target's name, which may already be as long as a name can be.
+        *name = QFile::encodeName(info.absolutePath() + QStringLiteral("/.pelta-")
+            + QString::number(QRandomGenerator::global()->generate64(), 36));
         const int fd = ::open(name->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST)
             return fd;
