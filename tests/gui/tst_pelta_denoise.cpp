@@ -350,10 +350,10 @@ private slots:
         QVERIFY(noiseImage(64, 48).save(disk + "/a/X.png")
             && noiseImage(64, 48).save(disk + "/b/x.png"));
         const QByteArray before = fileBytes(disk + "/IMG_0001.JPG");
-        for (const QString &arguments : {"--overwrite @/exfat/IMG_0001.JPG -o @/exfat",
+        for (const char *arguments : {"--overwrite @/exfat/IMG_0001.JPG -o @/exfat",
                  "@/exfat/IMG_0001.JPG @/exfat/img_0001.jpg",
                  "@/exfat/a/X.png @/exfat/b/x.png -o @/exfat/out"}) {
-            QVERIFY(run("-q --sigma 10 " + arguments));
+            QVERIFY(run(QString("-q --sigma 10 ") + arguments));
             QVERIFY2(exitCode_ == 4 && stderr_.count('\n') == 1, stderr_.constData());
         }
         QCOMPARE(fileBytes(disk + "/IMG_0001.JPG"), before);
