@@ -10,6 +10,7 @@
 #include "staged_progress.h"
 #include "system_memory.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -29,7 +30,9 @@ std::int64_t runWorkingSetBytes(int width, int height, bool color, bool buildsTa
     if (buildsTable)
         bytes += std::int64_t(kNormalTableSize) * std::int64_t(sizeof(float));
     const int widestRadius = (color ? colorParams(0, 1, 1) : grayParams(0, 1, 1)).patchRadius;
-    return bytes + sharedRowBytes(width, widestRadius, threads, cellSize);
+    // A run starts no more threads than the image has rows.
+    const int running = std::min(threads, std::max(height, 1));
+    return bytes + sharedRowBytes(width, widestRadius, running, cellSize);
 }
 
 namespace {
@@ -123,7 +126,10 @@ RunStatus denoise(
         return RunStatus::Done;
 
     const DenoiseParams params = paramsFor(source, level, width, height);
-    const int threads = runThreads(options);
+    // No stage or chunk has work for more threads than there are rows; under an address-space
+    // limit (ulimit -v) a run starts no more than their stacks leave room for. Any count gives
+    // the same result.
+    int threads = std::min(runThreads(options), height);
     Plane<Cell> estimates;
     try {
         const std::int64_t needed
@@ -133,6 +139,10 @@ RunStatus denoise(
             = options.memoryLimit >= 0 ? options.memoryLimit : availableMemoryBytes();
         if (limit >= 0 && needed > limit)
             return RunStatus::OutOfMemory;
+        const std::int64_t addressRoom = options.memoryLimit >= 0 ? -1 : addressSpaceRoomBytes();
+        if (addressRoom >= 0)
+            threads = int(std::clamp<std::int64_t>(
+                1 + (addressRoom - needed) / kThreadStackBytes, 1, threads));
 
         const RunStatus status = computeEstimates(source, params, threads, options, estimates);
         if (status != RunStatus::Done)

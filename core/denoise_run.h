@@ -50,7 +50,7 @@ RunStatus denoiseColor(
 // The threads a run with these options uses.
 int runThreads(const RunOptions &options);
 
-// The bytes a run on `threads` threads allocates on a width x height image, the sample table
-// included when the run has to build it and the rows its chunks share at the widest patch; the
-// source plane is the caller's and not counted.
+// The bytes a run on `threads` threads (at most one a row) allocates on a width x height image,
+// the sample table included when the run has to build it and the rows its chunks share at the
+// widest patch; the source plane is the caller's and not counted.
 std::int64_t runWorkingSetBytes(int width, int height, bool color, bool buildsTable, int threads);

@@ -40,6 +40,10 @@ constexpr std::int64_t kMaxSamples = std::int64_t(1) << 18;
 // Below this the plane shows less noise than rounding to whole levels leaves (0.29): too flat.
 constexpr float kMinEstimate = 0.25f;
 
+// No noise confined to 0..255 deviates by more than half the range; an estimate above it is a
+// pattern the mask answers at every pixel (16 x 127.5 on a 0/255 checkerboard, read as 426).
+constexpr float kMaxNoise = 127.5f;
+
 // Where PSNR peaks on photographs with Gaussian noise of a known deviation, gray and colour alike,
 // for deviations of 30 to 70: there the level tables smooth more than the deviation calls for, so
 // the best level falls behind it (46 for 50, 57 for 70). Below 30 colour peaks within a level of
@@ -53,9 +57,10 @@ struct LevelKnot
 constexpr std::array<LevelKnot, 5> kLevelKnots
     = {{{30.0f, 30.0f}, {40.0f, 38.0f}, {50.0f, 46.0f}, {60.0f, 52.0f}, {70.0f, 57.0f}}};
 
-// The estimate of one channel from its samples, or nothing when too few pixels stay usable.
-// Each pass keeps the pixels away from clipping by the margin of the previous estimate (none at
-// first), leaves out the most textured share of those and averages the responses of the rest.
+// The estimate of one channel from its samples, or nothing when too few pixels stay usable; 0 for
+// a pattern that no noise can be (above kMaxNoise at first). Each pass keeps the pixels away from
+// clipping by the margin of the previous estimate (none at first), leaves out the most textured
+// share of those and averages the responses of the rest.
 std::optional<float> channelEstimate(const std::vector<Sample> &samples)
 {
     std::vector<Sample> kept;
@@ -78,25 +83,37 @@ std::optional<float> channelEstimate(const std::vector<Sample> &samples)
         for (std::size_t i = 0; i < flat; ++i)
             sum += kept[i].response;
         sigma = kMeanResponseToSigma * float(sum / double(flat));
+        if (sigma > kMaxNoise)
+            return 0.0f;
     }
     return sigma;
 }
 
-std::optional<float> finish(std::optional<float> estimate)
+NoiseMeasurement finish(std::optional<float> estimate)
 {
-    if (!estimate || *estimate < kMinEstimate)
+    using Outcome = NoiseMeasurement::Outcome;
+    if (!estimate)
+        return {Outcome::Unmeasurable, 0.0f};
+    if (*estimate < kMinEstimate)
+        return {Outcome::NoNoise, 0.0f};
+    return {Outcome::Measured, *estimate};
+}
+
+std::optional<float> measured(const NoiseMeasurement &measurement)
+{
+    if (measurement.outcome != NoiseMeasurement::Outcome::Measured)
         return std::nullopt;
-    return estimate;
+    return measurement.deviation;
 }
 
 } // namespace
 
-std::optional<float> estimateNoiseLevel(const GrayPlane &plane)
+NoiseMeasurement measureNoise(const GrayPlane &plane)
 {
     const int width = plane.width();
     const int height = plane.height();
     if (width < 3 || height < 3)
-        return std::nullopt;
+        return {};
     std::vector<Sample> samples;
     const std::vector<int> rows = noise_samples::centreRows(width, height, kMaxSamples);
     samples.reserve(rows.size() * std::size_t(width - 2));
@@ -106,12 +123,12 @@ std::optional<float> estimateNoiseLevel(const GrayPlane &plane)
     return finish(channelEstimate(samples));
 }
 
-std::optional<float> estimateNoiseLevel(const ColorPlane &plane)
+NoiseMeasurement measureNoise(const ColorPlane &plane)
 {
     const int width = plane.width();
     const int height = plane.height();
     if (width < 3 || height < 3)
-        return std::nullopt;
+        return {};
     const std::vector<int> rows = noise_samples::centreRows(width, height, kMaxSamples);
     std::array<std::vector<Sample>, 3> samples;
     for (auto &s : samples)
@@ -127,12 +144,22 @@ std::optional<float> estimateNoiseLevel(const ColorPlane &plane)
             estimates.push_back(*e);
     }
     if (estimates.empty())
-        return std::nullopt;
+        return {};
     std::sort(estimates.begin(), estimates.end());
     const std::size_t n = estimates.size();
     const float median
         = n % 2 == 1 ? estimates[n / 2] : 0.5f * (estimates[n / 2 - 1] + estimates[n / 2]);
     return finish(median);
+}
+
+std::optional<float> estimateNoiseLevel(const GrayPlane &plane)
+{
+    return measured(measureNoise(plane));
+}
+
+std::optional<float> estimateNoiseLevel(const ColorPlane &plane)
+{
+    return measured(measureNoise(plane));
 }
 
 int noiseLevelFor(float estimate)

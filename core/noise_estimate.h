@@ -6,12 +6,29 @@
 
 #include <optional>
 
+// What measuring the noise of a plane found.
+struct NoiseMeasurement
+{
+    enum class Outcome {
+        Measured, // deviation holds the estimate
+        NoNoise, // large enough to measure, and no noise found: flat, or a clean pattern
+        Unmeasurable, // too small, or nearly all clipped
+    };
+    Outcome outcome = Outcome::Unmeasurable;
+    float deviation = 0.0f;
+};
+
 // The standard deviation of additive Gaussian noise in the plane, on the 0..255 scale, from
 // Immerkaer's Laplacian-difference mask over the flattest pixels away from clipping. Colour takes
-// the median of the red, green and blue estimates. Nothing when fewer than 1000 pixels of every
-// channel stay usable (planes below about 60 x 60, or nearly all clipped) or when the estimate is
-// under 0.25, less than 8-bit rounding alone leaves, so that there is no noise to measure.
+// the median of the red, green and blue estimates. Unmeasurable when fewer than 1000 pixels of
+// every channel stay usable (planes below about 60 x 60, or nearly all clipped); no noise when the
+// estimate is under 0.25, less than 8-bit rounding alone leaves, or above 127.5, more than any
+// noise on 0..255 can have (a pattern finer than the mask, such as a 1-pixel checkerboard).
 // Planes over about 262000 cells are read on evenly spaced rows only.
+NoiseMeasurement measureNoise(const GrayPlane &plane);
+NoiseMeasurement measureNoise(const ColorPlane &plane);
+
+// The deviation measureNoise measures, or nothing when it measured none.
 std::optional<float> estimateNoiseLevel(const GrayPlane &plane);
 std::optional<float> estimateNoiseLevel(const ColorPlane &plane);
 

@@ -104,3 +104,8 @@ std::int64_t availableMemoryBytes()
 {
     return smallerKnown(smallerKnown(memAvailable(), cgroupRoom()), addressSpaceRoom());
 }
+
+std::int64_t addressSpaceRoomBytes()
+{
+    return addressSpaceRoom();
+}

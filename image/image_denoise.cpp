@@ -291,11 +291,12 @@ std::int64_t imageDenoiseBytes(const QImage &image, bool buildsTable, int thread
         + cells * cellBytes + std::int64_t(image.sizeInBytes());
 }
 
-std::optional<float> estimateImageNoise(const QImage &image)
+NoiseMeasurement measureImageNoise(const QImage &image)
 {
+    using Outcome = NoiseMeasurement::Outcome;
     const DenoisePath path = denoisePathOf(image.format());
     if (path == DenoisePath::Unsupported || image.isNull())
-        return std::nullopt;
+        return {};
     constexpr std::int64_t kBandPixels = std::int64_t(1) << 20;
     constexpr int kMaxBands = 8;
     const int width = image.width();
@@ -303,24 +304,34 @@ std::optional<float> estimateImageNoise(const QImage &image)
     const int bandRows = int(std::clamp<std::int64_t>(kBandPixels / width, 16, height));
     const int bands = bandRows >= height ? 1 : std::min(kMaxBands, height / bandRows);
     std::vector<float> estimates;
+    bool noNoise = false;
     try {
         for (int k = 0; k < bands; ++k) {
             const int top = bands == 1 ? 0 : int(std::int64_t(height - bandRows) * k / (bands - 1));
             const QImage band = bands == 1 ? image : image.copy(0, top, width, bandRows);
-            const std::optional<float> estimate = path == DenoisePath::Gray
-                ? estimateNoiseLevel(grayPlaneOf(band))
-                : estimateNoiseLevel(colorPlaneOf(band));
-            if (estimate)
-                estimates.push_back(*estimate);
+            const NoiseMeasurement measurement = path == DenoisePath::Gray
+                ? measureNoise(grayPlaneOf(band))
+                : measureNoise(colorPlaneOf(band));
+            if (measurement.outcome == Outcome::Measured)
+                estimates.push_back(measurement.deviation);
+            noNoise = noNoise || measurement.outcome == Outcome::NoNoise;
         }
     } catch (const std::bad_alloc &) {
-        return std::nullopt;
+        return {};
     }
     if (estimates.empty())
-        return std::nullopt;
+        return {noNoise ? Outcome::NoNoise : Outcome::Unmeasurable, 0.0f};
     const auto middle = estimates.begin() + std::ptrdiff_t(estimates.size() / 2);
     std::nth_element(estimates.begin(), middle, estimates.end());
-    return *middle;
+    return {Outcome::Measured, *middle};
+}
+
+std::optional<float> estimateImageNoise(const QImage &image)
+{
+    const NoiseMeasurement measurement = measureImageNoise(image);
+    if (measurement.outcome != NoiseMeasurement::Outcome::Measured)
+        return std::nullopt;
+    return measurement.deviation;
 }
 
 ImageDenoiseStatus denoiseQImage(QImage &image, int level, const RunOptions &options)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/denoise_run.h"
+#include "core/noise_estimate.h"
 
 #include <QImage>
 
@@ -50,11 +51,13 @@ void writeColor(const ColorPlane &values, const QImage &source, QImage &target);
 // the source plane and the result image. -1 for an unsupported format.
 std::int64_t imageDenoiseBytes(const QImage &image, bool buildsTable, int threads);
 
-// The standard deviation of the noise in the image (0..255 scale), as estimateNoiseLevel
-// measures it; nothing for a format the denoiser refuses, an image too flat or too small to
-// tell, or when memory runs short. Large images are measured in up to eight bands of rows spread
-// over their height, about a million pixels each, and the median taken: the whole image counts
+// The noise in the image (0..255 scale), as measureNoise measures it; unmeasurable for a format
+// the denoiser refuses or when memory runs short. Large images are measured in up to eight bands
+// of rows spread over their height, about a million pixels each, and the median of the measured
+// ones taken (no noise when none measured any and one found none): the whole image counts
 // without its planes being built at once.
+NoiseMeasurement measureImageNoise(const QImage &image);
+// The deviation measureImageNoise measures, or nothing when it measured none.
 std::optional<float> estimateImageNoise(const QImage &image);
 
 // Denoises `image` at noise level `level` (1 or more) with the given run options. The result is

@@ -2,6 +2,8 @@
 // window and what pelta-denoise takes from a folder.
 #pragma once
 
+#include "image/file_safety.h"
+
 #include <QCollator>
 #include <QString>
 #include <QStringList>
@@ -20,5 +22,7 @@ private:
 
 // The files of `folder` whose suffix (in any case) names a format the image reader supports, as
 // paths relative to the folder in natural order; with `recursive` those of its sub-folders too.
-// Hidden files are left out; whether a file can actually be read is found out on reading it.
-QStringList listImageFiles(const QString &folder, bool recursive = false);
+// Hidden files and folders and links to folders are left out, and so is the sub-folder `skipped`
+// (a batch's output folder); whether a file can actually be read is found out on reading it.
+QStringList listImageFiles(
+    const QString &folder, bool recursive = false, const FileIdentity &skipped = {});

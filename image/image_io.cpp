@@ -2,6 +2,7 @@
 #include "image/image_io.h"
 
 #include "core/system_memory.h"
+#include "image/file_safety.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -114,7 +115,13 @@ ImageReadResult readImage(QImageReader &reader, std::int64_t memoryLimitBytes)
 
 ImageReadResult readImageFile(const QString &fileName, std::int64_t memoryLimitBytes)
 {
-    QImageReader reader(fileName);
+    const OpenedFile opened = openRegularFile(fileName);
+    if (!opened.file) {
+        ImageReadResult refused;
+        refused.errorText = opened.errorText;
+        return refused;
+    }
+    QImageReader reader(opened.file.get());
     return readImage(reader, memoryLimitBytes);
 }
 
@@ -252,8 +259,18 @@ bool writeImage(
 bool writeImageFile(const QImage &image, const QString &fileName, QString *errorText,
     const ImageWriteOptions &options)
 {
-    QSaveFile file(fileName);
-    return writeImage(image, file, errorText, options);
+    if (options.replaceExisting) {
+        QSaveFile file(fileName);
+        return writeImage(image, file, errorText, options);
+    }
+    const QByteArray format = QFileInfo(fileName).suffix().toLower().toLatin1();
+    QByteArray bytes;
+    QString error;
+    if (encodeImage(image, format, options, &bytes, &error))
+        error = storeNewFile(bytes, fileName);
+    if (errorText)
+        *errorText = error;
+    return error.isEmpty();
 }
 
 QStringList readableMimeTypes()

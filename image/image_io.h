@@ -36,6 +36,9 @@ struct ImageWriteOptions
     ImageMetadata metadata;
     // The image's texts (PNG text chunks, JPEG comments); off to share a picture without them.
     bool keepText = true;
+    // False: a file of that name, made at any time before the commit, is never replaced; the
+    // write fails with "exists" (see storeNewFile). writeImageFile only.
+    bool replaceExisting = true;
 };
 
 // Bytes that showing an image of this size needs: the decoded image and its display copy, four
@@ -59,7 +62,8 @@ QString tooLargeErrorText();
 ImageReadResult readImage(QImageReader &reader, std::int64_t memoryLimitBytes);
 
 // Reads the file, the format detected by the reader, within the given memory limit or, without
-// one, within the memory available to this process now.
+// one, within the memory available to this process now. Only a regular file is opened, without
+// ever blocking; anything else fails with the reason ("is a folder", see openRegularFile).
 ImageReadResult readImageFile(const QString &fileName, std::int64_t memoryLimitBytes);
 ImageReadResult readImageFile(const QString &fileName);
 

@@ -2,6 +2,7 @@
 #include "tools/batch_run.h"
 
 #include "core/system_memory.h"
+#include "image/file_safety.h"
 #include "image/image_denoise.h"
 #include "tools/interrupt.h"
 
@@ -15,6 +16,21 @@
 #include <thread>
 
 namespace {
+
+// Not a status: the file is to be tried again, alone.
+constexpr int kRetryAlone = -1;
+
+// One lane per thread, at most one per file; under an address-space limit (ulimit -v) no more
+// than half the room takes in the stacks and malloc arenas the lanes' threads reserve.
+int laneCount(int threads, int files)
+{
+    int lanes = std::clamp(threads, 1, std::max(files, 1));
+    const std::int64_t room = addressSpaceRoomBytes();
+    if (room >= 0)
+        lanes = int(
+            std::clamp<std::int64_t>(room / 2 / (kThreadStackBytes + kThreadArenaBytes), 1, lanes));
+    return lanes;
+}
 
 // The batch's progress line: the earliest file still running, its place in the batch and its
 // run's percentage, "12/200 IMG_0042.jpg [######      ] 47%". Lanes report from their threads.
@@ -96,7 +112,7 @@ public:
         , settings_(settings)
         , console_(console)
         , threads_(runThreads(settings.options))
-        , lanes_(std::clamp(threads_, 1, std::max(int(items.size()), 1)))
+        , lanes_(laneCount(threads_, int(items.size())))
         , progress_(console, int(items.size()), lanes_)
     { }
 
@@ -122,29 +138,19 @@ private:
         LaneObserver observer(progress_, lane);
         for (int item = next_++; item < int(items_.size()) && caughtInterrupt() == 0;
              item = next_++) {
-            const int status = runCatchingMemory(items_[std::size_t(item)], item, observer);
+            const int status = runItem(items_[std::size_t(item)], item, observer);
             progress_.idle(lane);
             int worst = worst_.load();
             while (status > worst && !worst_.compare_exchange_weak(worst, status)) { }
         }
     }
 
-    // A lane's thread must not end in an exception: memory that runs short outside the run
-    // (decoding, encoding) fails the file.
-    int runCatchingMemory(const BatchItem &item, int index, LaneObserver &observer)
-    {
-        try {
-            return runItem(item, index, observer);
-        } catch (const std::bad_alloc &) {
-            return notEnoughMemory({item.input, item.output, QString()}, console_);
-        }
-    }
-
+    // A file refused for memory while it ran beside others is tried again alone before that is
+    // said.
     int runItem(const BatchItem &item, int index, LaneObserver &observer)
     {
-        const FileJob job {item.input, item.output, item.input + QStringLiteral(": ")};
         if (item.refusal != 0) {
-            console_.failure(QStringLiteral("cannot write %1: %2").arg(item.output, item.reason));
+            console_.failure(item.failure);
             return item.refusal;
         }
         if (!QDir().mkpath(QFileInfo(item.output).path())) {
@@ -152,28 +158,50 @@ private:
                 QStringLiteral("cannot write %1: the folder cannot be made").arg(item.output));
             return UnwritableOutput;
         }
-        // A file is read, denoised and written beside the others on its lane's share of the
-        // threads when every lane could hold an image of its size at once, else alone on all of
-        // them, with nothing else in memory: a file is refused for its size exactly when a
-        // batch of that file alone refuses it.
-        QImageReader reader(item.input);
-        RunOptions options = settings_.options;
-        std::shared_lock<std::shared_mutex> beside(gate_, std::defer_lock);
-        std::unique_lock<std::shared_mutex> alone(gate_, std::defer_lock);
-        if (fitsBesideOthers(reader.size())) {
-            beside.lock();
-            options.threads = laneThreads();
-        } else {
-            alone.lock();
-            options.threads = threads_;
+        const int status = attempt(item, index, observer, false);
+        return status == kRetryAlone ? attempt(item, index, observer, true) : status;
+    }
+
+    // One try at the file. It is read, denoised and written beside the others on its lane's
+    // share of the threads when every lane could hold an image of its size at once, else (or
+    // when told) alone on all of them, with nothing else in memory. A lane's thread must not
+    // end in an exception: memory that runs short outside the run (decoding, encoding) fails
+    // the file, or asks for another try alone.
+    int attempt(const BatchItem &item, int index, LaneObserver &observer, bool alone)
+    {
+        FileJob job {item.input, item.output, item.input + QStringLiteral(": "), item.replace};
+        bool beside = false;
+        try {
+            const OpenedFile opened = openRegularFile(item.input);
+            if (!opened.file) {
+                console_.failure(
+                    QStringLiteral("cannot read %1: %2").arg(item.input, opened.errorText));
+                return UnreadableInput;
+            }
+            QImageReader reader(opened.file.get());
+            RunOptions options = settings_.options;
+            std::shared_lock<std::shared_mutex> besideLock(gate_, std::defer_lock);
+            std::unique_lock<std::shared_mutex> aloneLock(gate_, std::defer_lock);
+            beside = lanes_ > 1 && !alone && fitsBesideOthers(reader.size());
+            job.quietAboutMemory = beside;
+            if (beside) {
+                besideLock.lock();
+                options.threads = laneThreads();
+            } else {
+                aloneLock.lock();
+                options.threads = threads_;
+            }
+            LoadedInput input;
+            int status = loadInput(job, reader, settings_, console_, &input);
+            if (status == Success) {
+                observer.start(index, item.input);
+                options.observer = &observer;
+                status = denoiseAndWrite(job, input, options, console_);
+            }
+            return beside && status == NotEnoughMemory ? kRetryAlone : status;
+        } catch (const std::bad_alloc &) {
+            return beside ? kRetryAlone : notEnoughMemory(job, console_);
         }
-        LoadedInput input;
-        const int status = loadInput(job, reader, settings_, console_, &input);
-        if (status != Success)
-            return status;
-        observer.start(index, item.input);
-        options.observer = &observer;
-        return denoiseAndWrite(job, input, options, console_);
     }
 
     int laneThreads() const { return std::max(threads_ / lanes_, 1); }
@@ -183,8 +211,6 @@ private:
     // eight bytes a pixel. An image whose size the file does not declare runs alone.
     bool fitsBesideOthers(const QSize &size) const
     {
-        if (lanes_ == 1)
-            return true;
         if (size.isEmpty())
             return false;
         const std::int64_t limit = settings_.options.memoryLimit >= 0

@@ -6,6 +6,8 @@
 #include "image/image_denoise.h"
 #include "tools/interrupt.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 #include <cstdio>
 #include <new>
@@ -15,6 +17,16 @@ namespace {
 
 // The level of an image whose noise cannot be estimated (too flat or too small).
 constexpr int kFallbackLevel = 20;
+
+// False when the format keeps fewer colours than the image has: bilevel formats any image, pgm
+// one that is not gray.
+bool holdsColours(const QString &format, const QImage &image)
+{
+    if (format == QLatin1String("pbm") || format == QLatin1String("xbm")
+        || format == QLatin1String("wbmp"))
+        return false;
+    return format != QLatin1String("pgm") || image.allGray();
+}
 
 ImageDenoiseStatus denoiseCatchingMemory(QImage &image, int level, const RunOptions &options)
 {
@@ -71,33 +83,55 @@ int loadInput(const FileJob &job, QImageReader &reader, const FileSettings &sett
 {
     ImageReadResult read = readImage(reader, availableMemoryBytes());
     if (read.image.isNull()) {
+        if (job.quietAboutMemory && read.errorText == tooLargeErrorText())
+            return NotEnoughMemory;
         console.failure(QStringLiteral("cannot read %1: %2").arg(job.input, read.errorText));
         return UnreadableInput;
     }
     input->image = read.image;
-    input->level = settings.level;
+    input->level = settings.level > 0 ? settings.level : kFallbackLevel;
     input->write = settings.write;
+    input->write.replaceExisting = job.replaceExisting;
     if (!settings.stripMetadata)
         input->write.metadata = read.metadata;
+    const QString format = QFileInfo(job.output).suffix().toLower();
+    if (!holdsColours(format, input->image)) {
+        console.failure(QStringLiteral("cannot write %1: a %2 file cannot hold the colours of %3")
+                            .arg(job.output, format, job.input));
+        return UnwritableOutput;
+    }
     // An image the denoiser refuses has no level to say.
     if (settings.level > 0 || denoisePathOf(input->image.format()) == DenoisePath::Unsupported)
         return Success;
     // The level used goes to standard error whether or not it is a terminal, so that a script's
     // log says what was done.
-    const std::optional<float> noise = estimateImageNoise(input->image);
-    input->level = noise ? noiseLevelFor(*noise) : kFallbackLevel;
-    if (!settings.quiet) {
-        const QString note = noise
-            ? QStringLiteral("noise level %1 (estimated)")
-            : QStringLiteral(
-                "noise level %1 (the noise could not be estimated: too flat or too small)");
-        console.line(job.label + note.arg(input->level));
+    const NoiseMeasurement noise = measureImageNoise(input->image);
+    QString note;
+    switch (noise.outcome) {
+    case NoiseMeasurement::Outcome::Measured:
+        input->level = noiseLevelFor(noise.deviation);
+        note = QStringLiteral("noise level %1 (estimated)").arg(input->level);
+        break;
+    case NoiseMeasurement::Outcome::NoNoise:
+        input->level = 0;
+        note = QStringLiteral("no noise measured: written unchanged");
+        break;
+    case NoiseMeasurement::Outcome::Unmeasurable:
+        input->level = kFallbackLevel;
+        note = QStringLiteral(
+            "noise level %1 (the noise could not be estimated: too flat or too small)")
+                   .arg(input->level);
+        break;
     }
+    if (!settings.quiet)
+        console.line(job.label + note);
     return Success;
 }
 
 int notEnoughMemory(const FileJob &job, Console &console)
 {
+    if (job.quietAboutMemory)
+        return NotEnoughMemory;
     console.failure(QStringLiteral("not enough memory to denoise %1").arg(job.input));
     return NotEnoughMemory;
 }
@@ -105,7 +139,9 @@ int notEnoughMemory(const FileJob &job, Console &console)
 int denoiseAndWrite(
     const FileJob &job, LoadedInput &input, const RunOptions &options, Console &console)
 {
-    const ImageDenoiseStatus status = denoiseCatchingMemory(input.image, input.level, options);
+    const ImageDenoiseStatus status = input.level == 0
+        ? ImageDenoiseStatus::Done
+        : denoiseCatchingMemory(input.image, input.level, options);
     console.end();
     switch (status) {
     case ImageDenoiseStatus::Done:

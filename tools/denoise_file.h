@@ -62,15 +62,20 @@ struct FileSettings
 };
 
 // One input and the file its result goes to. `label` prefixes the estimated level's line (a
-// batch names the file there); empty in the one-file form.
+// batch names the file there); empty in the one-file form. Without replaceExisting the output is
+// committed only if no file of its name exists then. With quietAboutMemory a failure for memory
+// returns NotEnoughMemory without a line, so that the caller may try the file again.
 struct FileJob
 {
     QString input;
     QString output;
     QString label;
+    bool replaceExisting = true;
+    bool quietAboutMemory = false;
 };
 
-// A file read: its image, the level to denoise it at and how its output is written.
+// A file read: its image, the level to denoise it at (0: written unchanged) and how its output
+// is written.
 struct LoadedInput
 {
     QImage image;
@@ -78,18 +83,20 @@ struct LoadedInput
     ImageWriteOptions write;
 };
 
-// Reads the input through `reader` (set up on job.input) into *input with the level, the given
-// one or the estimate, which it prints unless quiet, and the write options: the settings' own
-// with the file's metadata (unless stripped). Returns Success, or the failure's status after
-// printing its line.
+// Reads the input through `reader` (set up on job.input's opened file) into *input with the
+// level, the given one or the estimate, which it prints unless quiet (0 where the estimate
+// measured no noise: the image is written unchanged), and the write options: the settings' own
+// with the file's metadata (unless stripped). An image whose colours the output's format cannot
+// hold (pbm, or pgm for colour) fails with UnwritableOutput. Returns Success, or the failure's
+// status after printing its line.
 int loadInput(const FileJob &job, QImageReader &reader, const FileSettings &settings,
     Console &console, LoadedInput *input);
 
 // Prints that memory ran short for the job's input; returns NotEnoughMemory.
 int notEnoughMemory(const FileJob &job, Console &console);
 
-// Denoises the input's image with the options and writes it to the job's output by the safe
-// save. Returns Success, the failure's status after printing its line, or interruptedStatus()
-// when an interrupt stopped the run (nothing written).
+// Denoises the input's image with the options (at level 0 leaves it as it is) and writes it to
+// the job's output by the safe save. Returns Success, the failure's status after printing its
+// line, or interruptedStatus() when an interrupt stopped the run (nothing written).
 int denoiseAndWrite(
     const FileJob &job, LoadedInput &input, const RunOptions &options, Console &console);

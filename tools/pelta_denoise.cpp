@@ -1,6 +1,7 @@
 // pelta-denoise: the denoiser on the command line, from one image file to another, or from many
 // files and folders into one folder.
 #include "core/sample_tables.h"
+#include "image/file_safety.h"
 #include "image/metadata.h"
 #include "tools/batch_run.h"
 #include "tools/interrupt.h"
@@ -65,8 +66,8 @@ bool intOption(const QCommandLineParser &parser, const QCommandLineOption &optio
     return ok && *value >= low && *value <= high;
 }
 
-// INPUT OUTPUT: one file, its output's format from the output's suffix; any existing output is
-// replaced.
+// INPUT OUTPUT: one file, its output's format from the output's suffix; an existing output is
+// replaced, unless it is the input (by any name) or not a regular file.
 int runOneFile(const FileJob &job, const FileSettings &settings, std::optional<unsigned> seed)
 {
     // Known before reading anything, so that a long run never ends in a format error or in a
@@ -88,9 +89,21 @@ int runOneFile(const FileJob &job, const FileSettings &settings, std::optional<u
             QStringLiteral("cannot write %1: the folder %2 is not writable")
                 .arg(job.output, folder.filePath()));
 
+    const OpenedFile opened = openRegularFile(job.input);
+    if (!opened.file)
+        return fail(
+            UnreadableInput, QStringLiteral("cannot read %1: %2").arg(job.input, opened.errorText));
+    const FileIdentity output = fileIdentity(job.output);
+    if (output == fileIdentity(job.input))
+        return fail(
+            UnwritableOutput, QStringLiteral("cannot write %1: it is the input").arg(job.output));
+    if (output.exists && !outputInfo.isFile())
+        return fail(UnwritableOutput,
+            QStringLiteral("cannot write %1: it is not a regular file").arg(job.output));
+
     Console console(!settings.quiet && isatty(STDERR_FILENO));
     LoadedInput input;
-    QImageReader reader(job.input);
+    QImageReader reader(opened.file.get());
     if (const int status = loadInput(job, reader, settings, console, &input))
         return status;
     ProgressLine progress(console);
@@ -180,7 +193,9 @@ int readSettings(const CommandLine &line, FileSettings *settings, std::optional<
     const bool estimated = parser.value(line.sigma) == QLatin1String("auto");
     if (!estimated && !intOption(parser, line.sigma, 1, 99, &settings->level))
         return fail(BadUsage, QStringLiteral("--sigma takes a whole number from 1 to 99, or auto"));
-    constexpr int kMaxThreads = 1 << 20;
+    // More threads than the largest machines have only cost memory: each reserves an 8 MiB stack
+    // and, in glibc, up to 64 MiB of address space for its malloc arena.
+    constexpr int kMaxThreads = 1024;
     if (parser.isSet(line.threads)
         && !intOption(parser, line.threads, 1, kMaxThreads, &settings->options.threads))
         return fail(BadUsage,
@@ -210,6 +225,8 @@ int runBatchForm(const CommandLine &line, FileSettings settings, std::optional<u
     const BatchNaming naming {parser.value(line.outputDir), parser.value(line.suffix),
         parser.value(line.format).toLower(), parser.isSet(line.recursive),
         parser.isSet(line.overwrite)};
+    if (naming.suffix.contains(QLatin1Char('/')))
+        return fail(BadUsage, QStringLiteral("--suffix may not hold a /"));
     if (!naming.format.isEmpty()
         && !QImageWriter::supportedImageFormats().contains(naming.format.toLatin1()))
         return fail(BadUsage,

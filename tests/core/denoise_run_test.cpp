@@ -71,6 +71,11 @@ TEST(DenoiseRun, RefusesBadLevelsAndWorkingSetsThatDoNotFit)
     EXPECT_TRUE(observer.reports.empty());
     options.callerBytes = 1000;
     EXPECT_EQ(denoiseGray(gray, 10, result, options), RunStatus::Done);
+    // A run starts at most one thread a row: 1024 threads cost a 30-row image what 30 do.
+    options.threads = 1024;
+    options.memoryLimit = runWorkingSetBytes(40, 30, false, false, 30) + 1000;
+    EXPECT_EQ(runWorkingSetBytes(40, 30, false, false, 1024), options.memoryLimit - 1000);
+    EXPECT_EQ(denoiseGray(gray, 10, result, options), RunStatus::Done);
 }
 
 // Every stage moves the bar: smoothing and directions before the first worker row, the workers

@@ -53,14 +53,29 @@ TEST(NoiseEstimate, FindsTheDeviationOnFlatPlanesScenesTextureAndClipping)
     expectNear(channels, 20.0f);
 }
 
-TEST(NoiseEstimate, NothingFromPlanesTooSmallFlatOrClipped)
+// Too small or clipped: nothing can be measured. Flat, or a clean pattern finer than the mask
+// (a 0/255 checkerboard reads 426 at first, 2-pixel stripes 0): no noise.
+TEST(NoiseEstimate, NothingFromPlanesTooSmallFlatClippedOrCleanPatterns)
 {
-    EXPECT_FALSE(estimateNoiseLevel(GrayPlane()).has_value());
-    EXPECT_FALSE(estimateNoiseLevel(addNoise(filled(2, 500, 128.0f), 20.0f, 41)));
-    EXPECT_FALSE(estimateNoiseLevel(addNoise(filled(40, 40, 128.0f), 20.0f, 42)));
-    EXPECT_FALSE(estimateNoiseLevel(filled(300, 200, 77.0f)).has_value());
-    EXPECT_FALSE(estimateNoiseLevel(filled(300, 200, Vec3(10.0f, 90.0f, 200.0f))));
-    EXPECT_FALSE(estimateNoiseLevel(addNoise(filled(300, 200, 255.0f), 2.0f, 43)));
+    using Outcome = NoiseMeasurement::Outcome;
+    GrayPlane checkerboard(200, 150), stripes(200, 150);
+    for (int y = 0; y < 150; ++y)
+        for (int x = 0; x < 200; ++x) {
+            checkerboard.at(x, y) = (x + y) % 2 == 0 ? 0.0f : 255.0f;
+            stripes.at(x, y) = x / 2 % 2 == 0 ? 0.0f : 255.0f;
+        }
+    EXPECT_EQ(measureNoise(GrayPlane()).outcome, Outcome::Unmeasurable);
+    EXPECT_EQ(
+        measureNoise(addNoise(filled(2, 500, 128.0f), 20.0f, 41)).outcome, Outcome::Unmeasurable);
+    EXPECT_EQ(
+        measureNoise(addNoise(filled(40, 40, 128.0f), 20.0f, 42)).outcome, Outcome::Unmeasurable);
+    EXPECT_EQ(measureNoise(filled(300, 200, 77.0f)).outcome, Outcome::NoNoise);
+    EXPECT_EQ(measureNoise(filled(300, 200, Vec3(10.0f, 90.0f, 200.0f))).outcome, Outcome::NoNoise);
+    EXPECT_EQ(
+        measureNoise(addNoise(filled(300, 200, 255.0f), 2.0f, 43)).outcome, Outcome::Unmeasurable);
+    EXPECT_EQ(measureNoise(checkerboard).outcome, Outcome::NoNoise);
+    EXPECT_EQ(measureNoise(stripes).outcome, Outcome::NoNoise);
+    EXPECT_FALSE(estimateNoiseLevel(checkerboard).has_value());
     // Just large enough: 120 x 120 leaves well over 1000 pixels after the textured share.
     expectNear(addNoise(filled(120, 120, 128.0f), 20.0f, 44), 20.0f);
 }

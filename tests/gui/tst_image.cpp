@@ -4,12 +4,17 @@
 #include "core/sample_tables.h"
 #include "gui/photo_files.h"
 #include "gui/testutils.h"
+#include "image/file_safety.h"
 #include "image/image_denoise.h"
 #include "image/image_io.h"
 #include "support/recording_observer.h"
 
 #include <QtGui>
 #include <QtTest>
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // A save file failing past `room` bytes, as a full disk does; like a real file it forgets that at
 // the next seek and takes later writes again. Only a writer checking every write notices.
@@ -199,6 +204,81 @@ private slots:
             QVERIFY2(fileBytes(dir.filePath(name)).size() < 4000, qPrintable(name));
             QCOMPARE(QImage(dir.filePath(name)).convertToFormat(flat.format()), flat);
         }
+    }
+
+    // Only a regular file (or a link to one) is read; anything else is refused with its reason,
+    // a FIFO without blocking: an alarm ends the test instead of a hang.
+    void readsOnlyRegularFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("error"); // empty: read
+        QTest::newRow("image") << "image.png" << QString();
+        QTest::newRow("link to it") << "link.png" << QString();
+        QTest::newRow("folder") << "folder.png"
+                                << "is a folder";
+        QTest::newRow("FIFO") << "fifo.png"
+                              << "is not a regular file";
+        QTest::newRow("missing") << "missing.png"
+                                 << "no such file";
+        QTest::newRow("no permission") << "locked.png"
+                                       << "permission denied";
+    }
+
+    void readsOnlyRegularFiles()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, error);
+        if (name == "locked.png" && ::geteuid() == 0)
+            QSKIP("root reads any file");
+        QTemporaryDir dir;
+        QVERIFY(noiseImage(20, 10).save(dir.filePath("image.png")));
+        QVERIFY(QFile::copy(dir.filePath("image.png"), dir.filePath("locked.png")));
+        QVERIFY(QFile::setPermissions(dir.filePath("locked.png"), {}));
+        QVERIFY(QFile::link(dir.filePath("image.png"), dir.filePath("link.png")));
+        QVERIFY(QDir(dir.path()).mkdir("folder.png"));
+        QCOMPARE(::mkfifo(qPrintable(dir.filePath("fifo.png")), 0600), 0);
+        ::alarm(20);
+        const ImageReadResult read = readImageFile(dir.filePath(name));
+        ::alarm(0);
+        QCOMPARE(read.errorText, error);
+        QCOMPARE(read.image.size(), error.isEmpty() ? QSize(20, 10) : QSize(0, 0));
+    }
+
+    // Without replacing, a name taken before the commit is never written over, also where the
+    // file system has no RENAME_NOREPLACE (EINVAL, as FAT and exFAT answer); a new file gets the
+    // mode a replacing save gives one. No temporary file stays either way.
+    void neverReplacesUnasked_data()
+    {
+        QTest::addColumn<bool>("taken");
+        QTest::addColumn<int>("renameError"); // injected, 0 for none
+        QTest::newRow("new") << false << 0;
+        QTest::newRow("taken") << true << 0;
+        QTest::newRow("new, no RENAME_NOREPLACE") << false << EINVAL;
+        QTest::newRow("taken, no RENAME_NOREPLACE") << true << EINVAL;
+    }
+
+    void neverReplacesUnasked()
+    {
+        QFETCH(bool, taken);
+        QFETCH(int, renameError);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("out.png");
+        QVERIFY(!taken || putFile(path, "someone else's"));
+        QVERIFY(writeImageFile(noiseImage(4, 4), dir.filePath("saved.png"), nullptr));
+        failNextNoReplaceRename(renameError);
+        QString error;
+        ImageWriteOptions noReplace;
+        noReplace.replaceExisting = false;
+        QCOMPARE(writeImageFile(noiseImage(30, 20), path, &error, noReplace), !taken);
+        QCOMPARE(error, taken ? "exists" : "");
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+            QStringList({"out.png", "saved.png"}));
+        if (taken)
+            QCOMPARE(fileBytes(path), "someone else's");
+        else
+            QCOMPARE(
+                QFileInfo(path).permissions(), QFileInfo(dir.filePath("saved.png")).permissions());
+        QCOMPARE(QImage(path).convertToFormat(QImage::Format_RGB32) == noiseImage(30, 20), !taken);
     }
 
     // A colour finer than 8 bits under a changing alpha comes back (premultiplied: within a level's

@@ -8,6 +8,8 @@
 
 #include <csignal>
 #include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define PELTA_SANITIZED 1
@@ -70,6 +72,9 @@ private slots:
         QVERIFY(noiseImage(80, 60, 4)
                     .convertToFormat(QImage::Format_Indexed8)
                     .save(dir_.filePath("indexed.png")));
+        QCOMPARE(::mkfifo(qPrintable(dir_.filePath("fifo.png")), 0600), 0);
+        QVERIFY(QFile::link(dir_.filePath("fifo.png"), dir_.filePath("pipe.png")));
+        QVERIFY(QDir(dir_.path()).mkpath("only-folders/sub"));
     }
 
     // The one-file form and a batch write the same bytes for the same seed and level, on any
@@ -98,7 +103,21 @@ private slots:
         QTest::addColumn<QString>("message"); // empty: nothing on standard error
         QTest::newRow("sigma 100") << "--sigma 100 @/rgb.png @/result.png" << 1 << "--sigma";
         QTest::newRow("one file name") << "@/rgb.png" << 1 << "two file names";
-        QTest::newRow("missing input") << "@/missing.png @/result.png" << 2 << "cannot read";
+        QTest::newRow("missing input") << "@/missing.png @/result.png" << 2 << ": no such file";
+        QTest::newRow("input is a folder") << "@/only-folders @/result.png" << 2 << ": is a folder";
+        // A FIFO would block the open until something writes into it.
+        QTest::newRow("input is a FIFO") << "@/fifo.png @/result.png" << 2 << "not a regular file";
+        QTest::newRow("batch of a FIFO") << "@/fifo.png -o @/out" << 2 << "not a regular file";
+        QTest::newRow("input is the output") << "@/rgb.png @/rgb.png" << 4 << "it is the input";
+        QTest::newRow("output links to a FIFO")
+            << "@/rgb.png @/pipe.png" << 4 << "it is not a regular file";
+        QTest::newRow("folder of folders") << "@/only-folders -o @/out" << 2 << "no image files in";
+        QTest::newRow("threads above the cap") << "--threads 1025 @/rgb.png @/result.png" << 1
+                                               << "--threads takes a whole number from 1 to 1024";
+        QTest::newRow("suffix holding a /")
+            << "--suffix /../x @/rgb.png -o @/out" << 1 << "--suffix may not hold a /";
+        QTest::newRow("gray format for colour")
+            << "--format pgm @/rgb.png -o @/out" << 4 << "a pgm file cannot hold the colours";
         QTest::newRow("indexed input")
             << "@/indexed.png @/result.png" << 3 << "only RGB and grayscale";
         QTest::newRow("unknown suffix") << "@/rgb.png @/result.xyz" << 4 << "cannot write";
@@ -220,6 +239,10 @@ private slots:
             << "--overwrite @/r/a.png -o @/r" << 4 << "a.png" << false;
         QTest::newRow("folder is a file")
             << "@/r/a.png -o @/r/out/a.png" << 4 << "out/a.png" << false;
+        QTest::newRow("output is an input by another name")
+            << "--overwrite @/r/a.png -o @/r/linked" << 4 << "a.png" << false;
+        QTest::newRow("output links to a FIFO")
+            << "--overwrite @/r/a.png -o @/r/pipe" << 4 << "a.png" << false;
     }
 
     void batchRefusals()
@@ -232,6 +255,9 @@ private slots:
         QVERIFY(QDir(r).mkpath("sub") && QDir(r).mkpath("out"));
         QVERIFY(noiseImage(30, 20).save(r + "/a.png") && noiseImage(30, 20).save(r + "/sub/a.png"));
         QVERIFY(putFile(r + "/out/a.png", "old"));
+        QVERIFY(QDir(r).mkpath("linked") && QDir(r).mkpath("pipe"));
+        QCOMPARE(::link(qPrintable(r + "/a.png"), qPrintable(r + "/linked/a.png")), 0);
+        QVERIFY(QFile::link(dir_.filePath("fifo.png"), r + "/pipe/a.png"));
         const QByteArray before = fileBytes(r + "/" + file);
         QVERIFY(run("-q --seed 1 " + arguments));
         QCOMPARE(exitCode_, exitCode);
@@ -279,6 +305,100 @@ private slots:
         QCOMPARE(tags("stripped.jpg"), "|||");
         for (const QString name : {"exact.png", "95.jpg", "stripped.jpg", "batch/photo.jpg"})
             QCOMPARE(QImage(dir_.filePath(name)).colorSpace(), QColorSpace(QColorSpace::AdobeRgb));
+    }
+
+    // Two batches into one folder at once, as the manual's xargs example runs them: the output
+    // that one writes first is never replaced by the other, which fails that file.
+    void concurrentBatchesNeverReplace()
+    {
+        const QString out = freshFolder("shared");
+        QProcess processes[2];
+        for (int k = 0; k < 2; ++k) {
+            const QString in = freshFolder(QString("year%1").arg(k));
+            QVERIFY(noiseImage(400, 300, quint32(k)).save(in + "/IMG_0001.png"));
+            processes[k].start(PELTA_DENOISE_EXECUTABLE,
+                {"-q", "--threads", "1", "--sigma", "30", in + "/IMG_0001.png", "-o", out});
+        }
+        QString errors;
+        int written = 0;
+        for (QProcess &process : processes) {
+            QVERIFY(process.waitForFinished(300'000));
+            written += process.exitCode() == 0;
+            errors += process.readAllStandardError();
+        }
+        QCOMPARE(written, 1);
+        // "exists" at the commit; had the other finished first, at the plan ("it exists").
+        QVERIFY2(errors.count('\n') == 1 && errors.contains("exists"), qPrintable(errors));
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList {"IMG_0001.png"});
+    }
+
+    // A walk never reads the output folder: not when it is the folder given, not below it.
+    void walkSkipsItsOutput()
+    {
+        const QString in = freshFolder("walk");
+        QVERIFY(noiseImage(30, 20).save(in + "/a.png"));
+        QVERIFY(run("-q --sigma 10 --suffix -c @/walk -o @/walk"));
+        QCOMPARE(exitCode_, 2);
+        QVERIFY2(stderr_.contains("it is the output folder"), stderr_.constData());
+        for (const int exitCode : {0, 4}) { // the second run finds its output there
+            QVERIFY(run("-q -r --sigma 10 --suffix -c @/walk -o @/walk/clean"));
+            QCOMPARE(exitCode_, exitCode);
+        }
+        QCOMPARE(QDir(in + "/clean").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+            QStringList {"a-c.png"});
+    }
+
+    // A clean fine pattern has no noise to measure: written unchanged, and said so.
+    void cleanPatternWrittenUnchanged()
+    {
+        QImage checkerboard(200, 150, QImage::Format_Grayscale8);
+        for (int y = 0; y < 150; ++y)
+            for (int x = 0; x < 200; ++x)
+                checkerboard.scanLine(y)[x] = (x + y) % 2 == 0 ? 0 : 255;
+        QVERIFY(checkerboard.save(dir_.filePath("checkerboard.png")));
+        QVERIFY(run("@/checkerboard.png @/checkerboard-out.png"));
+        QCOMPARE(exitCode_, 0);
+        QCOMPARE(stderr_, "no noise measured: written unchanged\n");
+        QCOMPARE(QImage(dir_.filePath("checkerboard-out.png")), checkerboard);
+    }
+
+    // On a disk that ignores case (exFAT through FUSE, as camera cards are mounted), a name that
+    // differs from an input only in case is that input, and two outputs that differ only in
+    // case are one file (there RENAME_NOREPLACE fails with EINVAL). Mounting needs root; where it
+    // fails the test says so and skips (the case-insensitive CI stage fails on that skip).
+    void caseInsensitiveDisk()
+    {
+        const auto shell = [](const QString &command, QString *output = nullptr) {
+            QProcess process;
+            process.start("/bin/sh", {"-c", command});
+            const bool ran = process.waitForFinished(60'000) && process.exitCode() == 0;
+            if (output)
+                *output = QString(process.readAllStandardOutput()).trimmed();
+            return ran && process.exitStatus() == QProcess::NormalExit;
+        };
+        const QString image = dir_.filePath("exfat.img"), disk = freshFolder("exfat");
+        QString loop;
+        if (!shell(QString("truncate -s 16M %1 && mkfs.exfat %1").arg(image))
+            || !shell("losetup -f --show " + image, &loop)
+            || !shell(QString("mount.exfat-fuse %1 %2").arg(loop, disk))) {
+            shell("losetup -d " + loop);
+            QSKIP("cannot mount an exFAT disk: needs root, exfatprogs and exfat-fuse");
+        }
+        const auto unmount = qScopeGuard(
+            [&] { shell(QString("umount %1 || umount -l %1; losetup -d %2").arg(disk, loop)); });
+        QVERIFY(noiseImage(64, 48).save(disk + "/IMG_0001.JPG", "jpeg"));
+        QVERIFY(QDir(disk).mkpath("a") && QDir(disk).mkpath("b") && QDir(disk).mkpath("out"));
+        QVERIFY(noiseImage(64, 48).save(disk + "/a/X.png")
+            && noiseImage(64, 48).save(disk + "/b/x.png"));
+        const QByteArray before = fileBytes(disk + "/IMG_0001.JPG");
+        for (const char *arguments : {"--overwrite @/exfat/IMG_0001.JPG -o @/exfat",
+                 "@/exfat/IMG_0001.JPG @/exfat/img_0001.jpg",
+                 "@/exfat/a/X.png @/exfat/b/x.png -o @/exfat/out"}) {
+            QVERIFY(run(QString("-q --sigma 10 ") + arguments));
+            QVERIFY2(exitCode_ == 4 && stderr_.count('\n') == 1, stderr_.constData());
+        }
+        QCOMPARE(fileBytes(disk + "/IMG_0001.JPG"), before);
+        QCOMPARE(QDir(disk + "/out").entryList(QDir::Files | QDir::Hidden).size(), 1);
     }
 
     // A signal after the first output: the run in progress stops, the outputs already written
