@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace {
@@ -152,8 +153,14 @@ QString systemReason(int error)
     case EEXIST:
         return existsText();
     default:
-        return QString::fromLocal8Bit(std::strerror(error));
+        return systemErrorText(error);
     }
+}
+
+QString systemErrorText(int error)
+{
+    // strerror may share one buffer between threads; the category's message does not.
+    return QString::fromStdString(std::generic_category().message(error));
 }
 
 OpenedFile openRegularFile(const QString &path)

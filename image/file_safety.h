@@ -44,6 +44,9 @@ FileIdentity fileIdentity(const QString &path);
 // Why a file system call failed, worded for a user ("permission denied", "no such file").
 QString systemReason(int error);
 
+// The system's own text for the error ("No space left on device"); safe on any thread.
+QString systemErrorText(int error);
+
 // A file open for reading, or why it is not.
 struct OpenedFile
 {

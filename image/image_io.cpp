@@ -144,7 +144,7 @@ QString failureText(const QIODevice &device, int systemError)
 {
     QString text = device.errorString();
     if (systemError != 0 && (text.isEmpty() || text == QLatin1String("Unknown error")))
-        return QString::fromLocal8Bit(std::strerror(systemError));
+        return systemErrorText(systemError);
     return text;
 }
 
@@ -226,7 +226,7 @@ QString storeBytes(const QByteArray &bytes, QSaveFile &file)
         return failureText(file, errno);
     // A full disk may only show at the sync (delayed allocation, network file systems).
     if (::fsync(file.handle()) != 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
+        return systemErrorText(errno);
     errno = 0;
     if (!file.commit())
         return failureText(file, errno);
