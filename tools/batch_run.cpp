@@ -179,8 +179,9 @@ private:
     int laneThreads() const { return std::max(threads_ / lanes_, 1); }
 
     // True when every lane could read and denoise an image of this declared size at once within
-    // the memory available now: counted as colour, with the decoded and the result image at
-    // eight bytes a pixel. An image whose size the file does not declare runs alone.
+    // the memory available now: planned as the largest image of that size (colour at eight
+    // bytes a pixel), with the decoded image held beside the denoise's own bytes. An image whose
+    // size the file does not declare runs alone.
     bool fitsBesideOthers(const QSize &size) const
     {
         if (lanes_ == 1)
@@ -190,10 +191,11 @@ private:
         const std::int64_t limit = settings_.options.memoryLimit >= 0
             ? settings_.options.memoryLimit
             : availableMemoryBytes();
-        const std::int64_t pixels = std::int64_t(size.width()) * size.height();
+        DenoiseRequest request {1, settings_.options};
+        request.options.threads = laneThreads();
+        const std::int64_t decoded = std::int64_t(size.width()) * size.height() * 8;
         const std::int64_t bytes
-            = runWorkingSetBytes(size.width(), size.height(), true, false, laneThreads())
-            + pixels * std::int64_t(sizeof(Vec3) + 16);
+            = planDenoise(size, QImage::Format_RGBA64, request).bytes + decoded;
         return limit < 0 || bytes <= limit / lanes_;
     }
 

@@ -8,22 +8,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <new>
 #include <optional>
 
 namespace {
 
 // The level of an image whose noise cannot be estimated (too flat or too small).
 constexpr int kFallbackLevel = 20;
-
-ImageDenoiseStatus denoiseCatchingMemory(QImage &image, int level, const RunOptions &options)
-{
-    try {
-        return denoiseQImage(image, level, options);
-    } catch (const std::bad_alloc &) {
-        return ImageDenoiseStatus::OutOfMemory;
-    }
-}
 
 } // namespace
 
@@ -105,23 +95,23 @@ int notEnoughMemory(const FileJob &job, Console &console)
 int denoiseAndWrite(
     const FileJob &job, LoadedInput &input, const RunOptions &options, Console &console)
 {
-    const ImageDenoiseStatus status = denoiseCatchingMemory(input.image, input.level, options);
+    const RunStatus status = denoiseQImage(input.image, {input.level, options});
     console.end();
     switch (status) {
-    case ImageDenoiseStatus::Done:
+    case RunStatus::Done:
         break;
-    case ImageDenoiseStatus::UnsupportedColorModel:
+    case RunStatus::UnsupportedColorModel:
         console.failure(
             QStringLiteral("cannot denoise %1: only RGB and grayscale images are supported")
                 .arg(job.input));
         return UnsupportedColorModel;
-    case ImageDenoiseStatus::OutOfMemory:
+    case RunStatus::OutOfMemory:
         return notEnoughMemory(job, console);
-    case ImageDenoiseStatus::InvalidLevel:
+    case RunStatus::InvalidLevel:
         // The level is checked when the options are read.
         console.failure(QStringLiteral("no valid noise level for %1").arg(job.input));
         return BadUsage;
-    case ImageDenoiseStatus::Cancelled:
+    case RunStatus::Cancelled:
         return interruptedStatus();
     }
     QString error;
