@@ -191,12 +191,14 @@ private:
         const std::int64_t limit = settings_.options.memoryLimit >= 0
             ? settings_.options.memoryLimit
             : availableMemoryBytes();
+        if (limit < 0)
+            return true;
+        // The level does not change the bytes; any valid one lets the plan check them.
         DenoiseRequest request {1, settings_.options};
         request.options.threads = laneThreads();
-        const std::int64_t decoded = std::int64_t(size.width()) * size.height() * 8;
-        const std::int64_t bytes
-            = planDenoise(size, QImage::Format_RGBA64, request).bytes + decoded;
-        return limit < 0 || bytes <= limit / lanes_;
+        request.options.memoryLimit = limit / lanes_;
+        request.options.callerBytes = std::int64_t(size.width()) * size.height() * 8;
+        return planDenoise(size, QImage::Format_RGBA64, request).status == RunStatus::Done;
     }
 
     const std::vector<BatchItem> &items_;
