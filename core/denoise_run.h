@@ -3,19 +3,13 @@
 #pragma once
 
 #include "planes.h"
+#include "run_status.h"
 
 #include <cstdint>
 
 class NormalTable;
 class RunObserver;
 struct RunHooks;
-
-enum class RunStatus {
-    Done,
-    Cancelled, // the observer asked to stop; nothing was produced
-    OutOfMemory, // the working set did not fit, or an allocation failed on some thread
-    InvalidLevel, // a noise level below 1
-};
 
 struct RunOptions
 {

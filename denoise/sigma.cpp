@@ -145,15 +145,15 @@ Sigma::Sigma(QImage *image, int *sigma)
     }
 }
 
-void Sigma::denoiseImage(QImage *image, int sigma)
+RunStatus Sigma::denoiseImage(QImage *image, int sigma)
 {
-    denoisePart(image, sigma, QPoint(0, 0));
+    return denoisePart(image, sigma, QPoint(0, 0));
 }
 
-void Sigma::denoisePart(QImage *image, int sigma, QPoint origin)
+RunStatus Sigma::denoisePart(QImage *image, int sigma, QPoint origin)
 {
     if (running)
-        return;
+        return RunStatus::Cancelled;
     Observer observer(this);
     RunOptions options = runOptions;
     options.observer = &observer;
@@ -161,18 +161,32 @@ void Sigma::denoisePart(QImage *image, int sigma, QPoint origin)
     options.originY = origin.y();
     cancelRequested = false;
     setRunning(true);
-    const ImageDenoiseStatus status = denoiseQImage(*image, sigma, options);
+    const RunStatus status = denoiseQImage(*image, {sigma, options});
     setRunning(false);
-
-    if (status == ImageDenoiseStatus::UnsupportedColorModel) {
-        QMessageBox::information(this, tr("Error"),
-            tr("<p><center>This algorithm only supports RGB or Grayscale color "
-               "model</center></p>"));
-    } else if (status == ImageDenoiseStatus::OutOfMemory) {
-        QMessageBox::information(this, tr("Error"),
-            tr("<p><center>Not enough memory to denoise this image</center></p>"));
-    }
+    report(status);
     progressBar->setValue(0);
+    return status;
+}
+
+void Sigma::report(RunStatus status)
+{
+    QString text;
+    switch (status) {
+    case RunStatus::Done:
+    case RunStatus::Cancelled: // the user's own doing: nothing to say
+        return;
+    case RunStatus::UnsupportedColorModel:
+        text = tr("<p><center>This algorithm only supports RGB or Grayscale color "
+                  "model</center></p>");
+        break;
+    case RunStatus::OutOfMemory:
+        text = tr("<p><center>Not enough memory to denoise this image</center></p>");
+        break;
+    case RunStatus::InvalidLevel:
+        text = tr("<p><center>The noise level must be 1 or more</center></p>");
+        break;
+    }
+    QMessageBox::information(this, tr("Error"), text);
 }
 
 void Sigma::reportProgress(int percent)
@@ -341,10 +355,11 @@ void Sigma::runAlg()
         return;
     restTimer.stop();
     if (*sigma > 0) {
-        denoiseImage(image, *sigma);
+        const RunStatus status = denoiseImage(image, *sigma);
         // A cancelled run has rejected the dialog already.
         if (cancelRequested)
             return;
+        replaced = status == RunStatus::Done;
     }
     accept();
 }

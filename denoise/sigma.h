@@ -65,10 +65,14 @@ public:
     Sigma(QImage *image, int *sigma);
 
     // Denoises *image at noise level `sigma` (1 or more), moving progressBar and keeping the
-    // dialog live. Images of other colour models than RGB and Grayscale, and images whose
-    // denoising would not fit in memory, are left unchanged with a message box. The bar
-    // stands at 0 when the call returns.
-    void denoiseImage(QImage *image, int sigma);
+    // dialog live, and returns how the run ended. Images of other colour models than RGB and
+    // Grayscale, images whose denoising would not fit in memory and levels below 1 are left
+    // unchanged with a message box. The bar stands at 0 when the call returns.
+    RunStatus denoiseImage(QImage *image, int sigma);
+
+    // True once OK's run has replaced the image; false after OK at level 0, a run that failed
+    // or a cancel.
+    bool denoised() const { return replaced; }
 
     // Shows the percentage on progressBar and lets pending events run.
     void reportProgress(int percent);
@@ -101,7 +105,9 @@ private:
 
     void setRunning(bool running);
     // denoiseImage for a part of the window's image whose top-left pixel is `origin`.
-    void denoisePart(QImage *part, int sigma, QPoint origin);
+    RunStatus denoisePart(QImage *part, int sigma, QPoint origin);
+    // The message box for a run that ended in `status`; none for Done and Cancelled.
+    void report(RunStatus status);
     // Previews the crop at `level` (0: the crop as it is), as a release of the slider does.
     void preview(int level);
     // Puts the picture in the preview area (a new label, as the preview always did).
@@ -134,6 +140,7 @@ private:
     RunOptions runOptions;
     bool running = false;
     bool cancelRequested = false;
+    bool replaced = false; // see denoised()
     QPointer<QWidget> focusBeforeRun;
     std::optional<float> estimate; // the noise in the image, measured when the dialog opened
     QRect crop; // where subImage lies in the image

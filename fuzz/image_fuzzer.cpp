@@ -58,14 +58,14 @@ void denoiseCrop(const QImage &image, int level)
     options.threads = 1;
     options.table = sharedTable;
     options.memoryLimit = kRunLimitBytes;
-    const ImageDenoiseStatus status = denoiseQImage(crop, level, options);
+    const RunStatus status = denoiseQImage(crop, {level, options});
 
     if (denoisePathOf(before.format()) == DenoisePath::Unsupported) {
-        require(status == ImageDenoiseStatus::UnsupportedColorModel, "refused colour model");
+        require(status == RunStatus::UnsupportedColorModel, "refused colour model");
         require(crop.constBits() == bits, "a refused image keeps its pixels");
         return;
     }
-    require(status == ImageDenoiseStatus::Done, "a small crop is denoised");
+    require(status == RunStatus::Done, "a small crop is denoised");
     require(crop.size() == before.size() && crop.format() == before.format(),
         "the result keeps size and format");
     for (int y = 0; y < crop.height(); ++y) {

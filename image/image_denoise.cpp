@@ -56,21 +56,6 @@ void writeRows(
 void writeRows(
     const ColorPlane &values, const QImage &source, QImage &target, int rowBegin, int rowEnd);
 
-ImageDenoiseStatus statusOf(RunStatus status)
-{
-    switch (status) {
-    case RunStatus::Done:
-        break;
-    case RunStatus::Cancelled:
-        return ImageDenoiseStatus::Cancelled;
-    case RunStatus::OutOfMemory:
-        return ImageDenoiseStatus::OutOfMemory;
-    case RunStatus::InvalidLevel:
-        return ImageDenoiseStatus::InvalidLevel;
-    }
-    return ImageDenoiseStatus::Done;
-}
-
 // Where reading the pixels into planes ends and writing them back begins on the scale of 0 to
 // 100 of a whole denoise. On a colour photograph in RGB32 each took about 1 % of the time (0.5 s
 // of 56 s for 6 megapixels); formats read through QColor take far longer.
@@ -78,12 +63,11 @@ constexpr int kReadAt = 2;
 constexpr int kWriteFrom = 98;
 
 template<typename Cell>
-ImageDenoiseStatus runOn(
-    QImage &image, int level, const RunOptions &options, std::int64_t resultBytes)
+RunStatus runOn(QImage &image, int level, const RunOptions &options, std::int64_t resultBytes)
 {
     QImage result = blankCopyOf(image);
     if (result.isNull())
-        return ImageDenoiseStatus::OutOfMemory;
+        return RunStatus::OutOfMemory;
     RunOptions run = options;
     run.callerBytes = options.callerBytes + resultBytes;
     // Reading and writing the pixels are stages of the run as the user sees it: they report
@@ -109,7 +93,7 @@ ImageDenoiseStatus runOn(
                 status = denoiseColor(source, level, values, run);
         }
         if (status != RunStatus::Done)
-            return statusOf(status);
+            return status;
     }
     const RunStatus status = runRowStage(
         allRows,
@@ -119,14 +103,14 @@ ImageDenoiseStatus runOn(
         },
         staged.stage(kWriteFrom, 100));
     if (status != RunStatus::Done)
-        return statusOf(status);
+        return status;
     if (options.observer) {
         options.observer->progress(100);
         if (options.observer->cancelRequested())
-            return ImageDenoiseStatus::Cancelled;
+            return RunStatus::Cancelled;
     }
     image.swap(result);
-    return ImageDenoiseStatus::Done;
+    return RunStatus::Done;
 }
 
 } // namespace
@@ -279,16 +263,37 @@ void writeRows(
 
 } // namespace
 
-std::int64_t imageDenoiseBytes(const QImage &image, bool buildsTable, int threads)
+DenoisePlan planDenoise(const QSize &size, QImage::Format format, const DenoiseRequest &request)
 {
-    const DenoisePath path = denoisePathOf(image.format());
-    if (path == DenoisePath::Unsupported)
-        return -1;
-    const bool color = path == DenoisePath::Color;
-    const std::int64_t cells = std::int64_t(image.width()) * image.height();
+    DenoisePlan plan;
+    plan.path = denoisePathOf(format);
+    if (plan.path == DenoisePath::Unsupported)
+        return plan;
+    const bool color = plan.path == DenoisePath::Color;
+    const int width = std::max(size.width(), 0);
+    const int height = std::max(size.height(), 0);
+    const std::int64_t cells = std::int64_t(width) * height;
     const std::int64_t cellBytes = color ? std::int64_t(sizeof(Vec3)) : std::int64_t(sizeof(float));
-    return runWorkingSetBytes(image.width(), image.height(), color, buildsTable, threads)
-        + cells * cellBytes + std::int64_t(image.sizeInBytes());
+    // The result image, as QImage lays out its lines: each padded to 32 bits.
+    const int depth = QImage::toPixelFormat(format).bitsPerPixel();
+    const std::int64_t resultBytes = (std::int64_t(width) * depth + 31) / 32 * 4 * height;
+    const RunOptions &options = request.options;
+    plan.bytes = runWorkingSetBytes(width, height, color, !options.table, runThreads(options))
+        + cells * cellBytes + resultBytes;
+    if (request.level < 1) {
+        plan.status = RunStatus::InvalidLevel;
+        return plan;
+    }
+    const std::int64_t limit
+        = options.memoryLimit >= 0 ? options.memoryLimit : availableMemoryBytes();
+    const bool fits = limit < 0 || plan.bytes + options.callerBytes <= limit;
+    plan.status = fits ? RunStatus::Done : RunStatus::OutOfMemory;
+    return plan;
+}
+
+DenoisePlan planDenoise(const QImage &image, const DenoiseRequest &request)
+{
+    return planDenoise(image.size(), image.format(), request);
 }
 
 NoiseMeasurement measureImageNoise(const QImage &image)
@@ -334,31 +339,19 @@ std::optional<float> estimateImageNoise(const QImage &image)
     return measurement.deviation;
 }
 
-ImageDenoiseStatus denoiseQImage(QImage &image, int level, const RunOptions &options)
+RunStatus denoiseQImage(QImage &image, const DenoiseRequest &request)
 {
-    const DenoisePath path = denoisePathOf(image.format());
-    if (path == DenoisePath::Unsupported)
-        return ImageDenoiseStatus::UnsupportedColorModel;
-    if (level < 1)
-        return ImageDenoiseStatus::InvalidLevel;
-    if (image.isNull())
-        return ImageDenoiseStatus::Done;
-
     // Everything this call will hold at once, checked before the first allocation. The run
     // checks again, against the memory left once the source plane has been filled.
-    const std::int64_t limit
-        = options.memoryLimit >= 0 ? options.memoryLimit : availableMemoryBytes();
-    const std::int64_t needed
-        = imageDenoiseBytes(image, !options.table, runThreads(options)) + options.callerBytes;
-    if (limit >= 0 && needed > limit)
-        return ImageDenoiseStatus::OutOfMemory;
-
+    const DenoisePlan plan = planDenoise(image, request);
+    if (plan.status != RunStatus::Done || image.isNull())
+        return plan.status;
     try {
         const std::int64_t resultBytes = std::int64_t(image.sizeInBytes());
-        if (path == DenoisePath::Gray)
-            return runOn<float>(image, level, options, resultBytes);
-        return runOn<Vec3>(image, level, options, resultBytes);
+        if (plan.path == DenoisePath::Gray)
+            return runOn<float>(image, request.level, request.options, resultBytes);
+        return runOn<Vec3>(image, request.level, request.options, resultBytes);
     } catch (const std::bad_alloc &) {
-        return ImageDenoiseStatus::OutOfMemory;
+        return RunStatus::OutOfMemory;
     }
 }

@@ -5,18 +5,10 @@
 #include "core/noise_estimate.h"
 
 #include <QImage>
+#include <QSize>
 
 #include <cstdint>
 #include <optional>
-
-// How a denoise of a QImage ended. Only Done changes the image.
-enum class ImageDenoiseStatus {
-    Done,
-    UnsupportedColorModel, // neither RGB nor Grayscale: indexed, mono, alpha-only, BGR
-    OutOfMemory, // the estimate exceeded the memory available, or an allocation failed
-    Cancelled, // the observer asked to stop
-    InvalidLevel, // a noise level below 1
-};
 
 // Which plane type a pixel format is denoised in.
 enum class DenoisePath {
@@ -47,9 +39,29 @@ QImage blankCopyOf(const QImage &source);
 void writeGray(const GrayPlane &values, const QImage &source, QImage &target);
 void writeColor(const ColorPlane &values, const QImage &source, QImage &target);
 
-// The bytes a denoise of this image allocates besides the image itself: the run's working set,
-// the source plane and the result image. -1 for an unsupported format.
-std::int64_t imageDenoiseBytes(const QImage &image, bool buildsTable, int threads);
+// What a caller asks of one denoise of an image: the level and how the run goes (threads, sample
+// table, observer, memory limit). The noise model, when there is a choice of one, goes here too.
+struct DenoiseRequest
+{
+    int level = 0; // 1 or more
+    RunOptions options;
+};
+
+// What a denoise of an image would do, known before any work: the path its colour model takes,
+// the bytes it allocates besides the image itself (the run's working set, the source plane and
+// the result image; 0 on no path), and the status it would end in before starting
+// (UnsupportedColorModel, then InvalidLevel, then OutOfMemory when those bytes and the request's
+// callerBytes exceed its memory limit), else Done.
+struct DenoisePlan
+{
+    DenoisePath path = DenoisePath::Unsupported;
+    std::int64_t bytes = 0;
+    RunStatus status = RunStatus::UnsupportedColorModel;
+};
+
+// The plan for an image of this size and pixel format, before it is decoded.
+DenoisePlan planDenoise(const QSize &size, QImage::Format format, const DenoiseRequest &request);
+DenoisePlan planDenoise(const QImage &image, const DenoiseRequest &request);
 
 // The noise in the image (0..255 scale), as measureNoise measures it; unmeasurable for a format
 // the denoiser refuses or when memory runs short. Large images are measured in up to eight bands
@@ -60,11 +72,13 @@ NoiseMeasurement measureImageNoise(const QImage &image);
 // The deviation measureImageNoise measures, or nothing when it measured none.
 std::optional<float> estimateImageNoise(const QImage &image);
 
-// Denoises `image` at noise level `level` (1 or more) with the given run options. The result is
-// written into a new image that is allocated, and counted against the memory limit, before the
-// run starts; `image` is replaced by it only when the whole result has been written. On any
-// other status `image` is left exactly as it was. The observer in `options` follows the whole
+// Carries out the request on `image`: first its plan, whose status other than Done it returns
+// without touching anything; then the run at the request's level. The result is written into a
+// new image that is allocated, and counted against the memory limit, before the run starts;
+// `image` is replaced by it only when the whole result has been written. On any other status
+// `image` is left exactly as it was. The observer in the request's options follows the whole
 // denoise as one rising percentage: reading the pixels into planes, the run's stages, writing
-// the result back, then 100; a cancel stops each of them. Never shows anything: the caller
-// reports.
-ImageDenoiseStatus denoiseQImage(QImage &image, int level, const RunOptions &options = {});
+// the result back, then 100; a cancel stops each of them. The one place where a failed
+// allocation of a denoise becomes OutOfMemory for its callers. Never shows anything: the
+// caller reports.
+RunStatus denoiseQImage(QImage &image, const DenoiseRequest &request);

@@ -207,8 +207,9 @@ private:
     int laneThreads() const { return std::max(threads_ / lanes_, 1); }
 
     // True when every lane could read and denoise an image of this declared size at once within
-    // the memory available now: counted as colour, with the decoded and the result image at
-    // eight bytes a pixel. An image whose size the file does not declare runs alone.
+    // the memory available now: planned as the largest image of that size (colour at eight
+    // bytes a pixel), with the decoded image held beside the denoise's own bytes. An image whose
+    // size the file does not declare runs alone.
     bool fitsBesideOthers(const QSize &size) const
     {
         if (size.isEmpty())
@@ -216,11 +217,14 @@ private:
         const std::int64_t limit = settings_.options.memoryLimit >= 0
             ? settings_.options.memoryLimit
             : availableMemoryBytes();
-        const std::int64_t pixels = std::int64_t(size.width()) * size.height();
-        const std::int64_t bytes
-            = runWorkingSetBytes(size.width(), size.height(), true, false, laneThreads())
-            + pixels * std::int64_t(sizeof(Vec3) + 16);
-        return limit < 0 || bytes <= limit / lanes_;
+        if (limit < 0)
+            return true;
+        // The level does not change the bytes; any valid one lets the plan check them.
+        DenoiseRequest request {1, settings_.options};
+        request.options.threads = laneThreads();
+        request.options.memoryLimit = limit / lanes_;
+        request.options.callerBytes = std::int64_t(size.width()) * size.height() * 8;
+        return planDenoise(size, QImage::Format_RGBA64, request).status == RunStatus::Done;
     }
 
     const std::vector<BatchItem> &items_;

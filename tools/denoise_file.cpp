@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <new>
 #include <optional>
 
 namespace {
@@ -26,15 +25,6 @@ bool holdsColours(const QString &format, const QImage &image)
         || format == QLatin1String("wbmp"))
         return false;
     return format != QLatin1String("pgm") || image.allGray();
-}
-
-ImageDenoiseStatus denoiseCatchingMemory(QImage &image, int level, const RunOptions &options)
-{
-    try {
-        return denoiseQImage(image, level, options);
-    } catch (const std::bad_alloc &) {
-        return ImageDenoiseStatus::OutOfMemory;
-    }
 }
 
 } // namespace
@@ -139,25 +129,24 @@ int notEnoughMemory(const FileJob &job, Console &console)
 int denoiseAndWrite(
     const FileJob &job, LoadedInput &input, const RunOptions &options, Console &console)
 {
-    const ImageDenoiseStatus status = input.level == 0
-        ? ImageDenoiseStatus::Done
-        : denoiseCatchingMemory(input.image, input.level, options);
+    const RunStatus status
+        = input.level == 0 ? RunStatus::Done : denoiseQImage(input.image, {input.level, options});
     console.end();
     switch (status) {
-    case ImageDenoiseStatus::Done:
+    case RunStatus::Done:
         break;
-    case ImageDenoiseStatus::UnsupportedColorModel:
+    case RunStatus::UnsupportedColorModel:
         console.failure(
             QStringLiteral("cannot denoise %1: only RGB and grayscale images are supported")
                 .arg(job.input));
         return UnsupportedColorModel;
-    case ImageDenoiseStatus::OutOfMemory:
+    case RunStatus::OutOfMemory:
         return notEnoughMemory(job, console);
-    case ImageDenoiseStatus::InvalidLevel:
+    case RunStatus::InvalidLevel:
         // The level is checked when the options are read.
         console.failure(QStringLiteral("no valid noise level for %1").arg(job.input));
         return BadUsage;
-    case ImageDenoiseStatus::Cancelled:
+    case RunStatus::Cancelled:
         return interruptedStatus();
     }
     QString error;

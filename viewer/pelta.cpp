@@ -395,7 +395,7 @@ void Pelta::denoise()
         return;
     }
     // Said before the dialog opens rather than after the user has picked a level.
-    if (denoisePathOf(currentImage.format()) == DenoisePath::Unsupported) {
+    if (planDenoise(currentImage, {}).status == RunStatus::UnsupportedColorModel) {
         QMessageBox::information(this, tr("Error"),
             tr("<p><center>This algorithm only supports RGB or Grayscale color "
                "model</center></p>"));
@@ -410,6 +410,7 @@ void Pelta::denoise()
     // The dialog writes currentImage and sigma through its pointers while it runs.
     std::unique_ptr<Sigma> dialog(new Sigma(&currentImage, &sigma));
     const bool accepted = dialog->exec() == QDialog::Accepted;
+    const bool denoised = dialog->denoised();
     dialog.reset();
     sigma = 0;
     // Cancelled or closed: the history stays as it was, Redo's image included.
@@ -418,8 +419,8 @@ void Pelta::denoise()
     undoImage = before;
     undoDenoised = currentDenoised;
     restoreView(savedZoom, savedHorizontal, savedVertical);
-    // A run replaced currentImage; OK at level 0 did not.
-    if (currentImage.cacheKey() != before.cacheKey())
+    // OK at level 0, or a run that failed, left currentImage as it was.
+    if (denoised)
         markDenoised(true);
     undoAction->setEnabled(true);
     redoAction->setEnabled(false);

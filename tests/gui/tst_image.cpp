@@ -309,15 +309,27 @@ private slots:
         image.setColorSpace(QColorSpace::DisplayP3);
         const QImage before = image.copy();
         const bool refused = denoisePathOf(format) == DenoisePath::Unsupported;
-        RunOptions options = seeded_;
-        options.memoryLimit = imageDenoiseBytes(image, false, runThreads(options)) - 1;
-        QCOMPARE(denoiseQImage(image, 20, options),
-            refused ? ImageDenoiseStatus::UnsupportedColorModel : ImageDenoiseStatus::OutOfMemory);
-        QCOMPARE(image, before);
+        // The plan ends as the denoise does: refused, level 0, a byte short, then done.
+        DenoiseRequest request {20, seeded_};
+        const std::int64_t bytes = planDenoise(image, request).bytes;
+        const struct
+        {
+            int level;
+            std::int64_t limit;
+            RunStatus status;
+        } steps[] = {{0, bytes, RunStatus::InvalidLevel}, {20, bytes - 1, RunStatus::OutOfMemory},
+            {20, bytes, RunStatus::Done}};
+        for (const auto &step : steps) {
+            request.level = step.level;
+            request.options.memoryLimit = step.limit;
+            const RunStatus planned = planDenoise(image, request).status;
+            QCOMPARE(planned, refused ? RunStatus::UnsupportedColorModel : step.status);
+            QCOMPARE(denoiseQImage(image, request), planned);
+            if (planned != RunStatus::Done)
+                QCOMPARE(image, before);
+        }
         if (refused)
             return;
-        ++options.memoryLimit;
-        QCOMPARE(denoiseQImage(image, 20, options), ImageDenoiseStatus::Done);
         QCOMPARE(image.format(), format);
         QCOMPARE(image.dotsPerMeterX(), 3937);
         QCOMPARE(image.text("Description"), "cups");
@@ -368,7 +380,7 @@ private slots:
         options.threads = 1;
         options.observer = &full;
         options.hooks = &hooks;
-        QCOMPARE(denoiseQImage(image, 20, options), ImageDenoiseStatus::Done);
+        QCOMPARE(denoiseQImage(image, {20, options}), RunStatus::Done);
         const std::vector<int> &reports = full.reports;
         QVERIFY(reports.front() == 0 && reports.back() == 100);
         QVERIFY(std::adjacent_find(reports.begin(), reports.end(), std::greater_equal<int>())
@@ -380,7 +392,7 @@ private slots:
             cancelling.cancelAtReport = int(at);
             options.observer = &cancelling;
             image = before;
-            QCOMPARE(denoiseQImage(image, 20, options), ImageDenoiseStatus::Cancelled);
+            QCOMPARE(denoiseQImage(image, {20, options}), RunStatus::Cancelled);
             QCOMPARE(image, before);
             QCOMPARE(cancelling.reports.size(), at);
         }

@@ -194,6 +194,20 @@ private slots:
         QCOMPARE(f.image, f.before);
         QCOMPARE(f.bar.last(), 0);
     }
+
+    // A level below 1 starts no run: a box says so, the image stays and the window is told.
+    void invalidLevel()
+    {
+        Fixture f(noiseImage(40, 40));
+        ModalDriver driver;
+        QString title, text;
+        driver.acceptBox(&title, &text);
+        QCOMPARE(f.dialog.denoiseImage(&f.image, 0), RunStatus::InvalidLevel);
+        QCOMPARE(driver.problems(), QString());
+        QCOMPARE(title + text, "Error<p><center>The noise level must be 1 or more</center></p>");
+        QCOMPARE(f.image, f.before);
+        QVERIFY(!f.dialog.denoised());
+    }
 };
 
 QTEST_MAIN(tst_Sigma)
