@@ -110,35 +110,29 @@ struct Frame
     }
 };
 
-// The four cells and fractions of Plane::sampleBilinear at image point (x, y), cell indices in
-// cells of the plane.
+// The four cells and fractions of a bilinear sample, cell indices in cells of the plane.
 struct Corners
 {
     std::ptrdiff_t c00, c10, c01, c11;
     float fx, fy;
 };
 
-PELTA_ALWAYS_INLINE Corners cornersAt(float x, float y, const Frame &f)
+// The corners of a patch cell: cell (x0, y0) of the plane and the cells right of and below it,
+// each coordinate limited to the plane, with the fractions of the path point the patch is
+// sampled at. Where both corners of an axis are clamped to the same cell the fraction has no
+// effect (blend(a, a, t) is a), so a cell beyond the border reads the border cell.
+PELTA_ALWAYS_INLINE Corners offsetCornersAt(int x0, int y0, float fx, float fy, const Frame &f)
 {
-    float xc = x > f.left ? x : f.left;
-    if (xc >= f.right)
-        xc = f.right - 1.0f;
-    float yc = y > f.top ? y : f.top;
-    if (yc >= f.bottom)
-        yc = f.bottom - 1.0f;
-    const int xi = int(xc);
-    const int yi = int(yc);
-    const int x0 = xi - f.originX;
-    const int y0 = yi - f.originY;
-    const int x1 = x0 + 1 < f.width ? x0 + 1 : f.width - 1;
-    const int y1 = y0 + 1 < f.height ? y0 + 1 : f.height - 1;
-    const std::ptrdiff_t row0 = std::ptrdiff_t(y0) * f.width;
-    const std::ptrdiff_t row1 = std::ptrdiff_t(y1) * f.width;
-    return {row0 + x0, row0 + x1, row1 + x0, row1 + x1, xc - float(xi), yc - float(yi)};
+    const auto limit = [](int v, int size) { return v < 0 ? 0 : (v < size ? v : size - 1); };
+    const int left = limit(x0, f.width);
+    const int right = limit(x0 + 1, f.width);
+    const std::ptrdiff_t row0 = std::ptrdiff_t(limit(y0, f.height)) * f.width;
+    const std::ptrdiff_t row1 = std::ptrdiff_t(limit(y0 + 1, f.height)) * f.width;
+    return {row0 + left, row0 + right, row1 + left, row1 + right, fx, fy};
 }
 
-// cornersAt for a path point, which lies in the frame's [left, right] x [top, bottom]: the same
-// cells and fractions with fewer tests, since only a coordinate on the far edge is pulled back.
+// The corners and fractions of Plane::sampleBilinear at a path point, which lies in the frame's
+// [left, right] x [top, bottom]: only a coordinate on the far edge is pulled back.
 PELTA_ALWAYS_INLINE Corners pathCornersAt(float x, float y, const Frame &f)
 {
     const float xc = x < f.right ? x : f.right - 1.0f;
@@ -153,13 +147,14 @@ PELTA_ALWAYS_INLINE Corners pathCornersAt(float x, float y, const Frame &f)
     return {row0 + x0, row0 + x1, row1 + x0, row1 + x1, xc - float(xi), yc - float(yi)};
 }
 
-// Channel c of the bilinear sample, in exactly the operations of Plane::sampleBilinear.
+// Channel c of the bilinear sample: the corners of Plane::sampleBilinear, blended (see blend)
+// along x in both rows and then along y.
 template<int C>
 PELTA_ALWAYS_INLINE float sampleChannel(const float *plane, const Corners &k, int c)
 {
-    const float top = (1.0f - k.fx) * plane[k.c00 * C + c] + k.fx * plane[k.c10 * C + c];
-    const float bottom = (1.0f - k.fx) * plane[k.c01 * C + c] + k.fx * plane[k.c11 * C + c];
-    return (1.0f - k.fy) * top + k.fy * bottom;
+    const float top = blend(plane[k.c00 * C + c], plane[k.c10 * C + c], k.fx);
+    const float bottom = blend(plane[k.c01 * C + c], plane[k.c11 * C + c], k.fx);
+    return blend(top, bottom, k.fy);
 }
 
 #if defined(__GNUC__)
@@ -217,6 +212,24 @@ PELTA_ALWAYS_INLINE void store(float *p, V v)
 {
     std::memcpy(p, &v, sizeof v);
 }
+
+// a * b + c in every lane, rounded once: one instruction where the target has fused
+// multiply-add, a library call per lane where it has not.
+template<typename V>
+PELTA_ALWAYS_INLINE V fused(V a, V b, V c)
+{
+    V r;
+    for (int i = 0; i < int(sizeof(V) / sizeof(float)); ++i)
+        r[i] = std::fma(a[i], b[i], c[i]);
+    return r;
+}
+
+// blend in every lane.
+template<typename V, typename T>
+PELTA_ALWAYS_INLINE V blendLanes(V a, V b, T t)
+{
+    return fused(V {} + t, b - a, a);
+}
 #else
 #error "the fast workers need GCC vector extensions"
 #endif
@@ -251,11 +264,9 @@ struct Smoothed<3>
     static PELTA_ALWAYS_INLINE Smoothed at(const float *plane, float x, float y, const Frame &f)
     {
         const Corners k = pathCornersAt(x, y, f);
-        const float gx = 1.0f - k.fx;
-        const float gy = 1.0f - k.fy;
-        const Float4 top = gx * load4(plane + k.c00 * 3) + k.fx * load4(plane + k.c10 * 3);
-        const Float4 bottom = gx * load4(plane + k.c01 * 3) + k.fx * load4(plane + k.c11 * 3);
-        return {gy * top + k.fy * bottom};
+        const Float4 top = blendLanes(load4(plane + k.c00 * 3), load4(plane + k.c10 * 3), k.fx);
+        const Float4 bottom = blendLanes(load4(plane + k.c01 * 3), load4(plane + k.c11 * 3), k.fx);
+        return {blendLanes(top, bottom, k.fy)};
     }
     // The threshold jumpsFrom compares with: squaredLimit(sigma).
     static float limitFor(float sigma) { return squaredLimit(sigma); }
@@ -264,8 +275,7 @@ struct Smoothed<3>
     PELTA_ALWAYS_INLINE bool jumpsFrom(const Smoothed &q, float limit) const
     {
         const Float4 d = value - q.value;
-        const Float4 s = d * d;
-        return (s[0] + s[1]) + s[2] > limit;
+        return squaredLength(d[0], d[1], d[2]) > limit;
     }
 };
 
@@ -337,8 +347,6 @@ struct LaneSmoothed
         const Int8 row1 = y0 + 1 < f.height ? row0 + f.width : row0;
         const Float8 fx = xc - __builtin_convertvector(xi, Float8);
         const Float8 fy = yc - __builtin_convertvector(yi, Float8);
-        const Float8 gx = 1.0f - fx;
-        const Float8 gy = 1.0f - fy;
         LaneSmoothed s;
         if constexpr (C == 3) {
             Float8 corners[4][3];
@@ -346,16 +354,16 @@ struct LaneSmoothed
             for (int k = 0; k < 4; ++k)
                 colours(plane, cells[k], corners[k]);
             for (int c = 0; c < C; ++c) {
-                const Float8 top = gx * corners[0][c] + fx * corners[1][c];
-                const Float8 bottom = gx * corners[2][c] + fx * corners[3][c];
-                s.value[c] = gy * top + fy * bottom;
+                const Float8 top = blendLanes(corners[0][c], corners[1][c], fx);
+                const Float8 bottom = blendLanes(corners[2][c], corners[3][c], fx);
+                s.value[c] = blendLanes(top, bottom, fy);
             }
         } else {
             const Float8 top
-                = gx * gather<C>(plane, row0 + x0, 0) + fx * gather<C>(plane, row0 + x1, 0);
+                = blendLanes(gather<C>(plane, row0 + x0, 0), gather<C>(plane, row0 + x1, 0), fx);
             const Float8 bottom
-                = gx * gather<C>(plane, row1 + x0, 0) + fx * gather<C>(plane, row1 + x1, 0);
-            s.value[0] = gy * top + fy * bottom;
+                = blendLanes(gather<C>(plane, row1 + x0, 0), gather<C>(plane, row1 + x1, 0), fx);
+            s.value[0] = blendLanes(top, bottom, fy);
         }
         return s;
     }
@@ -390,7 +398,7 @@ struct LaneSmoothed
             const Float8 r = value[0] - q.value[0];
             const Float8 g = value[1] - q.value[1];
             const Float8 b = value[2] - q.value[2];
-            return ((r * r + g * g) + b * b) > limit;
+            return fused(b, b, fused(g, g, r * r)) > limit;
         }
     }
 
@@ -577,7 +585,7 @@ struct Pixel
             for (int v = 0; v < kVectors; ++v) {
                 const Vector d = load<Vector>(a + j * stride + v * kLanes)
                     - load<Vector>(b + j * stride + v * kLanes);
-                sums[v] += d * d;
+                sums[v] = fused(d, d, sums[v]);
             }
         }
         Vector total = sums[kVectors - 1] * tailMask();
@@ -610,31 +618,34 @@ struct Pixel
         if (x0 - R >= 0 && x0 + R + 1 < width && y0 - R >= 0 && y0 + R + 1 < height) {
             const float fx = px - float(xi);
             const float fy = py - float(yi);
-            const float gx = 1.0f - fx;
-            const float gy = 1.0f - fy;
+            const Vector weight = Vector {} + w;
             const std::ptrdiff_t stride = std::ptrdiff_t(width) * C;
             const float *base = src + std::ptrdiff_t(y0 - R) * stride + std::ptrdiff_t(x0 - R) * C;
             Vector upper[kVectors];
             for (int v = 0; v < kVectors; ++v)
-                upper[v] = gx * load<Vector>(base + v * kLanes)
-                    + fx * load<Vector>(base + v * kLanes + C);
+                upper[v] = blendLanes(
+                    load<Vector>(base + v * kLanes), load<Vector>(base + v * kLanes + C), fx);
             for (int j = 0; j < kSide; ++j) {
                 const float *row = base + (j + 1) * stride;
                 for (int v = 0; v < kVectors; ++v) {
-                    const Vector lower = gx * load<Vector>(row + v * kLanes)
-                        + fx * load<Vector>(row + v * kLanes + C);
+                    const Vector lower = blendLanes(
+                        load<Vector>(row + v * kLanes), load<Vector>(row + v * kLanes + C), fx);
                     float *out = &patch[j][v * kLanes];
-                    store(out, load<Vector>(out) + w * (gy * upper[v] + fy * lower));
+                    store(out, fused(weight, blendLanes(upper[v], lower, fy), load<Vector>(out)));
                     upper[v] = lower;
                 }
             }
             return;
         }
+        const float fx = px - float(xi);
+        const float fy = py - float(yi);
         for (int dy = -R; dy <= R; ++dy) {
             for (int dx = -R; dx <= R; ++dx) {
-                const Corners k = cornersAt(px + float(dx), py + float(dy), f);
-                for (int c = 0; c < C; ++c)
-                    patch[R + dy][(R + dx) * C + c] += w * sampleChannel<C>(src, k, c);
+                const Corners k = offsetCornersAt(x0 + dx, y0 + dy, fx, fy, f);
+                for (int c = 0; c < C; ++c) {
+                    float &cell = patch[R + dy][(R + dx) * C + c];
+                    cell = std::fma(w, sampleChannel<C>(src, k, c), cell);
+                }
             }
         }
     }
@@ -651,7 +662,7 @@ struct Pixel
         const int height = p.height;
         const std::ptrdiff_t stride = std::ptrdiff_t(width) * C;
         const float *own = in.src + std::ptrdiff_t(y - R) * stride + std::ptrdiff_t(x - R) * C;
-        const float offset = (float(p.patchValues) * -2.0f) * p.sigmaSq;
+        const WeightScale scale(p.weightScale, (float(p.patchValues) * -2.0f) * p.sigmaSq);
         const float *values = in.table->values();
 
         std::memset(patch, 0, sizeof patch);
@@ -666,9 +677,7 @@ struct Pixel
                     const float d = distance(own,
                         in.src + std::ptrdiff_t(ry - R) * stride + std::ptrdiff_t(rx - R) * C,
                         stride);
-                    const float excess = d + offset;
-                    const float weight
-                        = expWeight(in.expTable, (excess > 0.0f ? excess : 0.0f) / p.weightScale);
+                    const float weight = patchWeight(in.expTable, d, scale);
                     weightSum += weight;
                     add(in.src, weight, px, py, f);
                 }
@@ -692,12 +701,14 @@ struct Pixel
         }
 
         if (weightSum > kLeastWeightSum) {
+            // Every share is the patch sum times the inverse of the weight sum.
+            const float inverse = 1.0f / weightSum;
             for (int j = 0; j < kSide; ++j) {
                 float *accumRow = reinterpret_cast<float *>(sink.accumRow(y - R + j)) + (x - R) * C;
                 float *countRow = sink.countRow(y - R + j) + (x - R);
                 alignas(64) float share[kPadded];
                 for (int v = 0; v < kVectors; ++v)
-                    store(share + v * kLanes, load<Vector>(&patch[j][v * kLanes]) / weightSum);
+                    store(share + v * kLanes, load<Vector>(&patch[j][v * kLanes]) * inverse);
                 for (int i = 0; i < kRow; ++i)
                     accumRow[i] += share[i];
                 for (int i = 0; i < kSide; ++i)
