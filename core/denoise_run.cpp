@@ -3,6 +3,7 @@
 
 #include "band_runner.h"
 #include "denoise_params.h"
+#include "jump_plane.h"
 #include "row_worker.h"
 #include "run_observer.h"
 #include "run_stages.h"
@@ -22,8 +23,13 @@ std::int64_t runWorkingSetBytes(int width, int height, bool color, bool buildsTa
 {
     const std::int64_t cells = std::int64_t(width) * height;
     const std::size_t cellSize = color ? sizeof(Vec3) : sizeof(float);
-    // accumPlane and smoothPlane of the cell type; dirXPlane, dirYPlane and countBuffer.
-    std::int64_t bytes = cells * (2 * std::int64_t(cellSize) + 3 * std::int64_t(sizeof(float)));
+    // The direction planes and the jump test's narrow copy of the smoothed plane all along; at
+    // first the smoothed plane of the cell type, later instead the sums of the cell type and the
+    // counts.
+    const std::int64_t jumpBytes = (std::int64_t(width) + 1) * height * (color ? 3 : 1)
+        * std::int64_t(sizeof(std::uint16_t));
+    std::int64_t bytes
+        = jumpBytes + cells * (std::int64_t(cellSize) + 3 * std::int64_t(sizeof(float)));
     bytes += std::int64_t(sizeof(ExpTable));
     if (buildsTable)
         bytes += std::int64_t(kNormalTableSize) * std::int64_t(sizeof(float));
@@ -53,11 +59,10 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
 
     // Zeroed planes; large ones are fresh pages (see page_memory.h) that the stages below touch
     // first, band by band on the threads that use them.
-    accum = Plane<Cell>(width, height);
     Plane<Cell> smooth(width, height);
     GrayPlane dirX(width, height);
     GrayPlane dirY(width, height);
-    GrayPlane count(width, height);
+    JumpPlane<Cell> jump(width, height);
     const auto expTable = std::make_unique<ExpTable>();
     fillExpTable(expTable->data(), kExpTableSize);
     std::unique_ptr<NormalTable> ownTable;
@@ -79,10 +84,19 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
             return fillDirectionRows(
                 smooth, dirX, dirY, rowBegin, rowEnd, options.originX, options.originY, control);
         });
+    if (status == RunStatus::Done)
+        status = stage([&](BandControl &control, int rowBegin, int rowEnd) {
+            return jump.fillRows(smooth, rowBegin, rowEnd, control);
+        });
     if (status != RunStatus::Done)
         return status;
+    // From here on only the narrow copy is read: the sums and counts take the smoothed plane's
+    // memory.
+    smooth = Plane<Cell>();
+    accum = Plane<Cell>(width, height);
+    GrayPlane count(width, height);
 
-    const RowInputs<Cell> inputs {source, smooth, dirX, dirY, expTable->data(), table, params,
+    const RowInputs<Cell> inputs {source, jump, dirX, dirY, expTable->data(), table, params,
         options.originX, options.originY};
     const ChunkWork<Cell> work
         = [&](BandControl &control, int rowBegin, int rowEnd, const BandSink<Cell> &sink) {

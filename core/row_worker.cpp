@@ -62,7 +62,7 @@ bool dispatch(const RowInputs<Cell> &inputs, BandControl &control, int rowBegin,
 {
     constexpr int C = kChannels<Cell>;
     const walk::Inputs in {reinterpret_cast<const float *>(inputs.src.data()),
-        reinterpret_cast<const float *>(inputs.smooth.data()), inputs.dirX.data(),
+        inputs.smooth.data(), inputs.dirX.data(),
         inputs.dirY.data(), inputs.expTable, &inputs.table, inputs.params,
         walk::Smoothed<C>::limitFor(inputs.params.sigma), inputs.originX, inputs.originY};
     switch (workerTarget()) {

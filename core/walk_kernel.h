@@ -6,12 +6,14 @@
 #include "band_sink.h"
 #include "cell_math.h"
 #include "denoise_params.h"
+#include "jump_plane.h"
 #include "planes.h"
 #include "row_worker.h"
 #include "sample_tables.h"
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
@@ -59,7 +61,7 @@ constexpr int padded(int n, int lanes)
 struct Inputs
 {
     const float *src;
-    const float *smooth;
+    const std::uint16_t *smooth; // a JumpPlane's values, rows of width + 1 cells
     const float *dirX;
     const float *dirY;
     const float *expTable;
@@ -234,7 +236,26 @@ PELTA_ALWAYS_INLINE V blendLanes(V a, V b, T t)
 #error "the fast workers need GCC vector extensions"
 #endif
 
-// The smoothed value at a path point and the jump test against the previous point's value.
+// The corners of a bilinear sample of the jump plane at a path point (which lies in the frame's
+// [left, right] x [top, bottom]): the top-left and bottom-left cells, in cells of the plane; the
+// right ones follow them (the plane's rows end with a copy of their last cell).
+struct JumpCorners
+{
+    std::ptrdiff_t top, bottom;
+    float fx, fy;
+};
+
+PELTA_ALWAYS_INLINE JumpCorners jumpCornersAt(float x, float y, const Frame &f)
+{
+    const Corners k = pathCornersAt(x, y, f);
+    const std::ptrdiff_t y0 = k.c00 / f.width;
+    const std::ptrdiff_t y1 = k.c01 / f.width;
+    const std::ptrdiff_t x0 = k.c00 - y0 * f.width;
+    return {y0 * (f.width + 1) + x0, y1 * (f.width + 1) + x0, k.fx, k.fy};
+}
+
+// The smoothed value at a path point, in units of the jump plane, and the jump test against the
+// previous point's value.
 template<int C>
 struct Smoothed;
 
@@ -243,12 +264,16 @@ struct Smoothed<1>
 {
     float value;
 
-    static PELTA_ALWAYS_INLINE Smoothed at(const float *plane, float x, float y, const Frame &f)
+    static PELTA_ALWAYS_INLINE Smoothed at(
+        const std::uint16_t *plane, float x, float y, const Frame &f)
     {
-        return {sampleChannel<1>(plane, pathCornersAt(x, y, f), 0)};
+        const JumpCorners k = jumpCornersAt(x, y, f);
+        const float top = blend(float(plane[k.top]), float(plane[k.top + 1]), k.fx);
+        const float bottom = blend(float(plane[k.bottom]), float(plane[k.bottom + 1]), k.fx);
+        return {blend(top, bottom, k.fy)};
     }
-    // The threshold jumpsFrom compares with.
-    static float limitFor(float sigma) { return sigma; }
+    // The threshold jumpsFrom compares with: sigma in units.
+    static float limitFor(float sigma) { return sigma * JumpPlane<float>::kUnits; }
     // |smooth(p) - smooth(q)| > sigma.
     PELTA_ALWAYS_INLINE bool jumpsFrom(const Smoothed &q, float limit) const
     {
@@ -261,17 +286,24 @@ struct Smoothed<3>
 {
     Float4 value; // r, g, b and a fourth lane that is never used
 
-    static PELTA_ALWAYS_INLINE Smoothed at(const float *plane, float x, float y, const Frame &f)
+    static PELTA_ALWAYS_INLINE Float4 cell(const std::uint16_t *p)
     {
-        const Corners k = pathCornersAt(x, y, f);
-        const Float4 top = blendLanes(load4(plane + k.c00 * 3), load4(plane + k.c10 * 3), k.fx);
-        const Float4 bottom = blendLanes(load4(plane + k.c01 * 3), load4(plane + k.c11 * 3), k.fx);
-        return {blendLanes(top, bottom, k.fy)};
+        return Float4 {float(p[0]), float(p[1]), float(p[2]), 0.0f};
     }
-    // The threshold jumpsFrom compares with: squaredLimit(sigma).
-    static float limitFor(float sigma) { return squaredLimit(sigma); }
-    // length(smooth(p) - smooth(q)) > sigma, the squares added red, green, blue as length()
-    // does, and compared without the square root.
+
+    static PELTA_ALWAYS_INLINE Smoothed at(
+        const std::uint16_t *plane, float x, float y, const Frame &f)
+    {
+        const JumpCorners k = jumpCornersAt(x, y, f);
+        const std::uint16_t *top = plane + k.top * 3;
+        const std::uint16_t *bottom = plane + k.bottom * 3;
+        const Float4 upper = blendLanes(cell(top), cell(top + 3), k.fx);
+        const Float4 lower = blendLanes(cell(bottom), cell(bottom + 3), k.fx);
+        return {blendLanes(upper, lower, k.fy)};
+    }
+    // The threshold jumpsFrom compares with: squaredLimit of sigma in units.
+    static float limitFor(float sigma) { return squaredLimit(sigma * JumpPlane<Vec3>::kUnits); }
+    // length(smooth(p) - smooth(q)) > sigma, compared without the square root.
     PELTA_ALWAYS_INLINE bool jumpsFrom(const Smoothed &q, float limit) const
     {
         const Float4 d = value - q.value;
@@ -326,15 +358,18 @@ PELTA_ALWAYS_INLINE Float8 gather(const float *base, Int8 index, int channel)
     return v;
 }
 
-// The smoothed value of every lane's point, channel by channel: pathCornersAt and
-// sampleChannel in lanes, the same operations in the same order.
+// The smoothed value of every lane's point, channel by channel: Smoothed<C>::at in lanes, the
+// same operations in the same order.
+using UInt8 = unsigned __attribute__((vector_size(32)));
+using UShort8 = unsigned short __attribute__((vector_size(16)));
+
 template<int C>
 struct LaneSmoothed
 {
     Float8 value[C];
 
     static PELTA_ALWAYS_INLINE LaneSmoothed at(
-        const float *plane, Float8 x, Float8 y, const Frame &f)
+        const std::uint16_t *plane, Float8 x, Float8 y, const Frame &f)
     {
         const Float8 xc = x < f.right ? x : f.right - 1.0f;
         const Float8 yc = y < f.bottom ? y : f.bottom - 1.0f;
@@ -342,50 +377,66 @@ struct LaneSmoothed
         const Int8 yi = __builtin_convertvector(yc, Int8);
         const Int8 x0 = xi - f.originX;
         const Int8 y0 = yi - f.originY;
-        const Int8 x1 = x0 + 1 < f.width ? x0 + 1 : x0;
-        const Int8 row0 = y0 * f.width;
-        const Int8 row1 = y0 + 1 < f.height ? row0 + f.width : row0;
+        const int rowCells = f.width + 1;
+        const Int8 top = y0 * rowCells + x0;
+        const Int8 bottom = y0 + 1 < f.height ? top + rowCells : top;
         const Float8 fx = xc - __builtin_convertvector(xi, Float8);
         const Float8 fy = yc - __builtin_convertvector(yi, Float8);
+        Float8 upper[2][C];
+        Float8 lower[2][C];
+        pairs(plane, top, upper);
+        pairs(plane, bottom, lower);
         LaneSmoothed s;
-        if constexpr (C == 3) {
-            Float8 corners[4][3];
-            const Int8 cells[4] = {row0 + x0, row0 + x1, row1 + x0, row1 + x1};
-            for (int k = 0; k < 4; ++k)
-                colours(plane, cells[k], corners[k]);
-            for (int c = 0; c < C; ++c) {
-                const Float8 top = blendLanes(corners[0][c], corners[1][c], fx);
-                const Float8 bottom = blendLanes(corners[2][c], corners[3][c], fx);
-                s.value[c] = blendLanes(top, bottom, fy);
-            }
-        } else {
-            const Float8 top
-                = blendLanes(gather<C>(plane, row0 + x0, 0), gather<C>(plane, row0 + x1, 0), fx);
-            const Float8 bottom
-                = blendLanes(gather<C>(plane, row1 + x0, 0), gather<C>(plane, row1 + x1, 0), fx);
-            s.value[0] = blendLanes(top, bottom, fy);
-        }
+        for (int c = 0; c < C; ++c)
+            s.value[c] = blendLanes(blendLanes(upper[0][c], upper[1][c], fx),
+                blendLanes(lower[0][c], lower[1][c], fx), fy);
         return s;
     }
 
-    // The red, green and blue of each lane's cell: one load of four floats per lane (the cell
-    // and what follows it, inside the plane's padding at its end), transposed into one vector per
-    // channel.
-    static PELTA_ALWAYS_INLINE void colours(const float *plane, Int8 cell, Float8 *rgb)
+    // The channels of each lane's cell (side 0) and of the cell right of it (side 1), one load
+    // per lane, transposed into one vector per side and channel.
+    static PELTA_ALWAYS_INLINE void pairs(const std::uint16_t *plane, Int8 cell, Float8 (*out)[C])
     {
-        Float4 v[kWalkLanes];
-        for (int l = 0; l < kWalkLanes; ++l)
-            v[l] = load4(plane + std::ptrdiff_t(cell[l]) * 3);
-        Float8 t[4];
-        for (int i = 0; i < 4; ++i)
-            t[i] = __builtin_shufflevector(v[i], v[i + 4], 0, 1, 2, 3, 4, 5, 6, 7);
-        const Float8 u0 = __builtin_shufflevector(t[0], t[1], 0, 8, 1, 9, 4, 12, 5, 13);
-        const Float8 u1 = __builtin_shufflevector(t[0], t[1], 2, 10, 3, 11, 6, 14, 7, 15);
-        const Float8 u2 = __builtin_shufflevector(t[2], t[3], 0, 8, 1, 9, 4, 12, 5, 13);
-        const Float8 u3 = __builtin_shufflevector(t[2], t[3], 2, 10, 3, 11, 6, 14, 7, 15);
-        rgb[0] = __builtin_shufflevector(u0, u2, 0, 1, 8, 9, 4, 5, 12, 13);
-        rgb[1] = __builtin_shufflevector(u0, u2, 2, 3, 10, 11, 6, 7, 14, 15);
-        rgb[2] = __builtin_shufflevector(u1, u3, 0, 1, 8, 9, 4, 5, 12, 13);
+        if constexpr (C == 1) {
+            UInt8 both;
+            for (int l = 0; l < kWalkLanes; ++l) {
+                std::uint32_t v;
+                std::memcpy(&v, plane + cell[l], sizeof v);
+                both[l] = v;
+            }
+            out[0][0] = __builtin_convertvector(both & 0xffffu, Float8);
+            out[1][0] = __builtin_convertvector(both >> 16, Float8);
+        } else {
+            // Eight rows of r, g, b, r', g', b' and two more values, transposed in three rounds
+            // of interleaving: pairs of values, pairs of pairs, halves.
+            UShort8 v[kWalkLanes];
+            for (int l = 0; l < kWalkLanes; ++l)
+                std::memcpy(&v[l], plane + std::ptrdiff_t(cell[l]) * 3, sizeof v[l]);
+            UShort8 t[8];
+            for (int i = 0; i < 4; ++i) {
+                t[2 * i]
+                    = __builtin_shufflevector(v[2 * i], v[2 * i + 1], 0, 8, 1, 9, 2, 10, 3, 11);
+                t[2 * i + 1]
+                    = __builtin_shufflevector(v[2 * i], v[2 * i + 1], 4, 12, 5, 13, 6, 14, 7, 15);
+            }
+            UShort8 u[6];
+            for (int h = 0; h < 2; ++h) {
+                const UShort8 *q = t + 4 * h;
+                u[3 * h] = __builtin_shufflevector(q[0], q[2], 0, 1, 8, 9, 2, 3, 10, 11);
+                u[3 * h + 1] = __builtin_shufflevector(q[0], q[2], 4, 5, 12, 13, 6, 7, 14, 15);
+                u[3 * h + 2] = __builtin_shufflevector(q[1], q[3], 0, 1, 8, 9, 2, 3, 10, 11);
+            }
+            for (int k = 0; k < 3; ++k) {
+                const UShort8 even
+                    = __builtin_shufflevector(u[k], u[k + 3], 0, 1, 2, 3, 8, 9, 10, 11);
+                const UShort8 odd
+                    = __builtin_shufflevector(u[k], u[k + 3], 4, 5, 6, 7, 12, 13, 14, 15);
+                // Columns 2k and 2k + 1: r, g, b of the cell, then r, g, b of its neighbour.
+                const int first = 2 * k;
+                out[first / 3][first % 3] = __builtin_convertvector(even, Float8);
+                out[(first + 1) / 3][(first + 1) % 3] = __builtin_convertvector(odd, Float8);
+            }
+        }
     }
 
     // Lanes whose move from q crosses an edge, as Smoothed<C>::jumpsFrom decides it.

@@ -9,21 +9,34 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 namespace {
 
-// Whether the smoothed image changes by more than sigma between two points: the jump test.
+// Whether the smoothed image changes by more than sigma between two points: the jump test, on
+// values of the jump plane, in its units.
 bool jumps(float a, float b, float sigma)
 {
-    return std::fabs(a - b) > sigma;
+    return std::fabs(a - b) > sigma * JumpPlane<float>::kUnits;
 }
 
 bool jumps(Vec3 a, Vec3 b, float sigma)
 {
     const Vec3 d = a - b;
-    return squaredLength(d.r, d.g, d.b) > squaredLimit(sigma);
+    return squaredLength(d.r, d.g, d.b) > squaredLimit(sigma * JumpPlane<Vec3>::kUnits);
+}
+
+// Cell (x, y) of the jump plane, clamped, as floats.
+float jumpCell(const JumpPlane<float> &plane, int x, int y)
+{
+    return plane.at(x, y, 0);
+}
+
+Vec3 jumpCell(const JumpPlane<Vec3> &plane, int x, int y)
+{
+    return {plane.at(x, y, 0), plane.at(x, y, 1), plane.at(x, y, 2)};
 }
 
 // The bilinear sample of Plane::sampleBilinear (the same corners and fractions) with the
@@ -38,8 +51,8 @@ Vec3 blendOf(Vec3 a, Vec3 b, float t)
     return {blend(a.r, b.r, t), blend(a.g, b.g, t), blend(a.b, b.b, t)};
 }
 
-template<typename Cell>
-Cell blendSample(const Plane<Cell> &plane, float x, float y)
+template<template<typename> class Grid, typename Cell>
+Cell blendSample(const Grid<Cell> &plane, float x, float y)
 {
     const int width = plane.width();
     const int height = plane.height();
@@ -55,8 +68,14 @@ Cell blendSample(const Plane<Cell> &plane, float x, float y)
     const int y1 = y0 + 1 < height ? y0 + 1 : height - 1;
     const float fx = xc - float(x0);
     const float fy = yc - float(y0);
-    const Cell top = blendOf(plane.at(x0, y0), plane.at(x1, y0), fx);
-    const Cell bottom = blendOf(plane.at(x0, y1), plane.at(x1, y1), fx);
+    const auto cell = [&](int cx, int cy) -> Cell {
+        if constexpr (std::is_same_v<Grid<Cell>, Plane<Cell>>)
+            return plane.at(cx, cy);
+        else
+            return jumpCell(plane, cx, cy);
+    };
+    const Cell top = blendOf(cell(x0, y0), cell(x1, y0), fx);
+    const Cell bottom = blendOf(cell(x0, y1), cell(x1, y1), fx);
     return blendOf(top, bottom, fy);
 }
 
@@ -252,8 +271,10 @@ WorkerInputs<Cell>::WorkerInputs(
     , inputs {src, smooth, dirX, dirY, expTable.data(), table, params}
 {
     BandControl control;
-    presmoothRows(src, smooth, 0, src.height(), control);
-    fillDirectionRows(smooth, dirX, dirY, 0, src.height(), 0, 0, control);
+    Plane<Cell> smoothed(src.width(), src.height());
+    presmoothRows(src, smoothed, 0, src.height(), control);
+    fillDirectionRows(smoothed, dirX, dirY, 0, src.height(), 0, 0, control);
+    smooth.fillRows(smoothed, 0, src.height(), control);
     fillExpTable(expTable.data(), kExpTableSize);
 }
 

@@ -22,7 +22,7 @@ struct WorkerInputs
     WorkerInputs &operator=(const WorkerInputs &) = delete;
 
     Plane<Cell> src;
-    Plane<Cell> smooth;
+    JumpPlane<Cell> smooth;
     GrayPlane dirX;
     GrayPlane dirY;
     ExpTable expTable;
