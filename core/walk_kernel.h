@@ -38,6 +38,10 @@
 #define PELTA_WORKER_DISPATCH 0
 #endif
 
+#if PELTA_WORKER_DISPATCH
+#include <immintrin.h>
+#endif
+
 namespace walk {
 
 // The closing move of a path: once the weights of the pixel's paths exceed kClosingAfter, the
@@ -215,11 +219,31 @@ PELTA_ALWAYS_INLINE void store(float *p, V v)
     std::memcpy(p, &v, sizeof v);
 }
 
-// a * b + c in every lane, rounded once: one instruction where the target has fused
-// multiply-add, a library call per lane where it has not.
-template<typename V>
+// a * b + c in every lane, rounded once. Fma says whether the target has the instruction:
+// without it every lane is a library call (std::fma), which the compiler would otherwise be free
+// to break up into scalar instructions even where it has them.
+#if PELTA_WORKER_DISPATCH
+PELTA_TARGET_V3 inline Float4 fusedInstruction(Float4 a, Float4 b, Float4 c)
+{
+    return _mm_fmadd_ps(a, b, c);
+}
+PELTA_TARGET_V3 inline Float8 fusedInstruction(Float8 a, Float8 b, Float8 c)
+{
+    return _mm256_fmadd_ps(a, b, c);
+}
+PELTA_TARGET_V4 inline Float16 fusedInstruction(Float16 a, Float16 b, Float16 c)
+{
+    return _mm512_fmadd_ps(a, b, c);
+}
+#endif
+
+template<bool Fma, typename V>
 PELTA_ALWAYS_INLINE V fused(V a, V b, V c)
 {
+#if PELTA_WORKER_DISPATCH
+    if constexpr (Fma)
+        return fusedInstruction(a, b, c);
+#endif
     V r;
     for (int i = 0; i < int(sizeof(V) / sizeof(float)); ++i)
         r[i] = std::fma(a[i], b[i], c[i]);
@@ -227,10 +251,10 @@ PELTA_ALWAYS_INLINE V fused(V a, V b, V c)
 }
 
 // blend in every lane.
-template<typename V, typename T>
+template<bool Fma, typename V, typename T>
 PELTA_ALWAYS_INLINE V blendLanes(V a, V b, T t)
 {
-    return fused(V {} + t, b - a, a);
+    return fused<Fma>(V {} + t, b - a, a);
 }
 #else
 #error "the fast workers need GCC vector extensions"
@@ -264,6 +288,7 @@ struct Smoothed<1>
 {
     float value;
 
+    template<bool Fma>
     static PELTA_ALWAYS_INLINE Smoothed at(
         const std::uint16_t *plane, float x, float y, const Frame &f)
     {
@@ -291,15 +316,16 @@ struct Smoothed<3>
         return Float4 {float(p[0]), float(p[1]), float(p[2]), 0.0f};
     }
 
+    template<bool Fma>
     static PELTA_ALWAYS_INLINE Smoothed at(
         const std::uint16_t *plane, float x, float y, const Frame &f)
     {
         const JumpCorners k = jumpCornersAt(x, y, f);
         const std::uint16_t *top = plane + k.top * 3;
         const std::uint16_t *bottom = plane + k.bottom * 3;
-        const Float4 upper = blendLanes(cell(top), cell(top + 3), k.fx);
-        const Float4 lower = blendLanes(cell(bottom), cell(bottom + 3), k.fx);
-        return {blendLanes(upper, lower, k.fy)};
+        const Float4 upper = blendLanes<Fma>(cell(top), cell(top + 3), k.fx);
+        const Float4 lower = blendLanes<Fma>(cell(bottom), cell(bottom + 3), k.fx);
+        return {blendLanes<Fma>(upper, lower, k.fy)};
     }
     // The threshold jumpsFrom compares with: squaredLimit of sigma in units.
     static float limitFor(float sigma) { return squaredLimit(sigma * JumpPlane<Vec3>::kUnits); }
@@ -368,6 +394,7 @@ struct LaneSmoothed
 {
     Float8 value[C];
 
+    template<bool Fma>
     static PELTA_ALWAYS_INLINE LaneSmoothed at(
         const std::uint16_t *plane, Float8 x, Float8 y, const Frame &f)
     {
@@ -388,8 +415,8 @@ struct LaneSmoothed
         pairs(plane, bottom, lower);
         LaneSmoothed s;
         for (int c = 0; c < C; ++c)
-            s.value[c] = blendLanes(blendLanes(upper[0][c], upper[1][c], fx),
-                blendLanes(lower[0][c], lower[1][c], fx), fy);
+            s.value[c] = blendLanes<Fma>(blendLanes<Fma>(upper[0][c], upper[1][c], fx),
+                blendLanes<Fma>(lower[0][c], lower[1][c], fx), fy);
         return s;
     }
 
@@ -440,6 +467,7 @@ struct LaneSmoothed
     }
 
     // Lanes whose move from q crosses an edge, as Smoothed<C>::jumpsFrom decides it.
+    template<bool Fma>
     PELTA_ALWAYS_INLINE Int8 jumpsFrom(const LaneSmoothed &q, float limit) const
     {
         if constexpr (C == 1) {
@@ -449,7 +477,7 @@ struct LaneSmoothed
             const Float8 r = value[0] - q.value[0];
             const Float8 g = value[1] - q.value[1];
             const Float8 b = value[2] - q.value[2];
-            return fused(b, b, fused(g, g, r * r)) > limit;
+            return fused<Fma>(b, b, fused<Fma>(g, g, r * r)) > limit;
         }
     }
 
@@ -464,7 +492,7 @@ struct LaneSmoothed
 // the next one, of the same pixel or of the next, so no lane waits for the slowest path of a
 // pixel. Pixels are handed out in order, up to kSlots at a time, and complete in order: a
 // pixel's walks are whole once all its paths are done.
-template<int C>
+template<int C, bool Fma>
 struct PathStream
 {
     static constexpr int kSlots = 8;
@@ -522,7 +550,7 @@ struct PathStream
                 }
                 pending[s] = paths;
                 base = table.pixelBase(imageX, imageY);
-                start = Smoothed<C>::at(in.smooth, float(imageX), float(imageY), f);
+                start = Smoothed<C>::template at<Fma>(in.smooth, float(imageX), float(imageY), f);
                 const int following = table.pixelBase(imageX + 1, imageY);
                 for (int m = 0; m < paths; ++m)
                     __builtin_prefetch(table.values() + table.pathStart(following, m));
@@ -571,8 +599,8 @@ struct PathStream
         Float8 py = qy + zy * scale;
         py = py < f.bottom ? py : f.bottom;
         py = py > f.top ? py : f.top;
-        const LaneSmoothed<C> smoothP = LaneSmoothed<C>::at(in.smooth, px, py, f);
-        const Int8 accepted = active & ~smoothP.jumpsFrom(smoothQ, in.jumpLimit);
+        const LaneSmoothed<C> smoothP = LaneSmoothed<C>::template at<Fma>(in.smooth, px, py, f);
+        const Int8 accepted = active & ~smoothP.template jumpsFrom<Fma>(smoothQ, in.jumpLimit);
         // Every lane writes the point it tried into the slot of its current step: a refused
         // one is overwritten by the next try, the accepted one stays, and idle lanes write
         // into the spare row. No branch on the outcome.
@@ -613,7 +641,7 @@ struct PathStream
 
 // One pixel's walks and estimate for C channels and effective patch radius R, patch rows in
 // vectors of L floats.
-template<int C, int R, int L>
+template<int C, int R, int L, bool Fma>
 struct Pixel
 {
     using Vector = typename Lanes<L>::Vector;
@@ -636,7 +664,7 @@ struct Pixel
             for (int v = 0; v < kVectors; ++v) {
                 const Vector d = load<Vector>(a + j * stride + v * kLanes)
                     - load<Vector>(b + j * stride + v * kLanes);
-                sums[v] = fused(d, d, sums[v]);
+                sums[v] = fused<Fma>(d, d, sums[v]);
             }
         }
         Vector total = sums[kVectors - 1] * tailMask();
@@ -674,15 +702,17 @@ struct Pixel
             const float *base = src + std::ptrdiff_t(y0 - R) * stride + std::ptrdiff_t(x0 - R) * C;
             Vector upper[kVectors];
             for (int v = 0; v < kVectors; ++v)
-                upper[v] = blendLanes(
+                upper[v] = blendLanes<Fma>(
                     load<Vector>(base + v * kLanes), load<Vector>(base + v * kLanes + C), fx);
             for (int j = 0; j < kSide; ++j) {
                 const float *row = base + (j + 1) * stride;
                 for (int v = 0; v < kVectors; ++v) {
-                    const Vector lower = blendLanes(
+                    const Vector lower = blendLanes<Fma>(
                         load<Vector>(row + v * kLanes), load<Vector>(row + v * kLanes + C), fx);
                     float *out = &patch[j][v * kLanes];
-                    store(out, fused(weight, blendLanes(upper[v], lower, fy), load<Vector>(out)));
+                    store(out,
+                        fused<Fma>(
+                            weight, blendLanes<Fma>(upper[v], lower, fy), load<Vector>(out)));
                     upper[v] = lower;
                 }
             }
@@ -730,7 +760,9 @@ struct Pixel
                         stride);
                     const float weight = patchWeight(in.expTable, d, scale);
                     weightSum += weight;
-                    add(in.src, weight, px, py, f);
+                    // A weight of 0 adds exactly nothing (w * v + s is s).
+                    if (weight > 0.0f)
+                        add(in.src, weight, px, py, f);
                 }
 
                 if (k == p.stepsPerPath - 1 && weightSum > kClosingAfter) {
@@ -778,7 +810,8 @@ constexpr int lanesFor(int channels, int radius, int maxLanes)
 
 // Rows [rowBegin, rowEnd) for C channels with patch radii up to MaxR and vectors of up to L
 // floats: the body of denoiseRows.
-template<int C, int MaxR, int L, typename Cell>
+// Fma: whether the target has fused multiply-add instructions.
+template<int C, int MaxR, int L, bool Fma, typename Cell>
 PELTA_ALWAYS_INLINE bool rows(
     BandControl &control, int rowBegin, int rowEnd, const Inputs &in, const BandSink<Cell> &sink)
 {
@@ -791,14 +824,14 @@ PELTA_ALWAYS_INLINE bool rows(
     const Frame frame(width, height, in.originX, in.originY);
     if (in.params.pathsPerPixel - 1 > kWalkLanes || in.params.stepsPerPath > kMaxSteps)
         throw std::invalid_argument("more paths or steps than the walks hold");
-    PathStream<C> stream;
+    PathStream<C, Fma> stream;
     bool finished = true;
-    Pixel<C, 0, lanesFor(C, 0, L)> p0;
-    Pixel<C, (MaxR >= 1 ? 1 : 0), lanesFor(C, 1, L)> p1;
-    Pixel<C, (MaxR >= 2 ? 2 : 0), lanesFor(C, 2, L)> p2;
-    Pixel<C, (MaxR >= 3 ? 3 : 0), lanesFor(C, 3, L)> p3;
-    Pixel<C, (MaxR >= 4 ? 4 : 0), lanesFor(C, 4, L)> p4;
-    Pixel<C, (MaxR >= 5 ? 5 : 0), lanesFor(C, 5, L)> p5;
+    Pixel<C, 0, lanesFor(C, 0, L), Fma> p0;
+    Pixel<C, (MaxR >= 1 ? 1 : 0), lanesFor(C, 1, L), Fma> p1;
+    Pixel<C, (MaxR >= 2 ? 2 : 0), lanesFor(C, 2, L), Fma> p2;
+    Pixel<C, (MaxR >= 3 ? 3 : 0), lanesFor(C, 3, L), Fma> p3;
+    Pixel<C, (MaxR >= 4 ? 4 : 0), lanesFor(C, 4, L), Fma> p4;
+    Pixel<C, (MaxR >= 5 ? 5 : 0), lanesFor(C, 5, L), Fma> p5;
     for (int y = rowBegin; y < rowEnd && finished; ++y) {
         if (!control.beginRow(y)) {
             finished = false;
