@@ -5,10 +5,12 @@
 #include "page_memory.h"
 #include "planes.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 // The edge test only compares smoothed values of nearby points with the noise level, so it
 // reads a narrower copy of the smoothed plane instead of the floats: every channel in units of
@@ -22,7 +24,7 @@ template<typename Cell>
 class JumpPlane
 {
 public:
-    static constexpr int kChannels = int(sizeof(Cell) / sizeof(float));
+    static constexpr int kChannels = std::is_same_v<Cell, Vec3> ? 3 : 1;
     // Units per level: values and distances in the plane are 256 times those of the image.
     static constexpr float kUnits = 256.0f;
     // Zeroed values after the last cell: a load of 16 bytes at any cell stays inside.
@@ -57,7 +59,7 @@ public:
     {
         const float s = v * kUnits; // exact: a power of two
         const float limited = s > 0.0f ? (s < 65535.0f ? s : 65535.0f) : 0.0f;
-        return std::uint16_t(int(limited + 0.5f)); // exact: limited has no bit below 1/128
+        return std::uint16_t(std::lround(limited)); // halves away from zero: up, here
     }
 
     // Rows [rowBegin, rowEnd) from the smoothed plane, which has this plane's size. Polls

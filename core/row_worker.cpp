@@ -3,6 +3,7 @@
 
 #include "walk_kernel.h"
 
+#include <array>
 #include <atomic>
 
 namespace {
@@ -64,8 +65,10 @@ bool dispatch(const RowInputs<Cell> &inputs, BandControl &control, int rowBegin,
     const BandSink<Cell> &sink)
 {
     constexpr int C = kChannels<Cell>;
+    std::array<float, kWeightEntries> weights;
+    fillWeightTable(weights.data(), inputs.expTable);
     const walk::Inputs in {reinterpret_cast<const float *>(inputs.src.data()), inputs.smooth.data(),
-        inputs.dirX.data(), inputs.dirY.data(), inputs.expTable, &inputs.table, inputs.params,
+        inputs.dirX.data(), inputs.dirY.data(), weights.data(), &inputs.table, inputs.params,
         walk::Smoothed<C>::limitFor(inputs.params.sigma), inputs.originX, inputs.originY};
     switch (workerTarget()) {
 #if PELTA_WORKER_DISPATCH

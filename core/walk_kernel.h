@@ -68,7 +68,7 @@ struct Inputs
     const std::uint16_t *smooth; // a JumpPlane's values, rows of width + 1 cells
     const float *dirX;
     const float *dirY;
-    const float *expTable;
+    const float *weights; // kWeightEntries, see fillWeightTable
     const NormalTable *table;
     DenoiseParams params;
     float jumpLimit; // Smoothed<C>::limitFor(params.sigma)
@@ -758,7 +758,7 @@ struct Pixel
                     const float d = distance(own,
                         in.src + std::ptrdiff_t(ry - R) * stride + std::ptrdiff_t(rx - R) * C,
                         stride);
-                    const float weight = patchWeight(in.expTable, d, scale);
+                    const float weight = patchWeight(in.weights, d, scale);
                     weightSum += weight;
                     // A weight of 0 adds exactly nothing (w * v + s is s).
                     if (weight > 0.0f)

@@ -112,11 +112,12 @@ float distance(const Plane<Cell> &src, int x1, int y1, int x2, int y2, int r)
 }
 
 // The non-local-means weight: exp(-max(d - 2 m sigma^2, 0) / scale), from the table.
-float weightOf(float d, const DenoiseParams &params, const float *expTable)
+// weights: the weight table (fillWeightTable).
+float weightOf(float d, const DenoiseParams &params, const float *weights)
 {
     const WeightScale scale(
         params.weightScale, (float(params.patchValues) * -2.0f) * params.sigmaSq);
-    return patchWeight(expTable, d, scale);
+    return patchWeight(weights, d, scale);
 }
 
 // Whether the patch of radius r around the cell nearest to (px, py) lies inside the plane.
@@ -153,6 +154,8 @@ bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin
     const int f = params.patchRadius;
     const int side = params.patchSide;
     const int steps = params.stepsPerPath;
+    std::vector<float> weights(kWeightEntries);
+    fillWeightTable(weights.data(), in.expTable);
     // Path points in image coordinates (see RowInputs::originX), moved within the plane's part
     // of the image, the far edge included; planes sampled at the point minus the origin. Path p
     // of a pixel draws entries n, n + 1, ... from n = firstDraw + 4096 p, wrapping at the end.
@@ -225,8 +228,9 @@ bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin
                         const int rx = int(std::round(px - left));
                         const int ry = int(std::round(py - top));
                         // Distance at the nearest cell, patch sampled at the exact point.
-                        addPatch(weightOf(distance(in.src, x, y, rx, ry, r), params, in.expTable),
-                            px, py);
+                        addPatch(
+                            weightOf(distance(in.src, x, y, rx, ry, r), params, weights.data()), px,
+                            py);
                     }
 
                     if (k == steps - 1 && weightSum > 1.0f) {
