@@ -3,6 +3,7 @@
 
 #include "band_runner.h"
 #include "denoise_params.h"
+#include "jump_plane.h"
 #include "row_worker.h"
 #include "run_observer.h"
 #include "run_stages.h"
@@ -24,8 +25,13 @@ std::int64_t runWorkingSetBytes(int width, int height, bool color, bool buildsTa
 {
     const std::int64_t cells = std::int64_t(width) * height;
     const std::size_t cellSize = color ? sizeof(Vec3) : sizeof(float);
-    // accumPlane and smoothPlane of the cell type; dirXPlane, dirYPlane and countBuffer.
-    std::int64_t bytes = cells * (2 * std::int64_t(cellSize) + 3 * std::int64_t(sizeof(float)));
+    // The direction planes and the jump test's narrow copy of the smoothed plane all along; at
+    // first the smoothed plane of the cell type, later instead the sums of the cell type and the
+    // counts.
+    const std::int64_t jumpBytes = (std::int64_t(width) + 1) * height * (color ? 3 : 1)
+        * std::int64_t(sizeof(std::uint16_t));
+    std::int64_t bytes
+        = jumpBytes + cells * (std::int64_t(cellSize) + 3 * std::int64_t(sizeof(float)));
     bytes += std::int64_t(sizeof(ExpTable));
     if (buildsTable)
         bytes += std::int64_t(kNormalTableSize) * std::int64_t(sizeof(float));
@@ -39,10 +45,12 @@ namespace {
 
 // Where each stage ends on the run's scale of 0 to 100, after the time each took on a colour
 // photograph at level 20 (6 megapixels, 2 threads: pre-smoothing 0.6 s, directions 1.3 s, the
-// workers 52 s, normalising 0.1 s); normalising takes the rest. Every stage keeps at least one
-// step, so that the bar moves in each.
+// workers 52 s, normalising 0.1 s); the narrow copy for the edge test, a pass of plain copies,
+// gets one step and normalising takes the rest. Every stage keeps at least one step, so that the
+// bar moves in each.
 constexpr int kSmoothedAt = 1;
 constexpr int kDirectedAt = 4;
+constexpr int kCopiedAt = 5;
 constexpr int kEstimatedAt = 99;
 
 DenoiseParams paramsFor(const GrayPlane &, int level, int width, int height)
@@ -65,11 +73,10 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
 
     // Zeroed planes; large ones are fresh pages (see page_memory.h) that the stages below touch
     // first, band by band on the threads that use them.
-    accum = Plane<Cell>(width, height);
     Plane<Cell> smooth(width, height);
     GrayPlane dirX(width, height);
     GrayPlane dirY(width, height);
-    GrayPlane count(width, height);
+    JumpPlane<Cell> jump(width, height);
     const auto expTable = std::make_unique<ExpTable>();
     fillExpTable(expTable->data(), kExpTableSize);
     std::unique_ptr<NormalTable> ownTable;
@@ -94,17 +101,26 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
                   return fillDirectionRows(smooth, dirX, dirY, rowBegin, rowEnd, options.originX,
                       options.originY, control);
               });
+    if (status == RunStatus::Done)
+        status = stage(kDirectedAt, kCopiedAt, [&](BandControl &control, int rowBegin, int rowEnd) {
+            return jump.fillRows(smooth, rowBegin, rowEnd, control);
+        });
     if (status != RunStatus::Done)
         return status;
+    // From here on only the narrow copy is read: the sums and counts take the smoothed plane's
+    // memory.
+    smooth = Plane<Cell>();
+    accum = Plane<Cell>(width, height);
+    GrayPlane count(width, height);
 
-    const RowInputs<Cell> inputs {source, smooth, dirX, dirY, expTable->data(), table, params,
+    const RowInputs<Cell> inputs {source, jump, dirX, dirY, expTable->data(), table, params,
         options.originX, options.originY};
     const ChunkWork<Cell> work
         = [&](BandControl &control, int rowBegin, int rowEnd, const BandSink<Cell> &sink) {
               return denoiseRows(inputs, control, rowBegin, rowEnd, sink);
           };
     status = runChunks(threads, params.patchRadius, options.originY, accum, count, work,
-        staged.stage(kDirectedAt, kEstimatedAt), options.hooks);
+        staged.stage(kCopiedAt, kEstimatedAt), options.hooks);
     if (status != RunStatus::Done)
         return status;
     return stage(kEstimatedAt, 100, [&](BandControl &control, int rowBegin, int rowEnd) {

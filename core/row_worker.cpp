@@ -3,6 +3,7 @@
 
 #include "walk_kernel.h"
 
+#include <array>
 #include <atomic>
 
 namespace {
@@ -37,7 +38,8 @@ template<typename Cell>
 bool rowsBaseline(BandControl &control, int rowBegin, int rowEnd, const walk::Inputs &in,
     const BandSink<Cell> &sink)
 {
-    return walk::rows<kChannels<Cell>, kMaxRadius<Cell>, 8>(control, rowBegin, rowEnd, in, sink);
+    return walk::rows<kChannels<Cell>, kMaxRadius<Cell>, 8, false>(
+        control, rowBegin, rowEnd, in, sink);
 }
 
 #if PELTA_WORKER_DISPATCH
@@ -45,14 +47,16 @@ template<typename Cell>
 PELTA_TARGET_V3 bool rowsV3(BandControl &control, int rowBegin, int rowEnd, const walk::Inputs &in,
     const BandSink<Cell> &sink)
 {
-    return walk::rows<kChannels<Cell>, kMaxRadius<Cell>, 8>(control, rowBegin, rowEnd, in, sink);
+    return walk::rows<kChannels<Cell>, kMaxRadius<Cell>, 8, true>(
+        control, rowBegin, rowEnd, in, sink);
 }
 
 template<typename Cell>
 PELTA_TARGET_V4 bool rowsV4(BandControl &control, int rowBegin, int rowEnd, const walk::Inputs &in,
     const BandSink<Cell> &sink)
 {
-    return walk::rows<kChannels<Cell>, kMaxRadius<Cell>, 16>(control, rowBegin, rowEnd, in, sink);
+    return walk::rows<kChannels<Cell>, kMaxRadius<Cell>, 16, true>(
+        control, rowBegin, rowEnd, in, sink);
 }
 #endif
 
@@ -61,9 +65,10 @@ bool dispatch(const RowInputs<Cell> &inputs, BandControl &control, int rowBegin,
     const BandSink<Cell> &sink)
 {
     constexpr int C = kChannels<Cell>;
-    const walk::Inputs in {reinterpret_cast<const float *>(inputs.src.data()),
-        reinterpret_cast<const float *>(inputs.smooth.data()), inputs.dirX.data(),
-        inputs.dirY.data(), inputs.expTable, &inputs.table, inputs.params,
+    std::array<float, kWeightEntries> weights;
+    fillWeightTable(weights.data(), inputs.expTable);
+    const walk::Inputs in {reinterpret_cast<const float *>(inputs.src.data()), inputs.smooth.data(),
+        inputs.dirX.data(), inputs.dirY.data(), weights.data(), &inputs.table, inputs.params,
         walk::Smoothed<C>::limitFor(inputs.params.sigma), inputs.originX, inputs.originY};
     switch (workerTarget()) {
 #if PELTA_WORKER_DISPATCH

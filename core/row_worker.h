@@ -4,6 +4,7 @@
 #include "band_control.h"
 #include "band_sink.h"
 #include "denoise_params.h"
+#include "jump_plane.h"
 #include "planes.h"
 #include "sample_tables.h"
 
@@ -16,7 +17,7 @@ template<typename Cell>
 struct RowInputs
 {
     const Plane<Cell> &src; // the noisy image
-    const Plane<Cell> &smooth; // its 3 x 3 binomial smoothing: the jump test's image
+    const JumpPlane<Cell> &smooth; // its 3 x 3 binomial smoothing, narrowed: the jump test's
     const GrayPlane &dirX; // direction of the local structure, scaling the closing moves
     const GrayPlane &dirY;
     const float *expTable; // kExpTableSize entries of exp(-i / 1000)

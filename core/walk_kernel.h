@@ -6,12 +6,14 @@
 #include "band_sink.h"
 #include "cell_math.h"
 #include "denoise_params.h"
+#include "jump_plane.h"
 #include "planes.h"
 #include "row_worker.h"
 #include "sample_tables.h"
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
@@ -34,6 +36,10 @@
 #define PELTA_TARGET_V4 __attribute__((target("arch=x86-64-v4")))
 #else
 #define PELTA_WORKER_DISPATCH 0
+#endif
+
+#if PELTA_WORKER_DISPATCH
+#include <immintrin.h>
 #endif
 
 namespace walk {
@@ -59,10 +65,10 @@ constexpr int padded(int n, int lanes)
 struct Inputs
 {
     const float *src;
-    const float *smooth;
+    const std::uint16_t *smooth; // a JumpPlane's values, rows of width + 1 cells
     const float *dirX;
     const float *dirY;
-    const float *expTable;
+    const float *weights; // kWeightEntries, see fillWeightTable
     const NormalTable *table;
     DenoiseParams params;
     float jumpLimit; // Smoothed<C>::limitFor(params.sigma)
@@ -110,35 +116,29 @@ struct Frame
     }
 };
 
-// The four cells and fractions of Plane::sampleBilinear at image point (x, y), cell indices in
-// cells of the plane.
+// The four cells and fractions of a bilinear sample, cell indices in cells of the plane.
 struct Corners
 {
     std::ptrdiff_t c00, c10, c01, c11;
     float fx, fy;
 };
 
-PELTA_ALWAYS_INLINE Corners cornersAt(float x, float y, const Frame &f)
+// The corners of a patch cell: cell (x0, y0) of the plane and the cells right of and below it,
+// each coordinate limited to the plane, with the fractions of the path point the patch is
+// sampled at. Where both corners of an axis are clamped to the same cell the fraction has no
+// effect (blend(a, a, t) is a), so a cell beyond the border reads the border cell.
+PELTA_ALWAYS_INLINE Corners offsetCornersAt(int x0, int y0, float fx, float fy, const Frame &f)
 {
-    float xc = x > f.left ? x : f.left;
-    if (xc >= f.right)
-        xc = f.right - 1.0f;
-    float yc = y > f.top ? y : f.top;
-    if (yc >= f.bottom)
-        yc = f.bottom - 1.0f;
-    const int xi = int(xc);
-    const int yi = int(yc);
-    const int x0 = xi - f.originX;
-    const int y0 = yi - f.originY;
-    const int x1 = x0 + 1 < f.width ? x0 + 1 : f.width - 1;
-    const int y1 = y0 + 1 < f.height ? y0 + 1 : f.height - 1;
-    const std::ptrdiff_t row0 = std::ptrdiff_t(y0) * f.width;
-    const std::ptrdiff_t row1 = std::ptrdiff_t(y1) * f.width;
-    return {row0 + x0, row0 + x1, row1 + x0, row1 + x1, xc - float(xi), yc - float(yi)};
+    const auto limit = [](int v, int size) { return v < 0 ? 0 : (v < size ? v : size - 1); };
+    const int left = limit(x0, f.width);
+    const int right = limit(x0 + 1, f.width);
+    const std::ptrdiff_t row0 = std::ptrdiff_t(limit(y0, f.height)) * f.width;
+    const std::ptrdiff_t row1 = std::ptrdiff_t(limit(y0 + 1, f.height)) * f.width;
+    return {row0 + left, row0 + right, row1 + left, row1 + right, fx, fy};
 }
 
-// cornersAt for a path point, which lies in the frame's [left, right] x [top, bottom]: the same
-// cells and fractions with fewer tests, since only a coordinate on the far edge is pulled back.
+// The corners and fractions of Plane::sampleBilinear at a path point, which lies in the frame's
+// [left, right] x [top, bottom]: only a coordinate on the far edge is pulled back.
 PELTA_ALWAYS_INLINE Corners pathCornersAt(float x, float y, const Frame &f)
 {
     const float xc = x < f.right ? x : f.right - 1.0f;
@@ -153,13 +153,14 @@ PELTA_ALWAYS_INLINE Corners pathCornersAt(float x, float y, const Frame &f)
     return {row0 + x0, row0 + x1, row1 + x0, row1 + x1, xc - float(xi), yc - float(yi)};
 }
 
-// Channel c of the bilinear sample, in exactly the operations of Plane::sampleBilinear.
+// Channel c of the bilinear sample: the corners of Plane::sampleBilinear, blended (see blend)
+// along x in both rows and then along y.
 template<int C>
 PELTA_ALWAYS_INLINE float sampleChannel(const float *plane, const Corners &k, int c)
 {
-    const float top = (1.0f - k.fx) * plane[k.c00 * C + c] + k.fx * plane[k.c10 * C + c];
-    const float bottom = (1.0f - k.fx) * plane[k.c01 * C + c] + k.fx * plane[k.c11 * C + c];
-    return (1.0f - k.fy) * top + k.fy * bottom;
+    const float top = blend(plane[k.c00 * C + c], plane[k.c10 * C + c], k.fx);
+    const float bottom = blend(plane[k.c01 * C + c], plane[k.c11 * C + c], k.fx);
+    return blend(top, bottom, k.fy);
 }
 
 #if defined(__GNUC__)
@@ -217,11 +218,68 @@ PELTA_ALWAYS_INLINE void store(float *p, V v)
 {
     std::memcpy(p, &v, sizeof v);
 }
+
+// a * b + c in every lane, rounded once. Fma says whether the target has the instruction:
+// without it every lane is a library call (std::fma), which the compiler would otherwise be free
+// to break up into scalar instructions even where it has them.
+#if PELTA_WORKER_DISPATCH
+PELTA_TARGET_V3 inline Float4 fusedInstruction(Float4 a, Float4 b, Float4 c)
+{
+    return _mm_fmadd_ps(a, b, c);
+}
+PELTA_TARGET_V3 inline Float8 fusedInstruction(Float8 a, Float8 b, Float8 c)
+{
+    return _mm256_fmadd_ps(a, b, c);
+}
+PELTA_TARGET_V4 inline Float16 fusedInstruction(Float16 a, Float16 b, Float16 c)
+{
+    return _mm512_fmadd_ps(a, b, c);
+}
+#endif
+
+template<bool Fma, typename V>
+PELTA_ALWAYS_INLINE V fused(V a, V b, V c)
+{
+#if PELTA_WORKER_DISPATCH
+    if constexpr (Fma)
+        return fusedInstruction(a, b, c);
+#endif
+    V r;
+    for (int i = 0; i < int(sizeof(V) / sizeof(float)); ++i)
+        r[i] = std::fma(a[i], b[i], c[i]);
+    return r;
+}
+
+// blend in every lane.
+template<bool Fma, typename V, typename T>
+PELTA_ALWAYS_INLINE V blendLanes(V a, V b, T t)
+{
+    return fused<Fma>(V {} + t, b - a, a);
+}
 #else
 #error "the fast workers need GCC vector extensions"
 #endif
 
-// The smoothed value at a path point and the jump test against the previous point's value.
+// The corners of a bilinear sample of the jump plane at a path point (which lies in the frame's
+// [left, right] x [top, bottom]): the top-left and bottom-left cells, in cells of the plane; the
+// right ones follow them (the plane's rows end with a copy of their last cell).
+struct JumpCorners
+{
+    std::ptrdiff_t top, bottom;
+    float fx, fy;
+};
+
+PELTA_ALWAYS_INLINE JumpCorners jumpCornersAt(float x, float y, const Frame &f)
+{
+    const Corners k = pathCornersAt(x, y, f);
+    const std::ptrdiff_t y0 = k.c00 / f.width;
+    const std::ptrdiff_t y1 = k.c01 / f.width;
+    const std::ptrdiff_t x0 = k.c00 - y0 * f.width;
+    return {y0 * (f.width + 1) + x0, y1 * (f.width + 1) + x0, k.fx, k.fy};
+}
+
+// The smoothed value at a path point, in units of the jump plane, and the jump test against the
+// previous point's value.
 template<int C>
 struct Smoothed;
 
@@ -230,12 +288,17 @@ struct Smoothed<1>
 {
     float value;
 
-    static PELTA_ALWAYS_INLINE Smoothed at(const float *plane, float x, float y, const Frame &f)
+    template<bool Fma>
+    static PELTA_ALWAYS_INLINE Smoothed at(
+        const std::uint16_t *plane, float x, float y, const Frame &f)
     {
-        return {sampleChannel<1>(plane, pathCornersAt(x, y, f), 0)};
+        const JumpCorners k = jumpCornersAt(x, y, f);
+        const float top = blend(float(plane[k.top]), float(plane[k.top + 1]), k.fx);
+        const float bottom = blend(float(plane[k.bottom]), float(plane[k.bottom + 1]), k.fx);
+        return {blend(top, bottom, k.fy)};
     }
-    // The threshold jumpsFrom compares with.
-    static float limitFor(float sigma) { return sigma; }
+    // The threshold jumpsFrom compares with: sigma in units.
+    static float limitFor(float sigma) { return sigma * JumpPlane<float>::kUnits; }
     // |smooth(p) - smooth(q)| > sigma.
     PELTA_ALWAYS_INLINE bool jumpsFrom(const Smoothed &q, float limit) const
     {
@@ -248,24 +311,29 @@ struct Smoothed<3>
 {
     Float4 value; // r, g, b and a fourth lane that is never used
 
-    static PELTA_ALWAYS_INLINE Smoothed at(const float *plane, float x, float y, const Frame &f)
+    static PELTA_ALWAYS_INLINE Float4 cell(const std::uint16_t *p)
     {
-        const Corners k = pathCornersAt(x, y, f);
-        const float gx = 1.0f - k.fx;
-        const float gy = 1.0f - k.fy;
-        const Float4 top = gx * load4(plane + k.c00 * 3) + k.fx * load4(plane + k.c10 * 3);
-        const Float4 bottom = gx * load4(plane + k.c01 * 3) + k.fx * load4(plane + k.c11 * 3);
-        return {gy * top + k.fy * bottom};
+        return Float4 {float(p[0]), float(p[1]), float(p[2]), 0.0f};
     }
-    // The threshold jumpsFrom compares with: squaredLimit(sigma).
-    static float limitFor(float sigma) { return squaredLimit(sigma); }
-    // length(smooth(p) - smooth(q)) > sigma, the squares added red, green, blue as length()
-    // does, and compared without the square root.
+
+    template<bool Fma>
+    static PELTA_ALWAYS_INLINE Smoothed at(
+        const std::uint16_t *plane, float x, float y, const Frame &f)
+    {
+        const JumpCorners k = jumpCornersAt(x, y, f);
+        const std::uint16_t *top = plane + k.top * 3;
+        const std::uint16_t *bottom = plane + k.bottom * 3;
+        const Float4 upper = blendLanes<Fma>(cell(top), cell(top + 3), k.fx);
+        const Float4 lower = blendLanes<Fma>(cell(bottom), cell(bottom + 3), k.fx);
+        return {blendLanes<Fma>(upper, lower, k.fy)};
+    }
+    // The threshold jumpsFrom compares with: squaredLimit of sigma in units.
+    static float limitFor(float sigma) { return squaredLimit(sigma * JumpPlane<Vec3>::kUnits); }
+    // length(smooth(p) - smooth(q)) > sigma, compared without the square root.
     PELTA_ALWAYS_INLINE bool jumpsFrom(const Smoothed &q, float limit) const
     {
         const Float4 d = value - q.value;
-        const Float4 s = d * d;
-        return (s[0] + s[1]) + s[2] > limit;
+        return squaredLength(d[0], d[1], d[2]) > limit;
     }
 };
 
@@ -316,15 +384,19 @@ PELTA_ALWAYS_INLINE Float8 gather(const float *base, Int8 index, int channel)
     return v;
 }
 
-// The smoothed value of every lane's point, channel by channel: pathCornersAt and
-// sampleChannel in lanes, the same operations in the same order.
+// The smoothed value of every lane's point, channel by channel: Smoothed<C>::at in lanes, the
+// same operations in the same order.
+using UInt8 = unsigned __attribute__((vector_size(32)));
+using UShort8 = unsigned short __attribute__((vector_size(16)));
+
 template<int C>
 struct LaneSmoothed
 {
     Float8 value[C];
 
+    template<bool Fma>
     static PELTA_ALWAYS_INLINE LaneSmoothed at(
-        const float *plane, Float8 x, Float8 y, const Frame &f)
+        const std::uint16_t *plane, Float8 x, Float8 y, const Frame &f)
     {
         const Float8 xc = x < f.right ? x : f.right - 1.0f;
         const Float8 yc = y < f.bottom ? y : f.bottom - 1.0f;
@@ -332,55 +404,70 @@ struct LaneSmoothed
         const Int8 yi = __builtin_convertvector(yc, Int8);
         const Int8 x0 = xi - f.originX;
         const Int8 y0 = yi - f.originY;
-        const Int8 x1 = x0 + 1 < f.width ? x0 + 1 : x0;
-        const Int8 row0 = y0 * f.width;
-        const Int8 row1 = y0 + 1 < f.height ? row0 + f.width : row0;
+        const int rowCells = f.width + 1;
+        const Int8 top = y0 * rowCells + x0;
+        const Int8 bottom = y0 + 1 < f.height ? top + rowCells : top;
         const Float8 fx = xc - __builtin_convertvector(xi, Float8);
         const Float8 fy = yc - __builtin_convertvector(yi, Float8);
-        const Float8 gx = 1.0f - fx;
-        const Float8 gy = 1.0f - fy;
+        Float8 upper[2][C];
+        Float8 lower[2][C];
+        pairs(plane, top, upper);
+        pairs(plane, bottom, lower);
         LaneSmoothed s;
-        if constexpr (C == 3) {
-            Float8 corners[4][3];
-            const Int8 cells[4] = {row0 + x0, row0 + x1, row1 + x0, row1 + x1};
-            for (int k = 0; k < 4; ++k)
-                colours(plane, cells[k], corners[k]);
-            for (int c = 0; c < C; ++c) {
-                const Float8 top = gx * corners[0][c] + fx * corners[1][c];
-                const Float8 bottom = gx * corners[2][c] + fx * corners[3][c];
-                s.value[c] = gy * top + fy * bottom;
-            }
-        } else {
-            const Float8 top
-                = gx * gather<C>(plane, row0 + x0, 0) + fx * gather<C>(plane, row0 + x1, 0);
-            const Float8 bottom
-                = gx * gather<C>(plane, row1 + x0, 0) + fx * gather<C>(plane, row1 + x1, 0);
-            s.value[0] = gy * top + fy * bottom;
-        }
+        for (int c = 0; c < C; ++c)
+            s.value[c] = blendLanes<Fma>(blendLanes<Fma>(upper[0][c], upper[1][c], fx),
+                blendLanes<Fma>(lower[0][c], lower[1][c], fx), fy);
         return s;
     }
 
-    // The red, green and blue of each lane's cell: one load of four floats per lane (the cell
-    // and what follows it, inside the plane's padding at its end), transposed into one vector per
-    // channel.
-    static PELTA_ALWAYS_INLINE void colours(const float *plane, Int8 cell, Float8 *rgb)
+    // The channels of each lane's cell (side 0) and of the cell right of it (side 1), one load
+    // per lane, transposed into one vector per side and channel.
+    static PELTA_ALWAYS_INLINE void pairs(const std::uint16_t *plane, Int8 cell, Float8 (*out)[C])
     {
-        Float4 v[kWalkLanes];
-        for (int l = 0; l < kWalkLanes; ++l)
-            v[l] = load4(plane + std::ptrdiff_t(cell[l]) * 3);
-        Float8 t[4];
-        for (int i = 0; i < 4; ++i)
-            t[i] = __builtin_shufflevector(v[i], v[i + 4], 0, 1, 2, 3, 4, 5, 6, 7);
-        const Float8 u0 = __builtin_shufflevector(t[0], t[1], 0, 8, 1, 9, 4, 12, 5, 13);
-        const Float8 u1 = __builtin_shufflevector(t[0], t[1], 2, 10, 3, 11, 6, 14, 7, 15);
-        const Float8 u2 = __builtin_shufflevector(t[2], t[3], 0, 8, 1, 9, 4, 12, 5, 13);
-        const Float8 u3 = __builtin_shufflevector(t[2], t[3], 2, 10, 3, 11, 6, 14, 7, 15);
-        rgb[0] = __builtin_shufflevector(u0, u2, 0, 1, 8, 9, 4, 5, 12, 13);
-        rgb[1] = __builtin_shufflevector(u0, u2, 2, 3, 10, 11, 6, 7, 14, 15);
-        rgb[2] = __builtin_shufflevector(u1, u3, 0, 1, 8, 9, 4, 5, 12, 13);
+        if constexpr (C == 1) {
+            UInt8 both;
+            for (int l = 0; l < kWalkLanes; ++l) {
+                std::uint32_t v;
+                std::memcpy(&v, plane + cell[l], sizeof v);
+                both[l] = v;
+            }
+            out[0][0] = __builtin_convertvector(both & 0xffffu, Float8);
+            out[1][0] = __builtin_convertvector(both >> 16, Float8);
+        } else {
+            // Eight rows of r, g, b, r', g', b' and two more values, transposed in three rounds
+            // of interleaving: pairs of values, pairs of pairs, halves.
+            UShort8 v[kWalkLanes];
+            for (int l = 0; l < kWalkLanes; ++l)
+                std::memcpy(&v[l], plane + std::ptrdiff_t(cell[l]) * 3, sizeof v[l]);
+            UShort8 t[8];
+            for (int i = 0; i < 4; ++i) {
+                t[2 * i]
+                    = __builtin_shufflevector(v[2 * i], v[2 * i + 1], 0, 8, 1, 9, 2, 10, 3, 11);
+                t[2 * i + 1]
+                    = __builtin_shufflevector(v[2 * i], v[2 * i + 1], 4, 12, 5, 13, 6, 14, 7, 15);
+            }
+            UShort8 u[6];
+            for (int h = 0; h < 2; ++h) {
+                const UShort8 *q = t + 4 * h;
+                u[3 * h] = __builtin_shufflevector(q[0], q[2], 0, 1, 8, 9, 2, 3, 10, 11);
+                u[3 * h + 1] = __builtin_shufflevector(q[0], q[2], 4, 5, 12, 13, 6, 7, 14, 15);
+                u[3 * h + 2] = __builtin_shufflevector(q[1], q[3], 0, 1, 8, 9, 2, 3, 10, 11);
+            }
+            for (int k = 0; k < 3; ++k) {
+                const UShort8 even
+                    = __builtin_shufflevector(u[k], u[k + 3], 0, 1, 2, 3, 8, 9, 10, 11);
+                const UShort8 odd
+                    = __builtin_shufflevector(u[k], u[k + 3], 4, 5, 6, 7, 12, 13, 14, 15);
+                // Columns 2k and 2k + 1: r, g, b of the cell, then r, g, b of its neighbour.
+                const int first = 2 * k;
+                out[first / 3][first % 3] = __builtin_convertvector(even, Float8);
+                out[(first + 1) / 3][(first + 1) % 3] = __builtin_convertvector(odd, Float8);
+            }
+        }
     }
 
     // Lanes whose move from q crosses an edge, as Smoothed<C>::jumpsFrom decides it.
+    template<bool Fma>
     PELTA_ALWAYS_INLINE Int8 jumpsFrom(const LaneSmoothed &q, float limit) const
     {
         if constexpr (C == 1) {
@@ -390,7 +477,7 @@ struct LaneSmoothed
             const Float8 r = value[0] - q.value[0];
             const Float8 g = value[1] - q.value[1];
             const Float8 b = value[2] - q.value[2];
-            return ((r * r + g * g) + b * b) > limit;
+            return fused<Fma>(b, b, fused<Fma>(g, g, r * r)) > limit;
         }
     }
 
@@ -405,7 +492,7 @@ struct LaneSmoothed
 // the next one, of the same pixel or of the next, so no lane waits for the slowest path of a
 // pixel. Pixels are handed out in order, up to kSlots at a time, and complete in order: a
 // pixel's walks are whole once all its paths are done.
-template<int C>
+template<int C, bool Fma>
 struct PathStream
 {
     static constexpr int kSlots = 8;
@@ -463,7 +550,7 @@ struct PathStream
                 }
                 pending[s] = paths;
                 base = table.pixelBase(imageX, imageY);
-                start = Smoothed<C>::at(in.smooth, float(imageX), float(imageY), f);
+                start = Smoothed<C>::template at<Fma>(in.smooth, float(imageX), float(imageY), f);
                 const int following = table.pixelBase(imageX + 1, imageY);
                 for (int m = 0; m < paths; ++m)
                     __builtin_prefetch(table.values() + table.pathStart(following, m));
@@ -512,8 +599,8 @@ struct PathStream
         Float8 py = qy + zy * scale;
         py = py < f.bottom ? py : f.bottom;
         py = py > f.top ? py : f.top;
-        const LaneSmoothed<C> smoothP = LaneSmoothed<C>::at(in.smooth, px, py, f);
-        const Int8 accepted = active & ~smoothP.jumpsFrom(smoothQ, in.jumpLimit);
+        const LaneSmoothed<C> smoothP = LaneSmoothed<C>::template at<Fma>(in.smooth, px, py, f);
+        const Int8 accepted = active & ~smoothP.template jumpsFrom<Fma>(smoothQ, in.jumpLimit);
         // Every lane writes the point it tried into the slot of its current step: a refused
         // one is overwritten by the next try, the accepted one stays, and idle lanes write
         // into the spare row. No branch on the outcome.
@@ -554,7 +641,7 @@ struct PathStream
 
 // One pixel's walks and estimate for C channels and effective patch radius R, patch rows in
 // vectors of L floats.
-template<int C, int R, int L>
+template<int C, int R, int L, bool Fma>
 struct Pixel
 {
     using Vector = typename Lanes<L>::Vector;
@@ -577,7 +664,7 @@ struct Pixel
             for (int v = 0; v < kVectors; ++v) {
                 const Vector d = load<Vector>(a + j * stride + v * kLanes)
                     - load<Vector>(b + j * stride + v * kLanes);
-                sums[v] += d * d;
+                sums[v] = fused<Fma>(d, d, sums[v]);
             }
         }
         Vector total = sums[kVectors - 1] * tailMask();
@@ -610,31 +697,36 @@ struct Pixel
         if (x0 - R >= 0 && x0 + R + 1 < width && y0 - R >= 0 && y0 + R + 1 < height) {
             const float fx = px - float(xi);
             const float fy = py - float(yi);
-            const float gx = 1.0f - fx;
-            const float gy = 1.0f - fy;
+            const Vector weight = Vector {} + w;
             const std::ptrdiff_t stride = std::ptrdiff_t(width) * C;
             const float *base = src + std::ptrdiff_t(y0 - R) * stride + std::ptrdiff_t(x0 - R) * C;
             Vector upper[kVectors];
             for (int v = 0; v < kVectors; ++v)
-                upper[v] = gx * load<Vector>(base + v * kLanes)
-                    + fx * load<Vector>(base + v * kLanes + C);
+                upper[v] = blendLanes<Fma>(
+                    load<Vector>(base + v * kLanes), load<Vector>(base + v * kLanes + C), fx);
             for (int j = 0; j < kSide; ++j) {
                 const float *row = base + (j + 1) * stride;
                 for (int v = 0; v < kVectors; ++v) {
-                    const Vector lower = gx * load<Vector>(row + v * kLanes)
-                        + fx * load<Vector>(row + v * kLanes + C);
+                    const Vector lower = blendLanes<Fma>(
+                        load<Vector>(row + v * kLanes), load<Vector>(row + v * kLanes + C), fx);
                     float *out = &patch[j][v * kLanes];
-                    store(out, load<Vector>(out) + w * (gy * upper[v] + fy * lower));
+                    store(out,
+                        fused<Fma>(
+                            weight, blendLanes<Fma>(upper[v], lower, fy), load<Vector>(out)));
                     upper[v] = lower;
                 }
             }
             return;
         }
+        const float fx = px - float(xi);
+        const float fy = py - float(yi);
         for (int dy = -R; dy <= R; ++dy) {
             for (int dx = -R; dx <= R; ++dx) {
-                const Corners k = cornersAt(px + float(dx), py + float(dy), f);
-                for (int c = 0; c < C; ++c)
-                    patch[R + dy][(R + dx) * C + c] += w * sampleChannel<C>(src, k, c);
+                const Corners k = offsetCornersAt(x0 + dx, y0 + dy, fx, fy, f);
+                for (int c = 0; c < C; ++c) {
+                    float &cell = patch[R + dy][(R + dx) * C + c];
+                    cell = std::fma(w, sampleChannel<C>(src, k, c), cell);
+                }
             }
         }
     }
@@ -651,7 +743,7 @@ struct Pixel
         const int height = p.height;
         const std::ptrdiff_t stride = std::ptrdiff_t(width) * C;
         const float *own = in.src + std::ptrdiff_t(y - R) * stride + std::ptrdiff_t(x - R) * C;
-        const float offset = (float(p.patchValues) * -2.0f) * p.sigmaSq;
+        const WeightScale scale(p.weightScale, (float(p.patchValues) * -2.0f) * p.sigmaSq);
         const float *values = in.table->values();
 
         std::memset(patch, 0, sizeof patch);
@@ -666,11 +758,11 @@ struct Pixel
                     const float d = distance(own,
                         in.src + std::ptrdiff_t(ry - R) * stride + std::ptrdiff_t(rx - R) * C,
                         stride);
-                    const float excess = d + offset;
-                    const float weight
-                        = expWeight(in.expTable, (excess > 0.0f ? excess : 0.0f) / p.weightScale);
+                    const float weight = patchWeight(in.weights, d, scale);
                     weightSum += weight;
-                    add(in.src, weight, px, py, f);
+                    // A weight of 0 adds exactly nothing (w * v + s is s).
+                    if (weight > 0.0f)
+                        add(in.src, weight, px, py, f);
                 }
 
                 if (k == p.stepsPerPath - 1 && weightSum > kClosingAfter) {
@@ -692,12 +784,14 @@ struct Pixel
         }
 
         if (weightSum > kLeastWeightSum) {
+            // Every share is the patch sum times the inverse of the weight sum.
+            const float inverse = 1.0f / weightSum;
             for (int j = 0; j < kSide; ++j) {
                 float *accumRow = reinterpret_cast<float *>(sink.accumRow(y - R + j)) + (x - R) * C;
                 float *countRow = sink.countRow(y - R + j) + (x - R);
                 alignas(64) float share[kPadded];
                 for (int v = 0; v < kVectors; ++v)
-                    store(share + v * kLanes, load<Vector>(&patch[j][v * kLanes]) / weightSum);
+                    store(share + v * kLanes, load<Vector>(&patch[j][v * kLanes]) * inverse);
                 for (int i = 0; i < kRow; ++i)
                     accumRow[i] += share[i];
                 for (int i = 0; i < kSide; ++i)
@@ -716,7 +810,8 @@ constexpr int lanesFor(int channels, int radius, int maxLanes)
 
 // Rows [rowBegin, rowEnd) for C channels with patch radii up to MaxR and vectors of up to L
 // floats: the body of denoiseRows.
-template<int C, int MaxR, int L, typename Cell>
+// Fma: whether the target has fused multiply-add instructions.
+template<int C, int MaxR, int L, bool Fma, typename Cell>
 PELTA_ALWAYS_INLINE bool rows(
     BandControl &control, int rowBegin, int rowEnd, const Inputs &in, const BandSink<Cell> &sink)
 {
@@ -729,14 +824,14 @@ PELTA_ALWAYS_INLINE bool rows(
     const Frame frame(width, height, in.originX, in.originY);
     if (in.params.pathsPerPixel - 1 > kWalkLanes || in.params.stepsPerPath > kMaxSteps)
         throw std::invalid_argument("more paths or steps than the walks hold");
-    PathStream<C> stream;
+    PathStream<C, Fma> stream;
     bool finished = true;
-    Pixel<C, 0, lanesFor(C, 0, L)> p0;
-    Pixel<C, (MaxR >= 1 ? 1 : 0), lanesFor(C, 1, L)> p1;
-    Pixel<C, (MaxR >= 2 ? 2 : 0), lanesFor(C, 2, L)> p2;
-    Pixel<C, (MaxR >= 3 ? 3 : 0), lanesFor(C, 3, L)> p3;
-    Pixel<C, (MaxR >= 4 ? 4 : 0), lanesFor(C, 4, L)> p4;
-    Pixel<C, (MaxR >= 5 ? 5 : 0), lanesFor(C, 5, L)> p5;
+    Pixel<C, 0, lanesFor(C, 0, L), Fma> p0;
+    Pixel<C, (MaxR >= 1 ? 1 : 0), lanesFor(C, 1, L), Fma> p1;
+    Pixel<C, (MaxR >= 2 ? 2 : 0), lanesFor(C, 2, L), Fma> p2;
+    Pixel<C, (MaxR >= 3 ? 3 : 0), lanesFor(C, 3, L), Fma> p3;
+    Pixel<C, (MaxR >= 4 ? 4 : 0), lanesFor(C, 4, L), Fma> p4;
+    Pixel<C, (MaxR >= 5 ? 5 : 0), lanesFor(C, 5, L), Fma> p5;
     for (int y = rowBegin; y < rowEnd && finished; ++y) {
         if (!control.beginRow(y)) {
             finished = false;

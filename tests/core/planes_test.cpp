@@ -1,9 +1,12 @@
-// Planes: sizes, zeroed cells, clamped access and bilinear sampling.
+// Planes: sizes, zeroed cells, clamped access and bilinear sampling; the edge test's 16-bit copy.
+#include "core/jump_plane.h"
 #include "core/planes.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <iterator>
 
 // Small planes come from the heap, large ones from fresh pages: both start at zero.
 TEST(Planes, StartAtZeroAndRefuseTwoToThe31CellsOrMore)
@@ -39,4 +42,19 @@ TEST(Planes, ClampedAccessAndBilinearSamplingFollowTheBorderRules)
     colour.at(1, 0) = Vec3(10.0f, 20.0f, 40.0f);
     colour.at(1, 1) = Vec3(30.0f, 0.0f, 40.0f);
     EXPECT_EQ(colour.sampleBilinear(1.0f, 0.5f), Vec3(20.0f, 10.0f, 40.0f));
+}
+
+// The edge test's copy: sixteenths of a level (an 8-bit image's smoothing) kept exactly, finer
+// values rounded half up, the range limited, each row ending in a copy of its last cell.
+TEST(JumpPlanes, HoldSixteenthsExactlyRoundFinerValuesAndRepeatTheLastCell)
+{
+    GrayPlane smooth(3, 2);
+    const float values[] = {0.0625f, 254.9375f, 17.0f, -2.0f, 300.0f, 1.0f / 512.0f};
+    std::copy(std::begin(values), std::end(values), smooth.data());
+    JumpPlane<float> jump(3, 2);
+    BandControl control;
+    ASSERT_TRUE(jump.fillRows(smooth, 0, 2, control));
+    const std::uint16_t expected[] = {16, 65264, 4352, 4352, 0, 65535, 1, 1};
+    EXPECT_TRUE(std::equal(std::begin(expected), std::end(expected), jump.data()));
+    EXPECT_EQ(jump.at(5, -1, 0), 4352.0f);
 }

@@ -3,31 +3,97 @@
 // weights, cells and clamps itself, so that a fault in the core's versions shows as a difference.
 #include "reference_workers.h"
 
+#include "core/cell_math.h"
 #include "core/run_stages.h"
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 namespace {
 
-// How far the smoothed image changes between two points: the jump test's measure.
-float change(float a, float b)
+// Whether the smoothed image changes by more than sigma between two points: the jump test, on
+// values of the jump plane, in its units.
+bool jumps(float a, float b, float sigma)
 {
-    return std::fabs(a - b);
+    return std::fabs(a - b) > sigma * JumpPlane<float>::kUnits;
 }
 
-float change(Vec3 a, Vec3 b)
+bool jumps(Vec3 a, Vec3 b, float sigma)
 {
-    return length(a - b);
+    const Vec3 d = a - b;
+    return squaredLength(d.r, d.g, d.b) > squaredLimit(sigma * JumpPlane<Vec3>::kUnits);
+}
+
+// Cell (x, y) of the jump plane, clamped, as floats.
+float jumpCell(const JumpPlane<float> &plane, int x, int y)
+{
+    return plane.at(x, y, 0);
+}
+
+Vec3 jumpCell(const JumpPlane<Vec3> &plane, int x, int y)
+{
+    return {plane.at(x, y, 0), plane.at(x, y, 1), plane.at(x, y, 2)};
+}
+
+// The bilinear sample of Plane::sampleBilinear (the same corners and fractions) with the
+// workers' blend: along x in both rows, then along y.
+float blendOf(float a, float b, float t)
+{
+    return blend(a, b, t);
+}
+
+Vec3 blendOf(Vec3 a, Vec3 b, float t)
+{
+    return {blend(a.r, b.r, t), blend(a.g, b.g, t), blend(a.b, b.b, t)};
+}
+
+template<template<typename> class Grid, typename Cell>
+Cell blendSample(const Grid<Cell> &plane, float x, float y)
+{
+    const int width = plane.width();
+    const int height = plane.height();
+    float xc = x > 0.0f ? x : 0.0f;
+    if (xc >= float(width))
+        xc = float(width - 1);
+    float yc = y > 0.0f ? y : 0.0f;
+    if (yc >= float(height))
+        yc = float(height - 1);
+    const int x0 = int(xc);
+    const int y0 = int(yc);
+    const int x1 = x0 + 1 < width ? x0 + 1 : width - 1;
+    const int y1 = y0 + 1 < height ? y0 + 1 : height - 1;
+    const float fx = xc - float(x0);
+    const float fy = yc - float(y0);
+    const auto cell = [&](int cx, int cy) -> Cell {
+        if constexpr (std::is_same_v<Grid<Cell>, Plane<Cell>>)
+            return plane.at(cx, cy);
+        else
+            return jumpCell(plane, cx, cy);
+    };
+    const Cell top = blendOf(cell(x0, y0), cell(x1, y0), fx);
+    const Cell bottom = blendOf(cell(x0, y1), cell(x1, y1), fx);
+    return blendOf(top, bottom, fy);
+}
+
+// sum + w * v, rounded once per component.
+float fusedAdd(float w, float v, float sum)
+{
+    return std::fma(w, v, sum);
+}
+
+Vec3 fusedAdd(float w, Vec3 v, Vec3 sum)
+{
+    return {std::fma(w, v.r, sum.r), std::fma(w, v.g, sum.g), std::fma(w, v.b, sum.b)};
 }
 
 // Squared differences of the two patches, rows outer, a colour's red, green, blue in turn.
 float squares(float a, float b, float sum)
 {
-    return sum + (a - b) * (a - b);
+    return std::fma(a - b, a - b, sum);
 }
 
 float squares(Vec3 a, Vec3 b, float sum)
@@ -46,10 +112,12 @@ float distance(const Plane<Cell> &src, int x1, int y1, int x2, int y2, int r)
 }
 
 // The non-local-means weight: exp(-max(d - 2 m sigma^2, 0) / scale), from the table.
-float weightOf(float d, const DenoiseParams &params, const float *expTable)
+// weights: the weight table (fillWeightTable).
+float weightOf(float d, const DenoiseParams &params, const float *weights)
 {
-    const float excess = d + (float(params.patchValues) * -2.0f) * params.sigmaSq;
-    return expWeight(expTable, (excess > 0.0f ? excess : 0.0f) / params.weightScale);
+    const WeightScale scale(
+        params.weightScale, (float(params.patchValues) * -2.0f) * params.sigmaSq);
+    return patchWeight(weights, d, scale);
 }
 
 // Whether the patch of radius r around the cell nearest to (px, py) lies inside the plane.
@@ -86,6 +154,8 @@ bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin
     const int f = params.patchRadius;
     const int side = params.patchSide;
     const int steps = params.stepsPerPath;
+    std::vector<float> weights(kWeightEntries);
+    fillWeightTable(weights.data(), in.expTable);
     // Path points in image coordinates (see RowInputs::originX), moved within the plane's part
     // of the image, the far edge included; planes sampled at the point minus the origin. Path p
     // of a pixel draws entries n, n + 1, ... from n = firstDraw + 4096 p, wrapping at the end.
@@ -96,7 +166,7 @@ bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin
         return m > low ? m : low;
     };
     const auto sample = [&](const auto &plane, float px, float py) {
-        return plane.sampleBilinear(px - left, py - top);
+        return blendSample(plane, px - left, py - top);
     };
 
     for (int y = rowBegin; y < rowEnd; ++y) {
@@ -113,13 +183,24 @@ bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin
             std::fill(patchBuffer.begin(), patchBuffer.end(), Cell(0.0f));
             float weightSum = 0.0f;
             const std::int64_t first = firstDraw(in.table, in.originX + x, in.originY + y);
-            // Adds the patch sampled around (px, py) with weight w.
+            // Adds the patch sampled around (px, py) with weight w: each cell blends the four
+            // cells at its offset from those of (px, py) with the fractions of (px, py).
             const auto addPatch = [&](float w, float px, float py) {
                 weightSum += w;
+                const int cx = int(px) - in.originX;
+                const int cy = int(py) - in.originY;
+                const float fx = px - float(int(px));
+                const float fy = py - float(int(py));
                 for (int dy = -r; dy <= r; ++dy)
-                    for (int dx = -r; dx <= r; ++dx)
-                        patchBuffer[std::size_t((f + dy) * side + f + dx)]
-                            += Cell(w) * sample(in.src, px + float(dx), py + float(dy));
+                    for (int dx = -r; dx <= r; ++dx) {
+                        const int x0 = cx + dx;
+                        const int y0 = cy + dy;
+                        const Cell top = blendOf(in.src.at(x0, y0), in.src.at(x0 + 1, y0), fx);
+                        const Cell bottom
+                            = blendOf(in.src.at(x0, y0 + 1), in.src.at(x0 + 1, y0 + 1), fx);
+                        Cell &cell = patchBuffer[std::size_t((f + dy) * side + f + dx)];
+                        cell = fusedAdd(w, blendOf(top, bottom, fy), cell);
+                    }
             };
 
             for (int path = 1; path < params.pathsPerPixel; ++path) {
@@ -141,14 +222,15 @@ bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin
                     do {
                         px = within(qx + draw() * params.stepScale, left, left + float(width));
                         py = within(qy + draw() * params.stepScale, top, top + float(height));
-                    } while (change(sample(in.smooth, px, py), smoothQ) > params.sigma);
+                    } while (jumps(sample(in.smooth, px, py), smoothQ, params.sigma));
 
                     if (patchFits(px - left, py - top, r, width, height)) {
                         const int rx = int(std::round(px - left));
                         const int ry = int(std::round(py - top));
                         // Distance at the nearest cell, patch sampled at the exact point.
-                        addPatch(weightOf(distance(in.src, x, y, rx, ry, r), params, in.expTable),
-                            px, py);
+                        addPatch(
+                            weightOf(distance(in.src, x, y, rx, ry, r), params, weights.data()), px,
+                            py);
                     }
 
                     if (k == steps - 1 && weightSum > 1.0f) {
@@ -167,13 +249,14 @@ bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin
             }
 
             if (weightSum > 1e-8f) {
+                const Cell inverse(1.0f / weightSum);
                 for (int dy = -r; dy <= r; ++dy) {
                     Cell *accumRow = sink.accumRow(y + dy);
                     float *countRow = sink.countRow(y + dy);
                     for (int dx = -r; dx <= r; ++dx) {
                         countRow[x + dx] += 1.0f;
                         accumRow[x + dx]
-                            += patchBuffer[std::size_t((f + dy) * side + f + dx)] / Cell(weightSum);
+                            += patchBuffer[std::size_t((f + dy) * side + f + dx)] * inverse;
                     }
                 }
             }
@@ -192,8 +275,10 @@ WorkerInputs<Cell>::WorkerInputs(
     , inputs {src, smooth, dirX, dirY, expTable.data(), table, params}
 {
     BandControl control;
-    presmoothRows(src, smooth, 0, src.height(), control);
-    fillDirectionRows(smooth, dirX, dirY, 0, src.height(), 0, 0, control);
+    Plane<Cell> smoothed(src.width(), src.height());
+    presmoothRows(src, smoothed, 0, src.height(), control);
+    fillDirectionRows(smoothed, dirX, dirY, 0, src.height(), 0, 0, control);
+    smooth.fillRows(smoothed, 0, src.height(), control);
     fillExpTable(expTable.data(), kExpTableSize);
 }
 

@@ -4,8 +4,9 @@
 #include "core/row_worker.h"
 
 // Same contract as denoiseRows: every step of the walk written out as described, sampling
-// through Plane::sampleBilinear, scratch allocated per row. Draws the same samples in the same
-// order and makes the same moves as the fast worker.
+// with the corners of Plane::sampleBilinear and the workers' own arithmetic (core/cell_math.h),
+// scratch allocated per row. Draws the same samples in the same order, makes the same moves and
+// adds the same sums as the fast worker.
 template<typename Cell>
 bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin, int rowEnd,
     const BandSink<Cell> &sink);
@@ -21,7 +22,7 @@ struct WorkerInputs
     WorkerInputs &operator=(const WorkerInputs &) = delete;
 
     Plane<Cell> src;
-    Plane<Cell> smooth;
+    JumpPlane<Cell> smooth;
     GrayPlane dirX;
     GrayPlane dirY;
     ExpTable expTable;
