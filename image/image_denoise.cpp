@@ -306,7 +306,10 @@ NoiseMeasurement measureImageNoise(const QImage &image)
     constexpr int kMaxBands = 8;
     const int width = image.width();
     const int height = image.height();
-    const int bandRows = int(std::clamp<std::int64_t>(kBandPixels / width, 16, height));
+    // At least 16 rows a band, and never more than the image has (a clamp would have its bounds
+    // crossed on an image under 16 rows).
+    const int bandRows
+        = int(std::min<std::int64_t>(std::max<std::int64_t>(kBandPixels / width, 16), height));
     const int bands = bandRows >= height ? 1 : std::min(kMaxBands, height / bandRows);
     std::vector<float> estimates;
     bool noNoise = false;
