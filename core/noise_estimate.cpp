@@ -106,16 +106,12 @@ std::optional<float> measured(const NoiseMeasurement &measurement)
     return measurement.deviation;
 }
 
-} // namespace
-
-NoiseMeasurement measureNoise(const GrayPlane &plane)
+NoiseMeasurement measureRows(const GrayPlane &plane, const std::vector<int> &rows)
 {
     const int width = plane.width();
-    const int height = plane.height();
-    if (width < 3 || height < 3)
+    if (width < 3 || plane.height() < 3)
         return {};
     std::vector<Sample> samples;
-    const std::vector<int> rows = noise_samples::centreRows(width, height, kMaxSamples);
     samples.reserve(rows.size() * std::size_t(width - 2));
     std::vector<float> scratch;
     for (const int y : rows)
@@ -123,13 +119,11 @@ NoiseMeasurement measureNoise(const GrayPlane &plane)
     return finish(channelEstimate(samples));
 }
 
-NoiseMeasurement measureNoise(const ColorPlane &plane)
+NoiseMeasurement measureRows(const ColorPlane &plane, const std::vector<int> &rows)
 {
     const int width = plane.width();
-    const int height = plane.height();
-    if (width < 3 || height < 3)
+    if (width < 3 || plane.height() < 3)
         return {};
-    const std::vector<int> rows = noise_samples::centreRows(width, height, kMaxSamples);
     std::array<std::vector<Sample>, 3> samples;
     for (auto &s : samples)
         s.reserve(rows.size() * std::size_t(width - 2));
@@ -150,6 +144,30 @@ NoiseMeasurement measureNoise(const ColorPlane &plane)
     const float median
         = n % 2 == 1 ? estimates[n / 2] : 0.5f * (estimates[n / 2 - 1] + estimates[n / 2]);
     return finish(median);
+}
+
+} // namespace
+
+NoiseMeasurement measureNoise(const GrayPlane &plane)
+{
+    return measureRows(
+        plane, noise_samples::centreRows(plane.width(), plane.height(), kMaxSamples));
+}
+
+NoiseMeasurement measureNoise(const ColorPlane &plane)
+{
+    return measureRows(
+        plane, noise_samples::centreRows(plane.width(), plane.height(), kMaxSamples));
+}
+
+NoiseMeasurement measureNoiseOfTriples(const GrayPlane &plane)
+{
+    return measureRows(plane, noise_samples::tripleCentres(plane.height()));
+}
+
+NoiseMeasurement measureNoiseOfTriples(const ColorPlane &plane)
+{
+    return measureRows(plane, noise_samples::tripleCentres(plane.height()));
 }
 
 std::optional<float> estimateNoiseLevel(const GrayPlane &plane)
