@@ -224,6 +224,15 @@ float fillCurve(const std::array<Band, kBands> &bands, NoiseCurve &curve, int ch
     return highest;
 }
 
+// The centre rows read from a whole plane; none from a plane below 3 x 3.
+template<typename Cell>
+std::vector<int> centreRowsOf(const Plane<Cell> &plane)
+{
+    if (plane.width() < 3 || plane.height() < 3)
+        return {};
+    return noise_samples::centreRows(plane.width(), plane.height(), kMaxSamples);
+}
+
 template<typename Cell>
 std::optional<NoiseCurve> measure(const Plane<Cell> &plane, const std::vector<int> &rows)
 {
@@ -292,12 +301,12 @@ float NoiseCurve::at(int channel, float v) const
 
 std::optional<NoiseCurve> measureNoiseCurve(const GrayPlane &plane)
 {
-    return measure(plane, noise_samples::centreRows(plane.width(), plane.height(), kMaxSamples));
+    return measure(plane, centreRowsOf(plane));
 }
 
 std::optional<NoiseCurve> measureNoiseCurve(const ColorPlane &plane)
 {
-    return measure(plane, noise_samples::centreRows(plane.width(), plane.height(), kMaxSamples));
+    return measure(plane, centreRowsOf(plane));
 }
 
 std::optional<NoiseCurve> measureNoiseCurveOfTriples(const GrayPlane &plane)

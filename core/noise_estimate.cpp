@@ -106,6 +106,15 @@ std::optional<float> measured(const NoiseMeasurement &measurement)
     return measurement.deviation;
 }
 
+// The centre rows read from a whole plane; none from a plane below 3 x 3.
+template<typename Cell>
+std::vector<int> centreRowsOf(const Plane<Cell> &plane)
+{
+    if (plane.width() < 3 || plane.height() < 3)
+        return {};
+    return noise_samples::centreRows(plane.width(), plane.height(), kMaxSamples);
+}
+
 NoiseMeasurement measureRows(const GrayPlane &plane, const std::vector<int> &rows)
 {
     const int width = plane.width();
@@ -150,14 +159,12 @@ NoiseMeasurement measureRows(const ColorPlane &plane, const std::vector<int> &ro
 
 NoiseMeasurement measureNoise(const GrayPlane &plane)
 {
-    return measureRows(
-        plane, noise_samples::centreRows(plane.width(), plane.height(), kMaxSamples));
+    return measureRows(plane, centreRowsOf(plane));
 }
 
 NoiseMeasurement measureNoise(const ColorPlane &plane)
 {
-    return measureRows(
-        plane, noise_samples::centreRows(plane.width(), plane.height(), kMaxSamples));
+    return measureRows(plane, centreRowsOf(plane));
 }
 
 NoiseMeasurement measureNoiseOfTriples(const GrayPlane &plane)
