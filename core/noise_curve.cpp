@@ -224,18 +224,26 @@ float fillCurve(const std::array<Band, kBands> &bands, NoiseCurve &curve, int ch
     return highest;
 }
 
+// The centre rows read from a whole plane; none from a plane below 3 x 3.
 template<typename Cell>
-std::optional<NoiseCurve> measure(const Plane<Cell> &plane)
+std::vector<int> centreRowsOf(const Plane<Cell> &plane)
+{
+    if (plane.width() < 3 || plane.height() < 3)
+        return {};
+    return noise_samples::centreRows(plane.width(), plane.height(), kMaxSamples);
+}
+
+template<typename Cell>
+std::optional<NoiseCurve> measure(const Plane<Cell> &plane, const std::vector<int> &rows)
 {
     constexpr int kChannels = std::is_same_v<Cell, Vec3> ? 3 : 1;
     const int width = plane.width();
-    const int height = plane.height();
-    if (width < 3 || height < 3)
+    if (width < 3 || plane.height() < 3)
         return std::nullopt;
     std::array<std::array<std::vector<Response>, kBands>, kChannels> pixels;
     std::array<std::vector<Sample>, kChannels> row;
     std::vector<float> scratch;
-    for (const int y : noise_samples::centreRows(width, height, kMaxSamples)) {
+    for (const int y : rows) {
         for (auto &r : row)
             r.clear();
         noise_samples::appendChannelRows(plane, y, scratch, row.data());
@@ -293,10 +301,25 @@ float NoiseCurve::at(int channel, float v) const
 
 std::optional<NoiseCurve> measureNoiseCurve(const GrayPlane &plane)
 {
-    return measure(plane);
+    return measure(plane, centreRowsOf(plane));
 }
 
 std::optional<NoiseCurve> measureNoiseCurve(const ColorPlane &plane)
 {
-    return measure(plane);
+    return measure(plane, centreRowsOf(plane));
+}
+
+std::optional<NoiseCurve> measureNoiseCurveOfTriples(const GrayPlane &plane)
+{
+    return measure(plane, noise_samples::tripleCentres(plane.height()));
+}
+
+std::optional<NoiseCurve> measureNoiseCurveOfTriples(const ColorPlane &plane)
+{
+    return measure(plane, noise_samples::tripleCentres(plane.height()));
+}
+
+std::int64_t noiseCurveSamples()
+{
+    return kMaxSamples;
 }

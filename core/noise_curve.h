@@ -5,6 +5,7 @@
 #include "planes.h"
 
 #include <array>
+#include <cstdint>
 #include <optional>
 
 // The deviation of the noise at every level 0..255 of each channel (red, green, blue; gray uses
@@ -40,3 +41,11 @@ struct NoiseCurve
 // planes are read on evenly spaced rows (about half a million samples per channel).
 std::optional<NoiseCurve> measureNoiseCurve(const GrayPlane &plane);
 std::optional<NoiseCurve> measureNoiseCurve(const ColorPlane &plane);
+// As measureNoiseCurve, on a plane of image rows stacked three at a time (plane rows 3k, 3k + 1
+// and 3k + 2 are neighbouring rows of the image): the centre row of every three is read, and only
+// those. For images too large to hold as planes: about noiseCurveSamples() samples per channel,
+// in evenly spaced triples, read as measureNoiseCurve reads a whole plane.
+std::optional<NoiseCurve> measureNoiseCurveOfTriples(const GrayPlane &plane);
+std::optional<NoiseCurve> measureNoiseCurveOfTriples(const ColorPlane &plane);
+// The samples per channel measureNoiseCurve reads at most.
+std::int64_t noiseCurveSamples();

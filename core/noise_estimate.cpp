@@ -106,16 +106,21 @@ std::optional<float> measured(const NoiseMeasurement &measurement)
     return measurement.deviation;
 }
 
-} // namespace
+// The centre rows read from a whole plane; none from a plane below 3 x 3.
+template<typename Cell>
+std::vector<int> centreRowsOf(const Plane<Cell> &plane)
+{
+    if (plane.width() < 3 || plane.height() < 3)
+        return {};
+    return noise_samples::centreRows(plane.width(), plane.height(), kMaxSamples);
+}
 
-NoiseMeasurement measureNoise(const GrayPlane &plane)
+NoiseMeasurement measureRows(const GrayPlane &plane, const std::vector<int> &rows)
 {
     const int width = plane.width();
-    const int height = plane.height();
-    if (width < 3 || height < 3)
+    if (width < 3 || plane.height() < 3)
         return {};
     std::vector<Sample> samples;
-    const std::vector<int> rows = noise_samples::centreRows(width, height, kMaxSamples);
     samples.reserve(rows.size() * std::size_t(width - 2));
     std::vector<float> scratch;
     for (const int y : rows)
@@ -123,13 +128,11 @@ NoiseMeasurement measureNoise(const GrayPlane &plane)
     return finish(channelEstimate(samples));
 }
 
-NoiseMeasurement measureNoise(const ColorPlane &plane)
+NoiseMeasurement measureRows(const ColorPlane &plane, const std::vector<int> &rows)
 {
     const int width = plane.width();
-    const int height = plane.height();
-    if (width < 3 || height < 3)
+    if (width < 3 || plane.height() < 3)
         return {};
-    const std::vector<int> rows = noise_samples::centreRows(width, height, kMaxSamples);
     std::array<std::vector<Sample>, 3> samples;
     for (auto &s : samples)
         s.reserve(rows.size() * std::size_t(width - 2));
@@ -150,6 +153,28 @@ NoiseMeasurement measureNoise(const ColorPlane &plane)
     const float median
         = n % 2 == 1 ? estimates[n / 2] : 0.5f * (estimates[n / 2 - 1] + estimates[n / 2]);
     return finish(median);
+}
+
+} // namespace
+
+NoiseMeasurement measureNoise(const GrayPlane &plane)
+{
+    return measureRows(plane, centreRowsOf(plane));
+}
+
+NoiseMeasurement measureNoise(const ColorPlane &plane)
+{
+    return measureRows(plane, centreRowsOf(plane));
+}
+
+NoiseMeasurement measureNoiseOfTriples(const GrayPlane &plane)
+{
+    return measureRows(plane, noise_samples::tripleCentres(plane.height()));
+}
+
+NoiseMeasurement measureNoiseOfTriples(const ColorPlane &plane)
+{
+    return measureRows(plane, noise_samples::tripleCentres(plane.height()));
 }
 
 std::optional<float> estimateNoiseLevel(const GrayPlane &plane)

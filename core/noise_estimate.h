@@ -27,6 +27,11 @@ struct NoiseMeasurement
 // Planes over about 262000 cells are read on evenly spaced rows only.
 NoiseMeasurement measureNoise(const GrayPlane &plane);
 NoiseMeasurement measureNoise(const ColorPlane &plane);
+// As measureNoise, on a plane of image rows stacked three at a time (plane rows 3k, 3k + 1 and
+// 3k + 2 are neighbouring rows of the image): the centre row of every three is read, and only
+// those. An image too large to hold as planes is measured on such a plane of a few of its rows.
+NoiseMeasurement measureNoiseOfTriples(const GrayPlane &plane);
+NoiseMeasurement measureNoiseOfTriples(const ColorPlane &plane);
 
 // The deviation measureNoise measures, or nothing when it measured none.
 std::optional<float> estimateNoiseLevel(const GrayPlane &plane);

@@ -62,9 +62,36 @@ void writeRows(
 constexpr int kReadAt = 2;
 constexpr int kWriteFrom = 98;
 
-template<typename Cell>
-RunStatus runOn(QImage &image, int level, const RunOptions &options, std::int64_t resultBytes)
+// The noise model's transform over rows [rowBegin, rowEnd): forward or by the unbiased inverse.
+void transformRows(
+    const StabilisingTransform &model, bool forward, GrayPlane &plane, int rowBegin, int rowEnd)
 {
+    for (int y = rowBegin; y < rowEnd; ++y) {
+        float *row = plane.row(y);
+        for (int x = 0; x < plane.width(); ++x)
+            row[x] = forward ? model.forward(0, row[x]) : model.unbiasedInverse(0, row[x]);
+    }
+}
+
+void transformRows(
+    const StabilisingTransform &model, bool forward, ColorPlane &plane, int rowBegin, int rowEnd)
+{
+    const auto map = [&](int c, float v) {
+        return forward ? model.forward(c, v) : model.unbiasedInverse(c, v);
+    };
+    for (int y = rowBegin; y < rowEnd; ++y) {
+        Vec3 *row = plane.row(y);
+        for (int x = 0; x < plane.width(); ++x)
+            row[x] = Vec3(map(0, row[x].r), map(1, row[x].g), map(2, row[x].b));
+    }
+}
+
+template<typename Cell>
+RunStatus runOn(QImage &image, const DenoiseRequest &request, std::int64_t resultBytes)
+{
+    const int level = request.level;
+    const RunOptions &options = request.options;
+    const StabilisingTransform *model = request.noiseModel ? &*request.noiseModel : nullptr;
     QImage result = blankCopyOf(image);
     if (result.isNull())
         return RunStatus::OutOfMemory;
@@ -82,6 +109,8 @@ RunStatus runOn(QImage &image, int level, const RunOptions &options, std::int64_
             allRows,
             [&](BandControl &, int rowBegin, int rowEnd) {
                 readRows(image, source, rowBegin, rowEnd);
+                if (model)
+                    transformRows(*model, true, source, rowBegin, rowEnd);
                 return true;
             },
             staged.stage(0, kReadAt));
@@ -98,6 +127,8 @@ RunStatus runOn(QImage &image, int level, const RunOptions &options, std::int64_
     const RunStatus status = runRowStage(
         allRows,
         [&](BandControl &, int rowBegin, int rowEnd) {
+            if (model)
+                transformRows(*model, false, values, rowBegin, rowEnd);
             writeRows(values, image, result, rowBegin, rowEnd);
             return true;
         },
@@ -352,8 +383,8 @@ RunStatus denoiseQImage(QImage &image, const DenoiseRequest &request)
     try {
         const std::int64_t resultBytes = std::int64_t(image.sizeInBytes());
         if (plan.path == DenoisePath::Gray)
-            return runOn<float>(image, request.level, request.options, resultBytes);
-        return runOn<Vec3>(image, request.level, request.options, resultBytes);
+            return runOn<float>(image, request, resultBytes);
+        return runOn<Vec3>(image, request, resultBytes);
     } catch (const std::bad_alloc &) {
         return RunStatus::OutOfMemory;
     }

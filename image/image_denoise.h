@@ -3,12 +3,14 @@
 
 #include "core/denoise_run.h"
 #include "core/noise_estimate.h"
+#include "core/noise_transform.h"
 
 #include <QImage>
 #include <QSize>
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 // Which plane type a pixel format is denoised in.
 enum class DenoisePath {
@@ -39,12 +41,25 @@ QImage blankCopyOf(const QImage &source);
 void writeGray(const GrayPlane &values, const QImage &source, QImage &target);
 void writeColor(const ColorPlane &values, const QImage &source, QImage &target);
 
-// What a caller asks of one denoise of an image: the level and how the run goes (threads, sample
-// table, observer, memory limit). The noise model, when there is a choice of one, goes here too.
+// What a caller asks of one denoise of an image: the level, how the run goes (threads, sample
+// table, observer, memory limit) and the noise model. Without a transform the noise is taken as
+// the same everywhere (the uniform model). With one (measureImageNoiseModel), the source planes
+// are evened out by it as they are read, the run goes at `level` (a level of the evened values),
+// and the results are mapped back by its unbiased inverse before they are clamped and rounded:
+// in place on the planes, so the bytes the plan counts hold either way.
 struct DenoiseRequest
 {
+    DenoiseRequest() = default;
+    DenoiseRequest(int level, const RunOptions &options,
+        std::optional<StabilisingTransform> noiseModel = std::nullopt)
+        : level(level)
+        , options(options)
+        , noiseModel(std::move(noiseModel))
+    { }
+
     int level = 0; // 1 or more
     RunOptions options;
+    std::optional<StabilisingTransform> noiseModel;
 };
 
 // What a denoise of an image would do, known before any work: the path its colour model takes,

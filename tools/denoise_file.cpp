@@ -4,6 +4,7 @@
 #include "core/noise_estimate.h"
 #include "core/system_memory.h"
 #include "image/image_denoise.h"
+#include "image/noise_model.h"
 #include "tools/interrupt.h"
 
 #include <QFileInfo>
@@ -101,6 +102,18 @@ int loadInput(const FileJob &job, QImageReader &reader, const FileSettings &sett
     case NoiseMeasurement::Outcome::Measured:
         input->level = noiseLevelFor(noise.deviation);
         note = QStringLiteral("noise level %1 (estimated)").arg(input->level);
+        if (settings.uniformNoise)
+            break;
+        if (std::optional<ImageNoiseModel> model = measureImageNoiseModel(input->image);
+            model && model->transform) {
+            input->level = model->level;
+            input->noiseModel = std::move(model->transform);
+            note = QStringLiteral("noise level %1 (estimated), %2 in the shadows, %3 in the "
+                                  "highlights")
+                       .arg(input->level)
+                       .arg(qRound(model->shadows))
+                       .arg(qRound(model->highlights));
+        }
         break;
     case NoiseMeasurement::Outcome::NoNoise:
         input->level = 0;
@@ -129,8 +142,9 @@ int notEnoughMemory(const FileJob &job, Console &console)
 int denoiseAndWrite(
     const FileJob &job, LoadedInput &input, const RunOptions &options, Console &console)
 {
-    const RunStatus status
-        = input.level == 0 ? RunStatus::Done : denoiseQImage(input.image, {input.level, options});
+    const RunStatus status = input.level == 0
+        ? RunStatus::Done
+        : denoiseQImage(input.image, {input.level, options, input.noiseModel});
     console.end();
     switch (status) {
     case RunStatus::Done:

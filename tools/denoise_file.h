@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/denoise_run.h"
+#include "core/noise_transform.h"
 #include "image/image_io.h"
 
 #include <QImage>
@@ -10,6 +11,7 @@
 #include <QString>
 
 #include <mutex>
+#include <optional>
 
 // Exit statuses, as the manual page lists them. A batch exits with the highest of its files'.
 enum Exit {
@@ -55,6 +57,7 @@ QString barText(int filled, int width);
 struct FileSettings
 {
     int level = 0; // 1..99, or 0 to estimate each file's level
+    bool uniformNoise = false; // an estimated level is for noise the same at every brightness
     bool quiet = false; // only failures are printed
     bool stripMetadata = false; // no EXIF, IPTC, XMP or texts go from an input to its output
     RunOptions options;
@@ -74,21 +77,25 @@ struct FileJob
     bool quietAboutMemory = false;
 };
 
-// A file read: its image, the level to denoise it at (0: written unchanged) and how its output
-// is written.
+// A file read: its image, the level to denoise it at (0: written unchanged), the noise model's
+// transform when the estimate found noise that changes with brightness, and how its output is
+// written.
 struct LoadedInput
 {
     QImage image;
     int level = 0;
+    std::optional<StabilisingTransform> noiseModel;
     ImageWriteOptions write;
 };
 
 // Reads the input through `reader` (set up on job.input's opened file) into *input with the
 // level, the given one or the estimate, which it prints unless quiet (0 where the estimate
-// measured no noise: the image is written unchanged), and the write options: the settings' own
-// with the file's metadata (unless stripped). An image whose colours the output's format cannot
-// hold (pbm, or pgm for colour) fails with UnwritableOutput. Returns Success, or the failure's
-// status after printing its line.
+// measured no noise: the image is written unchanged); where the estimate measured noise and the
+// noise curve is not flat (unless settings.uniformNoise), the curve's model and its level, with
+// the noise in the shadows and the highlights added to the line; and the write options: the
+// settings' own with the file's metadata (unless stripped). An image whose colours the output's
+// format cannot hold (pbm, or pgm for colour) fails with UnwritableOutput. Returns Success, or the
+// failure's status after printing its line.
 int loadInput(const FileJob &job, QImageReader &reader, const FileSettings &settings,
     Console &console, LoadedInput *input);
 

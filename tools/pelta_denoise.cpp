@@ -141,6 +141,9 @@ struct CommandLine
     const QCommandLineOption sigma {QStringLiteral("sigma"),
         QStringLiteral("Noise level, 1 to 99, or auto to estimate it from each image (default)."),
         QStringLiteral("N"), QStringLiteral("auto")};
+    const QCommandLineOption uniformNoise {QStringLiteral("uniform-noise"),
+        QStringLiteral("With --sigma auto: take the noise as the same at every brightness, "
+                       "without the curve measured for camera noise.")};
     const QCommandLineOption threads {QStringLiteral("threads"),
         QStringLiteral("Threads to run on (default: all hardware threads)."), QStringLiteral("N")};
     const QCommandLineOption seed {QStringLiteral("seed"),
@@ -174,8 +177,8 @@ CommandLine::CommandLine()
 {
     parser.setApplicationDescription(
         QStringLiteral("Removes noise from image files with Pelta's random-walk denoiser."));
-    parser.addOptions({sigma, threads, seed, quiet, quality, stripMetadata, outputDir, suffix,
-        format, recursive, overwrite});
+    parser.addOptions({sigma, uniformNoise, threads, seed, quiet, quality, stripMetadata, outputDir,
+        suffix, format, recursive, overwrite});
     parser.addPositionalArgument(QStringLiteral("INPUT"),
         QStringLiteral("The image to denoise; with -o, images and folders of images."),
         QStringLiteral("INPUT..."));
@@ -211,6 +214,7 @@ int readSettings(const CommandLine &line, FileSettings *settings, std::optional<
     settings->stripMetadata = parser.isSet(line.stripMetadata);
     settings->write.keepText = !settings->stripMetadata;
     settings->quiet = parser.isSet(line.quiet);
+    settings->uniformNoise = parser.isSet(line.uniformNoise);
     return Success;
 }
 

@@ -24,16 +24,18 @@ inline QImage noiseImage(
 }
 
 // A gray ramp (64 + x / 3) with seeded Gaussian noise of the given deviation, clipped to 8 bits:
-// an image whose noise level is known.
-inline QImage noisyRamp(int w, int h, double deviation, unsigned seed)
+// an image whose noise level is known. With a `brightDeviation` the deviation goes linearly from
+// `deviation` at level 64 to that at level 224, as a camera's noise after its tone curve does.
+inline QImage noisyRamp(int w, int h, double deviation, unsigned seed, double brightDeviation = -1)
 {
     QImage image(w, h, QImage::Format_Grayscale8);
     std::mt19937 random(seed);
-    std::normal_distribution<double> noise(0.0, deviation);
+    std::normal_distribution<double> noise;
+    const double slope = brightDeviation < 0 ? 0.0 : (brightDeviation - deviation) / 160.0;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            image.scanLine(y)[x]
-                = uchar(std::clamp(std::lround(64 + x / 3 + noise(random)), 0L, 255L));
+            image.scanLine(y)[x] = uchar(std::clamp(
+                std::lround(64 + x / 3 + (deviation + slope * (x / 3)) * noise(random)), 0L, 255L));
     return image;
 }
 

@@ -7,6 +7,7 @@
 #include "image/file_safety.h"
 #include "image/image_denoise.h"
 #include "image/image_io.h"
+#include "image/noise_model.h"
 #include "support/recording_observer.h"
 
 #include <QtGui>
@@ -396,6 +397,47 @@ private slots:
             QCOMPARE(image, before);
             QCOMPARE(cancelling.reports.size(), at);
         }
+    }
+
+    // The noise model: a camera-like ramp (noise from 20 at level 64 down to 8 at 224) reads the
+    // same from a tall image's triples of rows as from a whole plane, and its denoise runs on the
+    // evened values and maps them back (the result keeps the ramp's levels). Uniform noise reads
+    // flat: no transform, and its request gives the plain request's bytes.
+    void noiseModel()
+    {
+        const QImage tall = noisyRamp(480, 1200, 20, 7, 8);
+        const std::optional<ImageNoiseModel> whole
+            = measureImageNoiseModel(tall.copy(0, 0, 480, 1000));
+        const std::optional<ImageNoiseModel> sampled = measureImageNoiseModel(tall);
+        QVERIFY(whole && whole->transform && sampled && sampled->transform);
+        for (const ImageNoiseModel *model : {&*whole, &*sampled})
+            QVERIFY2(std::abs(model->shadows - 19.0f) < 2.0f
+                    && std::abs(model->highlights - 9.0f) < 1.0f
+                    && std::abs(model->level - whole->level) <= 1,
+                qPrintable(QString("%1 %2 %3")
+                               .arg(model->shadows)
+                               .arg(model->highlights)
+                               .arg(model->level)));
+        const QImage part = tall.copy(0, 0, 480, 40);
+        QImage plain = part;
+        QImage evened = part;
+        QCOMPARE(denoiseQImage(plain, {whole->level, seeded_}), RunStatus::Done);
+        QCOMPARE(denoiseQImage(evened, {whole->level, seeded_, whole->transform}), RunStatus::Done);
+        QVERIFY(evened != plain);
+        double bias = 0.0;
+        for (int y = 0; y < 40; ++y)
+            for (int x = 0; x < 480; ++x)
+                bias += evened.constScanLine(y)[x] - (64 + x / 3);
+        QVERIFY2(std::abs(bias / (40 * 480)) < 1.0, qPrintable(QString::number(bias / (40 * 480))));
+
+        const QImage uniform = noisyRamp(480, 100, 10, 8);
+        const std::optional<ImageNoiseModel> flat = measureImageNoiseModel(uniform);
+        QVERIFY(flat && flat->curve.flat && !flat->transform);
+        QImage today = uniform.copy(0, 0, 120, 40);
+        QImage modelled = today;
+        QCOMPARE(denoiseQImage(today, {10, seeded_}), RunStatus::Done);
+        QCOMPARE(denoiseQImage(modelled, {10, seeded_, flat->transform}), RunStatus::Done);
+        QCOMPARE(modelled, today);
     }
 };
 

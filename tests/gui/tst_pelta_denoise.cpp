@@ -362,6 +362,29 @@ private slots:
         QCOMPARE(QImage(dir_.filePath("checkerboard-out.png")), checkerboard);
     }
 
+    // The automatic level's line: noise that falls with brightness adds the model's shadows and
+    // highlights after today's text; --uniform-noise keeps today's line alone.
+    void estimatedNoiseModel_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("camera noise")
+            << ""
+            << "^noise level 1\\d \\(estimated\\), 1[89] in the shadows, [89] in the highlights\n$";
+        QTest::newRow("--uniform-noise") << "--uniform-noise"
+                                         << "^noise level \\d+ \\(estimated\\)\n$";
+    }
+
+    void estimatedNoiseModel()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, line);
+        QVERIFY(noisyRamp(480, 100, 20, 7, 8).save(dir_.filePath("camera.png")));
+        QVERIFY(run((option + " --seed 1 @/camera.png @/camera-out.png").trimmed()));
+        QCOMPARE(exitCode_, 0);
+        QVERIFY2(QRegularExpression(line).match(QString::fromUtf8(stderr_)).hasMatch(), stderr_);
+    }
+
     // On a disk that ignores case (exFAT through FUSE, as camera cards are mounted), a name that
     // differs from an input only in case is that input, and two outputs that differ only in
     // case are one file (there RENAME_NOREPLACE fails with EINVAL). Mounting needs root; where it
