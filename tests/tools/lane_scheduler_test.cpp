@@ -1,100 +1,48 @@
-// The batch's lanes and gate without Qt: every file once, lanes at once, the retry alone and a
+// The batch's lanes and gate without Qt: lanes at once, every file once, the retry alone, and a
 // file waiting to run alone ahead of files that would start beside others. Run under
-// ThreadSanitizer too; threads meet on condition variables, never on sleeps.
+// ThreadSanitizer too; threads meet on atomics, never on sleeps.
 #include "tools/lane_scheduler.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <string>
 #include <thread>
 #include <vector>
 
-namespace {
-
-// Blocks each caller until `count` callers have arrived.
-class Meeting
-{
-public:
-    explicit Meeting(int count)
-        : left_(count)
-    { }
-    void arrive()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (--left_ <= 0)
-            all_.notify_all();
-        all_.wait(lock, [this] { return left_ <= 0; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable all_;
-    int left_;
-};
-
-const auto never = [] { return false; };
-
-} // namespace
-
-// Four lanes each take a file and run at once (they meet inside the gate), every file runs
-// once, and the result is the highest status.
-TEST(LaneScheduler, LanesTakeEveryFileOnce)
+// Four lanes each take a file and run it at once (the first four meet inside the gate), every
+// file runs once on its lane's share of the threads, and the result is the highest status. A
+// file refused for memory beside others is tried once more, alone on all threads, with no other
+// file in the gate, and its second answer counts.
+TEST(LaneScheduler, LanesRunEveryFileOnceAndRetryAlone)
 {
     constexpr int kFiles = 11;
-    Meeting firstFiles(4);
+    std::atomic<int> met {0};
+    std::atomic<int> inside {0};
     std::vector<std::atomic<int>> runs(kFiles);
     const int worst = runOnLanes(
         kFiles, {4, 8},
         [&](LaneTry &lane) {
-            EXPECT_EQ(lane.enter(true), 2);
-            if (lane.file() < 4)
-                firstFiles.arrive();
-            ++runs[std::size_t(lane.file())];
-            return lane.file() == 6 ? 3 : lane.file() % 3;
-        },
-        never);
-    EXPECT_EQ(worst, 3);
-    for (const std::atomic<int> &count : runs)
-        EXPECT_EQ(count.load(), 1);
-    // One lane runs everything alone on all threads, and stops taking files when told.
-    std::atomic<int> taken {0};
-    EXPECT_EQ(runOnLanes(
-                  kFiles, {1, 8},
-                  [&](LaneTry &lane) {
-                      EXPECT_FALSE(lane.mayRunBeside());
-                      ++taken;
-                      return lane.enter(true) == 8 ? 0 : 4;
-                  },
-                  [&] { return taken == 3; }),
-        0);
-    EXPECT_EQ(taken.load(), 3);
-}
-
-// A file refused for memory beside others is tried once more, alone: no other file is in the
-// gate while it runs, and its second answer counts.
-TEST(LaneScheduler, RetriesAlone)
-{
-    std::atomic<int> inside {0};
-    std::atomic<int> tries {0};
-    const int worst = runOnLanes(
-        9, {3, 3},
-        [&](LaneTry &lane) {
             const bool beside = lane.mayRunBeside();
-            EXPECT_EQ(lane.enter(beside), beside ? 1 : 3);
+            EXPECT_EQ(lane.enter(true), beside ? 2 : 8);
             const int others = inside++;
             EXPECT_TRUE(beside || others == 0);
-            int status = 0;
-            if (lane.file() == 4) {
-                ++tries;
-                status = beside ? kRetryAlone : 5;
-            }
+            for (++met; lane.file() < 4 && met < 4;)
+                std::this_thread::yield();
+            ++runs[std::size_t(lane.file())];
             --inside;
-            return status;
+            if (lane.file() == 6)
+                return beside ? kRetryAlone : 5;
+            return lane.file() % 3;
         },
-        never);
-    EXPECT_EQ(tries.load(), 2);
+        [] { return false; });
     EXPECT_EQ(worst, 5);
+    for (int file = 0; file < kFiles; ++file)
+        EXPECT_EQ(runs[std::size_t(file)].load(), file == 6 ? 2 : 1);
+    // One lane runs every file alone, and takes no more once told to stop.
+    std::atomic<int> taken {0};
+    const auto oneLane = [&](LaneTry &lane) { return ++taken, lane.mayRunBeside() ? 4 : 0; };
+    EXPECT_EQ(runOnLanes(kFiles, {1, 8}, oneLane, [&] { return taken == 3; }), 0);
+    EXPECT_EQ(taken.load(), 3);
 }
 
 // A file waits to run alone while another runs beside others; a third that would start beside
@@ -103,33 +51,27 @@ TEST(LaneScheduler, RetriesAlone)
 TEST(LaneGate, WaitingAloneGoesFirst)
 {
     LaneGate gate;
-    std::mutex mutex;
-    std::vector<std::string> order;
-    const auto note = [&](const char *what) {
-        std::lock_guard<std::mutex> lock(mutex);
-        order.emplace_back(what);
-    };
-    const auto noted = [&] {
-        std::lock_guard<std::mutex> lock(mutex);
-        return order.size();
-    };
+    std::atomic<int> step {0};
+    int aloneAt = -1;
+    int besideAt = -1;
     gate.enterBeside();
     std::thread alone([&] {
         gate.enterAlone();
-        note("alone");
+        aloneAt = step++;
         gate.leaveAlone();
     });
-    while (gate.waiting() < 1 && noted() == 0)
+    while (gate.waiting() < 1 && step == 0)
         std::this_thread::yield();
     std::thread beside([&] {
         gate.enterBeside();
-        note("beside");
+        besideAt = step++;
         gate.leaveBeside();
     });
-    while (gate.waiting() < 2 && noted() == 0)
+    while (gate.waiting() < 2 && step == 0)
         std::this_thread::yield();
     gate.leaveBeside();
     alone.join();
     beside.join();
-    EXPECT_EQ(order, (std::vector<std::string> {"alone", "beside"}));
+    EXPECT_EQ(aloneAt, 0);
+    EXPECT_EQ(besideAt, 1);
 }
