@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <new>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -134,7 +135,7 @@ int runBatchForm(const CommandLine &line, FileSettings settings, std::optional<u
         && !QImageWriter::supportedImageFormats().contains(naming.format.toLatin1()))
         return fail(BadUsage,
             QStringLiteral("--format takes a format that can be written, such as png or jpg"));
-    return runBatchFiles(inputs, naming, settings, seed);
+    return runBatchFiles(inputs, naming, std::move(settings), seed);
 }
 
 // INPUT OUTPUT, which takes none of the batch's options.
