@@ -1,36 +1,22 @@
-// The lanes of a batch, the gate that lets a large file run alone, and the progress line.
+// The work on each file of a batch on its lane, the memory check that lets it run beside others,
+// and the progress line.
 #include "tools/batch_run.h"
 
 #include "core/system_memory.h"
 #include "image/file_safety.h"
 #include "image/image_denoise.h"
 #include "tools/interrupt.h"
+#include "tools/lane_scheduler.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
 
 #include <algorithm>
-#include <atomic>
-#include <shared_mutex>
-#include <thread>
+#include <mutex>
+#include <vector>
 
 namespace {
-
-// Not a status: the file is to be tried again, alone.
-constexpr int kRetryAlone = -1;
-
-// One lane per thread, at most one per file; under an address-space limit (ulimit -v) no more
-// than half the room takes in the stacks and malloc arenas the lanes' threads reserve.
-int laneCount(int threads, int files)
-{
-    int lanes = std::clamp(threads, 1, std::max(files, 1));
-    const std::int64_t room = addressSpaceRoomBytes();
-    if (room >= 0)
-        lanes = int(
-            std::clamp<std::int64_t>(room / 2 / (kThreadStackBytes + kThreadArenaBytes), 1, lanes));
-    return lanes;
-}
 
 // The batch's progress line: the earliest file still running, its place in the batch and its
 // run's percentage, "12/200 IMG_0042.jpg [######      ] 47%". Lanes report from their threads.
@@ -111,55 +97,36 @@ public:
         : items_(items)
         , settings_(settings)
         , console_(console)
-        , threads_(runThreads(settings.options))
-        , lanes_(laneCount(threads_, int(items.size())))
-        , progress_(console, int(items.size()), lanes_)
+        , plan_(planLanes(runThreads(settings.options), int(items.size())))
+        , progress_(console, int(items.size()), plan_.lanes)
     { }
 
     int run()
     {
-        std::vector<std::thread> others;
-        try {
-            for (int lane = 1; lane < lanes_; ++lane)
-                others.emplace_back([this, lane] { runLane(lane); });
-        } catch (const std::exception &) {
-            // Fewer lanes share the files; each keeps its share of the threads.
-        }
-        runLane(0);
-        for (std::thread &thread : others)
-            thread.join();
+        const int worst = runOnLanes(
+            int(items_.size()), plan_, [this](LaneTry &lane) { return runItem(lane); },
+            [] { return caughtInterrupt() != 0; });
         console_.end();
-        return caughtInterrupt() != 0 ? interruptedStatus() : worst_.load();
+        return caughtInterrupt() != 0 ? interruptedStatus() : worst;
     }
 
 private:
-    void runLane(int lane)
+    // One try at a file; the lanes try one refused for memory beside others again alone.
+    int runItem(LaneTry &lane)
     {
-        LaneObserver observer(progress_, lane);
-        for (int item = next_++; item < int(items_.size()) && caughtInterrupt() == 0;
-             item = next_++) {
-            const int status = runItem(items_[std::size_t(item)], item, observer);
-            progress_.idle(lane);
-            int worst = worst_.load();
-            while (status > worst && !worst_.compare_exchange_weak(worst, status)) { }
-        }
-    }
-
-    // A file refused for memory while it ran beside others is tried again alone before that is
-    // said.
-    int runItem(const BatchItem &item, int index, LaneObserver &observer)
-    {
-        if (item.refusal != 0) {
+        const BatchItem &item = items_[std::size_t(lane.file())];
+        int status = item.refusal;
+        if (status != 0) {
             console_.failure(item.failure);
-            return item.refusal;
-        }
-        if (!QDir().mkpath(QFileInfo(item.output).path())) {
+        } else if (!QDir().mkpath(QFileInfo(item.output).path())) {
             console_.failure(
                 QStringLiteral("cannot write %1: the folder cannot be made").arg(item.output));
-            return UnwritableOutput;
+            status = UnwritableOutput;
+        } else {
+            status = attempt(item, lane);
         }
-        const int status = attempt(item, index, observer, false);
-        return status == kRetryAlone ? attempt(item, index, observer, true) : status;
+        progress_.idle(lane.lane());
+        return status;
     }
 
     // One try at the file. It is read, denoised and written beside the others on its lane's
@@ -167,7 +134,7 @@ private:
     // when told) alone on all of them, with nothing else in memory. A lane's thread must not
     // end in an exception: memory that runs short outside the run (decoding, encoding) fails
     // the file, or asks for another try alone.
-    int attempt(const BatchItem &item, int index, LaneObserver &observer, bool alone)
+    int attempt(const BatchItem &item, LaneTry &lane)
     {
         FileJob job {item.input, item.output, item.input + QStringLiteral(": "), item.replace};
         bool beside = false;
@@ -180,21 +147,14 @@ private:
             }
             QImageReader reader(opened.file.get());
             RunOptions options = settings_.options;
-            std::shared_lock<std::shared_mutex> besideLock(gate_, std::defer_lock);
-            std::unique_lock<std::shared_mutex> aloneLock(gate_, std::defer_lock);
-            beside = lanes_ > 1 && !alone && fitsBesideOthers(reader.size());
+            beside = lane.mayRunBeside() && fitsBesideOthers(reader.size());
             job.quietAboutMemory = beside;
-            if (beside) {
-                besideLock.lock();
-                options.threads = laneThreads();
-            } else {
-                aloneLock.lock();
-                options.threads = threads_;
-            }
+            options.threads = lane.enter(beside);
             LoadedInput input;
             int status = loadInput(job, reader, settings_, console_, &input);
+            LaneObserver observer(progress_, lane.lane());
             if (status == Success) {
-                observer.start(index, item.input);
+                observer.start(lane.file(), item.input);
                 options.observer = &observer;
                 status = denoiseAndWrite(job, input, options, console_);
             }
@@ -203,8 +163,6 @@ private:
             return beside ? kRetryAlone : notEnoughMemory(job, console_);
         }
     }
-
-    int laneThreads() const { return std::max(threads_ / lanes_, 1); }
 
     // True when every lane could read and denoise an image of this declared size at once within
     // the memory available now: planned as the largest image of that size (colour at eight
@@ -221,8 +179,8 @@ private:
             return true;
         // The level does not change the bytes; any valid one lets the plan check them.
         DenoiseRequest request {1, settings_.options};
-        request.options.threads = laneThreads();
-        request.options.memoryLimit = limit / lanes_;
+        request.options.threads = plan_.besideThreads();
+        request.options.memoryLimit = limit / plan_.lanes;
         request.options.callerBytes = std::int64_t(size.width()) * size.height() * 8;
         return planDenoise(size, QImage::Format_RGBA64, request).status == RunStatus::Done;
     }
@@ -230,13 +188,8 @@ private:
     const std::vector<BatchItem> &items_;
     const FileSettings &settings_;
     Console &console_;
-    const int threads_;
-    const int lanes_;
+    const LanePlan plan_;
     BatchProgress progress_;
-    std::atomic<int> next_ {0};
-    std::atomic<int> worst_ {Success};
-    // Shared by the files that run beside others, exclusive for one that runs alone.
-    std::shared_mutex gate_;
 };
 
 } // namespace

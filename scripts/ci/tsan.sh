@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# CI stage: builds the tsan preset (the core without Qt) and runs the core tests under
-# ThreadSanitizer; any report fails the stage. Runnable by hand from anywhere.
+# CI stage: builds the tsan preset (the code without Qt: the core and the batch's lanes) and runs
+# their tests (label "core") under ThreadSanitizer; any report fails the stage. Runnable by hand
+# from anywhere.
 set -euo pipefail
 start=$SECONDS
 cd "$(dirname "$0")/../.."

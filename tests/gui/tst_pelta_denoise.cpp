@@ -77,25 +77,6 @@ private slots:
         QVERIFY(QDir(dir_.path()).mkpath("only-folders/sub"));
     }
 
-    // The one-file form and a batch write the same bytes for the same seed and level, on any
-    // number of threads; another seed draws other samples. Not a terminal: nothing is said.
-    void bothFormsWriteTheSameResult()
-    {
-        const QString in = freshFolder("seeded");
-        // Tall enough for several chunks of rows, so that --threads 2 splits it.
-        QVERIFY(noiseImage(260, 258, 9).save(in + "/split.png"));
-        const auto bytes = [this](const QString &arguments, const QString &output) {
-            return run("--sigma 30 -q " + arguments) && exitCode_ == 0 && stderr_.isEmpty()
-                ? fileBytes(dir_.filePath(output))
-                : QByteArray("failed: ") + stderr_;
-        };
-        const QByteArray one = bytes("--seed 77 @/seeded/split.png @/one.png", "one.png");
-        QVERIFY(QImage::fromData(one).size() == QSize(260, 258));
-        QVERIFY(QImage::fromData(one) != noiseImage(260, 258, 9));
-        QCOMPARE(bytes("--threads 2 --seed 77 @/seeded -o @/batch", "batch/split.png"), one);
-        QVERIFY(bytes("--seed 78 @/seeded/split.png @/other.png", "other.png") != one);
-    }
-
     void exitCodes_data()
     {
         QTest::addColumn<QString>("arguments");
@@ -125,6 +106,8 @@ private slots:
         QTest::newRow("missing folder, missing input")
             << "@/missing.png @/none/result.png" << 4 << "there is no folder";
         QTest::newRow("missing folder") << "@/missing -o @/out" << 2 << "cannot read";
+        QTest::newRow("output folder is a file")
+            << "@/rgb.png -o @/rgb.png" << 4 << "it is not a writable folder";
     }
 
     void exitCodes()
@@ -221,52 +204,6 @@ private slots:
         QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), outputs);
     }
 
-    // What a batch may not write: an existing output without --overwrite, an output that two
-    // inputs map to (the second fails), an input; and an output folder that is a file. -q
-    // keeps only the failures.
-    void batchRefusals_data()
-    {
-        QTest::addColumn<QString>("arguments");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("file"); // keeps its bytes, or is the new output
-        QTest::addColumn<bool>("replaced");
-        QTest::newRow("existing output") << "@/r/a.png -o @/r/out" << 4 << "out/a.png" << false;
-        QTest::newRow("--overwrite")
-            << "--overwrite @/r/a.png -o @/r/out" << 0 << "out/a.png" << true;
-        QTest::newRow("same output twice")
-            << "--overwrite @/r/sub/a.png @/r/a.png -o @/r/out" << 4 << "out/a.png" << true;
-        QTest::newRow("output is an input")
-            << "--overwrite @/r/a.png -o @/r" << 4 << "a.png" << false;
-        QTest::newRow("folder is a file")
-            << "@/r/a.png -o @/r/out/a.png" << 4 << "out/a.png" << false;
-        QTest::newRow("output is an input by another name")
-            << "--overwrite @/r/a.png -o @/r/linked" << 4 << "a.png" << false;
-        QTest::newRow("output links to a FIFO")
-            << "--overwrite @/r/a.png -o @/r/pipe" << 4 << "a.png" << false;
-    }
-
-    void batchRefusals()
-    {
-        QFETCH(QString, arguments);
-        QFETCH(int, exitCode);
-        QFETCH(QString, file);
-        QFETCH(bool, replaced);
-        const QString r = freshFolder("r");
-        QVERIFY(QDir(r).mkpath("sub") && QDir(r).mkpath("out"));
-        QVERIFY(noiseImage(30, 20).save(r + "/a.png") && noiseImage(30, 20).save(r + "/sub/a.png"));
-        QVERIFY(putFile(r + "/out/a.png", "old"));
-        QVERIFY(QDir(r).mkpath("linked") && QDir(r).mkpath("pipe"));
-        QCOMPARE(::link(qPrintable(r + "/a.png"), qPrintable(r + "/linked/a.png")), 0);
-        QVERIFY(QFile::link(dir_.filePath("fifo.png"), r + "/pipe/a.png"));
-        const QByteArray before = fileBytes(r + "/" + file);
-        QVERIFY(run("-q --seed 1 " + arguments));
-        QCOMPARE(exitCode_, exitCode);
-        QCOMPARE(QString(stderr_).count('\n'), exitCode == 0 ? 0 : 1);
-        QCOMPARE(fileBytes(r + "/" + file) != before, replaced);
-        QCOMPARE(QImage(r + "/out/a.png").isNull(), !replaced);
-        QCOMPARE(QDir(r + "/out").entryList(QDir::Files), QStringList {"a.png"});
-    }
-
     // Both forms carry a photograph's metadata and colour profile into a JPEG at quality 95, far
     // closer to the denoised pixels (as a PNG holds them) than Qt's default 75; --quality sets
     // the quality, --strip-metadata leaves EXIF, IPTC and XMP out.
@@ -330,22 +267,6 @@ private slots:
         // "exists" at the commit; had the other finished first, at the plan ("it exists").
         QVERIFY2(errors.count('\n') == 1 && errors.contains("exists"), qPrintable(errors));
         QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList {"IMG_0001.png"});
-    }
-
-    // A walk never reads the output folder: not when it is the folder given, not below it.
-    void walkSkipsItsOutput()
-    {
-        const QString in = freshFolder("walk");
-        QVERIFY(noiseImage(30, 20).save(in + "/a.png"));
-        QVERIFY(run("-q --sigma 10 --suffix -c @/walk -o @/walk"));
-        QCOMPARE(exitCode_, 2);
-        QVERIFY2(stderr_.contains("it is the output folder"), stderr_.constData());
-        for (const int exitCode : {0, 4}) { // the second run finds its output there
-            QVERIFY(run("-q -r --sigma 10 --suffix -c @/walk -o @/walk/clean"));
-            QCOMPARE(exitCode_, exitCode);
-        }
-        QCOMPARE(QDir(in + "/clean").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-            QStringList {"a-c.png"});
     }
 
     // A clean fine pattern has no noise to measure: written unchanged, and said so.
