@@ -207,20 +207,15 @@ private slots:
         }
     }
 
-    // Only a regular file (or a link to one) is read; anything else is refused with its reason,
-    // a FIFO without blocking: an alarm ends the test instead of a hang.
+    // Only a regular file is read; anything else is refused with its reason (the tool's tests
+    // show the others), a FIFO without blocking: an alarm ends the test instead of a hang.
     void readsOnlyRegularFiles_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("error"); // empty: read
         QTest::newRow("image") << "image.png" << QString();
-        QTest::newRow("link to it") << "link.png" << QString();
-        QTest::newRow("folder") << "folder.png"
-                                << "is a folder";
         QTest::newRow("FIFO") << "fifo.png"
                               << "is not a regular file";
-        QTest::newRow("missing") << "missing.png"
-                                 << "no such file";
         QTest::newRow("no permission") << "locked.png"
                                        << "permission denied";
     }
@@ -235,8 +230,6 @@ private slots:
         QVERIFY(noiseImage(20, 10).save(dir.filePath("image.png")));
         QVERIFY(QFile::copy(dir.filePath("image.png"), dir.filePath("locked.png")));
         QVERIFY(QFile::setPermissions(dir.filePath("locked.png"), {}));
-        QVERIFY(QFile::link(dir.filePath("image.png"), dir.filePath("link.png")));
-        QVERIFY(QDir(dir.path()).mkdir("folder.png"));
         QCOMPARE(::mkfifo(qPrintable(dir.filePath("fifo.png")), 0600), 0);
         ::alarm(20);
         const ImageReadResult read = readImageFile(dir.filePath(name));
