@@ -2,6 +2,7 @@
 #include "image/metadata.h"
 
 #include <exiv2/exiv2.hpp>
+#include <exiv2/webpimage.hpp>
 
 #include <cstdint>
 #include <mutex>
@@ -163,7 +164,17 @@ ImageMetadata readMetadata(const QByteArray &fileBytes)
     prepareMetadataLibrary();
     ImageMetadata metadata;
     try {
-        auto image = Exiv2::ImageFactory::open(bytesOf(fileBytes), long(fileBytes.size()));
+        // Only the still-image formats whose metadata a photograph carries are parsed. exiv2
+        // also takes other files for videos by a few bytes anywhere near the start (a PGM with
+        // "ftyp" in a comment), and its video parsers can loop for ever on such a file.
+        static const std::set<int> parsed {Exiv2::ImageType::jpeg, Exiv2::ImageType::png,
+            Exiv2::ImageType::tiff, Exiv2::ImageType::webp, Exiv2::ImageType::cr2,
+            Exiv2::ImageType::crw, Exiv2::ImageType::mrw, Exiv2::ImageType::orf,
+            Exiv2::ImageType::raf, Exiv2::ImageType::rw2};
+        const long size = long(fileBytes.size());
+        if (parsed.count(Exiv2::ImageFactory::getType(bytesOf(fileBytes), size)) == 0)
+            return metadata;
+        auto image = Exiv2::ImageFactory::open(bytesOf(fileBytes), size);
         image->readMetadata();
         auto blocks = std::make_shared<Blocks>();
         for (const Exiv2::Exifdatum &datum : image->exifData()) {
