@@ -13,7 +13,7 @@
 //
 //   camera_noise [--seeds N] [--jpeg] image.png[:gray] ...
 // Python's scikit-image ships suitable photographs (Debian python3-skimage, skimage/data).
-#include "core/denoise_run.h"
+#include "core/plane_run.h"
 #include "core/noise_curve.h"
 #include "core/noise_estimate.h"
 #include "core/noise_transform.h"

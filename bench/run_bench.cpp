@@ -1,6 +1,6 @@
 // Speed of whole runs (preview and photograph sizes) and of the row workers on 1 and 2 threads.
 #include "core/band_runner.h"
-#include "core/denoise_run.h"
+#include "core/plane_run.h"
 #include "core/row_worker.h"
 #include "support/reference_workers.h"
 #include "support/test_images.h"

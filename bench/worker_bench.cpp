@@ -1,6 +1,6 @@
 // Speed of the row workers (pixels per second), fast and reference side by side, and of a whole
 // preview-sized run.
-#include "core/denoise_run.h"
+#include "core/plane_run.h"
 #include "core/row_worker.h"
 #include "support/reference_workers.h"
 #include "support/test_images.h"

@@ -3,7 +3,7 @@
 
 #include "band_control.h"
 #include "band_sink.h"
-#include "denoise_run.h"
+#include "plane_run.h"
 #include "planes.h"
 #include "run_hooks.h"
 

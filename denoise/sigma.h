@@ -1,7 +1,7 @@
 // Sigma: the modal Denoise dialog with its noise-level slider, centre preview and progress bar.
 #pragma once
 
-#include "core/denoise_run.h"
+#include "core/plane_run.h"
 #include "core/sample_tables.h"
 
 #include <QDialog>

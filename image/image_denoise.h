@@ -1,7 +1,7 @@
 // Denoising a QImage: the colour-model test, pixels into planes, the run, and the write-back.
 #pragma once
 
-#include "core/denoise_run.h"
+#include "core/plane_run.h"
 #include "core/noise_estimate.h"
 #include "core/noise_transform.h"
 

@@ -2,7 +2,7 @@
 // messages and exit statuses that both the one-file form and a batch report.
 #pragma once
 
-#include "core/denoise_run.h"
+#include "core/plane_run.h"
 #include "core/noise_transform.h"
 #include "image/image_io.h"
 

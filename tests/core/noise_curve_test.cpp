@@ -1,5 +1,5 @@
 // The noise curve on planes whose noise curve is set, and the transform that evens it out.
-#include "core/denoise_run.h"
+#include "core/plane_run.h"
 #include "core/noise_curve.h"
 #include "core/noise_estimate.h"
 #include "core/noise_transform.h"

@@ -1,6 +1,6 @@
 // The whole run on planes: refusals, the stages, exactness on constant images and across
 // threads, progress, crops and the quality gained on a noisy scene.
-#include "core/denoise_run.h"
+#include "core/plane_run.h"
 #include "core/run_hooks.h"
 #include "core/run_stages.h"
 #include "core/sample_tables.h"

@@ -1,5 +1,5 @@
 // The denoising run on planes: memory check, working set, stages, bands and normalisation.
-#include "denoise_run.h"
+#include "plane_run.h"
 
 #include "band_runner.h"
 #include "denoise_params.h"
