@@ -70,42 +70,57 @@ private:
     Sigma *dialog;
 };
 
-Sigma::Sigma(QImage *image, int *sigma)
+Sigma::Sigma(QImage *image, int *sigma, const RunOptions &baseOptions)
     : QDialog()
     , image(image)
     , sigma(sigma)
+    , runOptions(baseOptions)
+{
+    runOptions.observer = nullptr; // each run has the dialog's own
+    crop = previewCrop(image->size());
+    subImage = image->copy(crop);
+    measureNoise();
+    buildLayout();
+    connectSignals();
+    display(subImage);
+    useOwnTable();
+}
+
+void Sigma::measureNoise()
+{
+    estimate = estimateImageNoise(*image);
+}
+
+void Sigma::buildLayout()
 {
     buttonBox = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    connect(buttonBox, SIGNAL(accepted()), this, SLOT(runAlg()));
-    connect(buttonBox, SIGNAL(rejected()), this, SLOT(stopAlg()));
-
     slider = new QSlider(Qt::Horizontal);
-    connect(slider, SIGNAL(valueChanged(int)), this, SLOT(changeLabel()));
-    connect(slider, SIGNAL(sliderReleased()), this, SLOT(viewSubImage()));
-    restTimer.setSingleShot(true);
-    restTimer.setInterval(kPreviewRest);
-    connect(&restTimer, &QTimer::timeout, this, &Sigma::viewSubImage);
-
-    auto *frame = new QFrame;
     progressBar = new QProgressBar;
     label = new QLabel(QString::number(*sigma, 10));
-
-    scrollArea = new QScrollArea;
+    auto *frame = new QFrame;
     auto *frameLayout = new QGridLayout(frame);
     frameLayout->addWidget(slider, 1, 1);
     frameLayout->addWidget(label, 1, 2);
     frameLayout->setContentsMargins(0, 0, 0, 0);
 
-    crop = previewCrop(image->size());
-    subImage = image->copy(crop);
-    display(subImage);
-    scrollArea->viewport()->installEventFilter(this);
+    scrollArea = new QScrollArea;
     scrollArea->viewport()->setCursor(Qt::OpenHandCursor);
     scrollArea->setToolTip(tr("Drag to preview another part of the image"));
 
-    // Under the preview: the noise measured in the whole image, a button that previews at the
-    // level for it, and the comparison with the undenoised crop.
-    estimate = estimateImageNoise(*image);
+    auto *layout = new QGridLayout(this);
+    layout->addWidget(scrollArea, 1, 1);
+    layout->addWidget(buildTools(), 2, 1);
+    layout->addWidget(progressBar, 3, 1);
+    layout->addWidget(frame, 4, 1);
+    layout->addWidget(buttonBox, 5, 1);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    setModal(true);
+}
+
+// Under the preview: the noise measured in the whole image, a button that previews at the level
+// for it, and the comparison with the undenoised crop.
+QWidget *Sigma::buildTools()
+{
     auto *tools = new QFrame;
     auto *toolsLayout = new QHBoxLayout(tools);
     toolsLayout->setContentsMargins(0, 0, 0, 0);
@@ -116,27 +131,36 @@ Sigma::Sigma(QImage *image, int *sigma)
     useEstimateButton = new QPushButton(tr("Use estimate"));
     useEstimateButton->setAutoDefault(false);
     useEstimateButton->setEnabled(estimate.has_value());
-    connect(useEstimateButton, &QPushButton::clicked, this, [this] { useEstimate(); });
     toolsLayout->addWidget(useEstimateButton);
     compareButton = new QPushButton(tr("Compare"));
     compareButton->setAutoDefault(false);
     compareButton->setFocusPolicy(Qt::NoFocus);
     compareButton->setToolTip(tr("Hold to see the crop before denoising (or hold C)"));
+    toolsLayout->addWidget(compareButton);
+    return tools;
+}
+
+void Sigma::connectSignals()
+{
+    connect(buttonBox, &QDialogButtonBox::accepted, this, &Sigma::runAlg);
+    connect(buttonBox, &QDialogButtonBox::rejected, this, &Sigma::stopAlg);
+    connect(slider, &QSlider::valueChanged, this, &Sigma::changeLabel);
+    connect(slider, &QSlider::sliderReleased, this, &Sigma::viewSubImage);
+    restTimer.setSingleShot(true);
+    restTimer.setInterval(kPreviewRest);
+    connect(&restTimer, &QTimer::timeout, this, &Sigma::viewSubImage);
+    connect(useEstimateButton, &QPushButton::clicked, this, [this] { useEstimate(); });
     connect(compareButton, &QPushButton::pressed, this, [this] { compare(true); });
     connect(compareButton, &QPushButton::released, this, [this] { compare(false); });
-    toolsLayout->addWidget(compareButton);
+    scrollArea->viewport()->installEventFilter(this);
+}
 
-    auto *layout = new QGridLayout(this);
-    layout->addWidget(scrollArea, 1, 1);
-    layout->addWidget(tools, 2, 1);
-    layout->addWidget(progressBar, 3, 1);
-    layout->addWidget(frame, 4, 1);
-    layout->addWidget(buttonBox, 5, 1);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-    setModal(true);
-
-    // The table every run of this dialog draws from: a preview then shows OK's pixels, and no
-    // preview pays for building it.
+// The table every run of this dialog draws from, unless the base options bring one: a preview
+// then shows OK's pixels, and no preview pays for building it.
+void Sigma::useOwnTable()
+{
+    if (runOptions.table)
+        return;
     try {
         ownTable = std::make_unique<NormalTable>();
         runOptions.table = ownTable.get();
@@ -193,14 +217,6 @@ void Sigma::reportProgress(int percent)
 {
     progressBar->setValue(percent);
     QCoreApplication::processEvents();
-}
-
-void Sigma::setRunOptions(const RunOptions &options)
-{
-    runOptions = options;
-    runOptions.observer = nullptr;
-    if (!runOptions.table)
-        runOptions.table = ownTable.get();
 }
 
 void Sigma::reject()

@@ -62,7 +62,11 @@ public:
     // How long a value set by keys, wheel or a click on the groove rests before it is previewed.
     static constexpr int kPreviewRest = 300; // ms
 
-    Sigma(QImage *image, int *sigma);
+    // `baseOptions` are the threads, sample table and memory limit of the runs this dialog
+    // starts (the observer is always the dialog's own): the window passes the defaults (every
+    // hardware thread, the memory available) and no table, so that the dialog builds its own,
+    // seeded from the clock when it opens; a table given here serves every run instead.
+    Sigma(QImage *image, int *sigma, const RunOptions &baseOptions);
 
     // Denoises *image at noise level `sigma` (1 or more), moving progressBar and keeping the
     // dialog live, and returns how the run ended. Images of other colour models than RGB and
@@ -76,12 +80,6 @@ public:
 
     // Shows the percentage on progressBar and lets pending events run.
     void reportProgress(int percent);
-
-    // The threads, sample table and memory limit of the runs this dialog starts (the observer
-    // is always the dialog's own). By default runs use every hardware thread, the dialog's table
-    // (seeded from the clock when it opened) and the memory available. Tests pass a seeded
-    // table here.
-    void setRunOptions(const RunOptions &options);
 
     // During a run, stops it first and sets the level to 0; then rejects as QDialog does.
     // Escape and the close button come here without passing through stopAlg.
@@ -103,6 +101,13 @@ private slots:
 private:
     class Observer;
 
+    // The constructor's parts: the noise in the whole image, the widgets in their layouts (the
+    // row under the preview from buildTools), the signals and the sample table.
+    void measureNoise();
+    void buildLayout();
+    QWidget *buildTools();
+    void connectSignals();
+    void useOwnTable();
     void setRunning(bool running);
     // denoiseImage for a part of the window's image whose top-left pixel is `origin`.
     RunStatus denoisePart(QImage *part, int sigma, QPoint origin);

@@ -407,8 +407,9 @@ void Pelta::denoise()
     // Shares the pixels: a run swaps a new image into currentImage and leaves this one alone.
     const QImage before = currentImage;
 
-    // The dialog writes currentImage and sigma through its pointers while it runs.
-    std::unique_ptr<Sigma> dialog(new Sigma(&currentImage, &sigma));
+    // The dialog writes currentImage and sigma through its pointers while it runs. Its runs use
+    // every hardware thread, the memory available and the dialog's own table.
+    std::unique_ptr<Sigma> dialog(new Sigma(&currentImage, &sigma, RunOptions()));
     const bool accepted = dialog->exec() == QDialog::Accepted;
     const bool denoised = dialog->denoised();
     dialog.reset();

@@ -14,13 +14,8 @@ struct Fixture
         : image(picture)
         , before(picture.copy())
         , level(startLevel)
-        , dialog(&image, &level)
+        , dialog(&image, &level, seeded(memoryLimit))
     {
-        static const NormalTable table(1234u);
-        RunOptions options;
-        options.table = &table;
-        options.memoryLimit = memoryLimit;
-        dialog.setRunOptions(options);
         QObject::connect(
             dialog.findChild<QProgressBar *>(), &QProgressBar::valueChanged, [this](int value) {
                 bar.append(value);
@@ -32,6 +27,14 @@ struct Fixture
         dialog.show();
     }
 
+    static RunOptions seeded(qint64 memoryLimit)
+    {
+        static const NormalTable table(1234u);
+        RunOptions options;
+        options.table = &table;
+        options.memoryLimit = memoryLimit;
+        return options;
+    }
     QSlider *slider() { return dialog.findChild<QSlider *>(); }
     template<typename W>
     W *find(const QString &start)
