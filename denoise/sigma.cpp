@@ -3,8 +3,10 @@
 
 #include "core/noise_estimate.h"
 #include "core/run_observer.h"
+#include "denoise/noise_plot.h"
 #include "image/image_denoise.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFrame>
@@ -89,6 +91,12 @@ Sigma::Sigma(QImage *image, int *sigma, const RunOptions &baseOptions)
 void Sigma::measureNoise()
 {
     estimate = estimateImageNoise(*image);
+    model = measureImageNoiseModel(*image);
+}
+
+bool Sigma::modelOn() const
+{
+    return model && model->transform && evenOut->isChecked();
 }
 
 void Sigma::buildLayout()
@@ -117,26 +125,41 @@ void Sigma::buildLayout()
     setModal(true);
 }
 
-// Under the preview: the noise measured in the whole image, a button that previews at the level
-// for it, and the comparison with the undenoised crop.
+// Under the preview: the noise measured in the whole image with the plot of its curve, a button
+// that previews at the level for it, and the comparison with the undenoised crop; under them the
+// box that turns the curve's model off, shown only when the curve is not flat.
 QWidget *Sigma::buildTools()
 {
     auto *tools = new QFrame;
-    auto *toolsLayout = new QHBoxLayout(tools);
+    auto *toolsLayout = new QGridLayout(tools);
     toolsLayout->setContentsMargins(0, 0, 0, 0);
     toolsLayout->addWidget(
         new QLabel(estimate ? tr("Estimated noise: %1").arg(double(*estimate), 0, 'f', 1)
-                            : tr("Estimated noise: none found")));
-    toolsLayout->addStretch();
+                            : tr("Estimated noise: none found")),
+        0, 0);
+    if (model) {
+        plot = new NoisePlot(model->curve);
+        plot->setToolTip(tr("Noise by brightness: %1 in the shadows, %2 in the highlights")
+                             .arg(double(model->shadows), 0, 'f', 0)
+                             .arg(double(model->highlights), 0, 'f', 0));
+        toolsLayout->addWidget(plot, 0, 1, 2, 1);
+    }
+    toolsLayout->setColumnStretch(2, 1);
     useEstimateButton = new QPushButton(tr("Use estimate"));
     useEstimateButton->setAutoDefault(false);
-    useEstimateButton->setEnabled(estimate.has_value());
-    toolsLayout->addWidget(useEstimateButton);
+    toolsLayout->addWidget(useEstimateButton, 0, 3);
     compareButton = new QPushButton(tr("Compare"));
     compareButton->setAutoDefault(false);
     compareButton->setFocusPolicy(Qt::NoFocus);
     compareButton->setToolTip(tr("Hold to see the crop before denoising (or hold C)"));
-    toolsLayout->addWidget(compareButton);
+    toolsLayout->addWidget(compareButton, 0, 4);
+    evenOut = new QCheckBox(tr("Even out camera noise"));
+    evenOut->setToolTip(tr("The noise grows with the brightness: even it out before denoising, "
+                           "so that the slider sets the level of the evened noise"));
+    evenOut->setChecked(model && model->transform);
+    evenOut->setVisible(model && model->transform);
+    toolsLayout->addWidget(evenOut, 1, 0);
+    useEstimateButton->setEnabled(estimate.has_value() || modelOn());
     return tools;
 }
 
@@ -152,6 +175,7 @@ void Sigma::connectSignals()
     connect(useEstimateButton, &QPushButton::clicked, this, [this] { useEstimate(); });
     connect(compareButton, &QPushButton::pressed, this, [this] { compare(true); });
     connect(compareButton, &QPushButton::released, this, [this] { compare(false); });
+    connect(evenOut, &QCheckBox::toggled, this, &Sigma::modelToggled);
     scrollArea->viewport()->installEventFilter(this);
 }
 
@@ -185,7 +209,8 @@ RunStatus Sigma::denoisePart(QImage *image, int sigma, QPoint origin)
     options.originY = origin.y();
     cancelRequested = false;
     setRunning(true);
-    const RunStatus status = denoiseQImage(*image, {sigma, options});
+    const RunStatus status
+        = denoiseQImage(*image, {sigma, options, modelOn() ? model->transform : std::nullopt});
     setRunning(false);
     report(status);
     progressBar->setValue(0);
@@ -278,10 +303,20 @@ void Sigma::display(const QImage &picture)
 
 void Sigma::useEstimate()
 {
-    if (running || !estimate)
+    if (running || !(modelOn() || estimate))
         return;
-    slider->setValue(noiseLevelFor(*estimate));
+    slider->setValue(modelOn() ? model->level : noiseLevelFor(*estimate));
     viewSubImage(); // stops the timer the new value started: one preview
+}
+
+void Sigma::modelToggled(bool on)
+{
+    if (plot)
+        plot->setEnabled(on);
+    useEstimateButton->setEnabled(estimate.has_value() || modelOn());
+    // The level stays; what it denoises changed, so a preview shows it.
+    if (*sigma > 0)
+        viewSubImage();
 }
 
 void Sigma::compare(bool on)
@@ -395,7 +430,8 @@ void Sigma::setRunning(bool on)
     running = on;
     slider->setEnabled(!on);
     compareButton->setEnabled(!on);
-    useEstimateButton->setEnabled(!on && estimate.has_value());
+    useEstimateButton->setEnabled(!on && (estimate.has_value() || modelOn()));
+    evenOut->setEnabled(!on);
     buttonBox->button(QDialogButtonBox::Ok)->setEnabled(!on);
     if (!on && focusBeforeRun)
         focusBeforeRun->setFocus();

@@ -3,6 +3,7 @@
 
 #include "core/plane_run.h"
 #include "core/sample_tables.h"
+#include "image/noise_model.h"
 
 #include <QDialog>
 #include <QImage>
@@ -15,6 +16,8 @@
 #include <memory>
 #include <optional>
 
+class NoisePlot;
+class QCheckBox;
 class QDialogButtonBox;
 class QKeyEvent;
 class QPushButton;
@@ -46,9 +49,12 @@ int previewBorder(int level);
 // copy of the centre crop (the whole image when it is 256 pixels or less a side) as a preview.
 // One sample table, built when the dialog opens, serves every preview and OK, and a preview
 // denoises its crop with a border of the image around it at the crop's place: its pixels are
-// OK's. Under the preview the dialog shows the noise it measured in the image, with a button
-// that previews at the level for it, and a Compare button; dragging in the preview moves the
-// crop.
+// OK's. Under the preview the dialog shows the noise it measured in the image, the plot of its
+// noise curve (NoisePlot), a button that previews at the level for it, and a Compare button;
+// dragging in the preview moves the crop. When the curve is not flat (a camera's noise, stronger
+// in the shadows), a checked box keeps its model on: every run evens the noise out by the curve's
+// transform, measured once on the whole image, and the slider sets the level of the evened
+// noise; unchecked, the runs take the noise as the same everywhere, as on a flat curve.
 //
 // A run (preview or OK) happens inside the slot that starts it, on the GUI thread, and serves
 // pending events while it computes. Meanwhile the slider and OK are disabled, so no second run
@@ -68,10 +74,10 @@ public:
     // seeded from the clock when it opens; a table given here serves every run instead.
     Sigma(QImage *image, int *sigma, const RunOptions &baseOptions);
 
-    // Denoises *image at noise level `sigma` (1 or more), moving progressBar and keeping the
-    // dialog live, and returns how the run ended. Images of other colour models than RGB and
-    // Grayscale, images whose denoising would not fit in memory and levels below 1 are left
-    // unchanged with a message box. The bar stands at 0 when the call returns.
+    // Denoises *image at noise level `sigma` (1 or more; of the evened noise with the model on),
+    // moving progressBar and keeping the dialog live, and returns how the run ended. Images of
+    // other colour models than RGB and Grayscale, images whose denoising would not fit in
+    // memory and levels below 1 are left unchanged with a message box. The bar stands at 0 when the call returns.
     RunStatus denoiseImage(QImage *image, int sigma);
 
     // True once OK's run has replaced the image; false after OK at level 0, a run that failed
@@ -106,6 +112,10 @@ private:
     void measureNoise();
     void buildLayout();
     QWidget *buildTools();
+    // The curve's model is used: the curve is not flat and the box is checked.
+    bool modelOn() const;
+    // The box turned the model on or off: previews again at the same level.
+    void modelToggled(bool on);
     void connectSignals();
     void useOwnTable();
     void setRunning(bool running);
@@ -122,7 +132,9 @@ private:
     bool compareKey(QKeyEvent *event, bool pressed);
     // Moves the crop so that its top-left corner is at `topLeft`, kept within the image.
     void moveCrop(QPoint topLeft);
-    // Sets the slider to the estimated level and previews, as a release of the slider does.
+    // Sets the slider to the estimated level and previews, as a release of the slider does: with
+    // the model on, the model's level of the evened noise, else the level for the uniform
+    // estimate.
     void useEstimate();
 
     QImage subImage;
@@ -135,6 +147,8 @@ private:
     QLabel *label;
     QPushButton *compareButton;
     QPushButton *useEstimateButton;
+    NoisePlot *plot = nullptr; // none when no curve was measured
+    QCheckBox *evenOut;
 
     // Single shot: previews a value that has rested (see kPreviewRest). Never armed while the
     // handle is held, whose release previews; stopped by every preview, OK and "Use estimate".
@@ -148,6 +162,9 @@ private:
     bool replaced = false; // see denoised()
     QPointer<QWidget> focusBeforeRun;
     std::optional<float> estimate; // the noise in the image, measured when the dialog opened
+    // The image's noise curve and its transform, measured once on the whole image when the
+    // dialog opened: every preview and OK use the same transform.
+    std::optional<ImageNoiseModel> model;
     QRect crop; // where subImage lies in the image
     QImage shown; // the last preview: subImage, or subImage denoised
     bool comparing = false;
