@@ -99,56 +99,67 @@ Pelta::Pelta()
         resize(initialWindowSize(screen->availableSize()));
 }
 
+// Every action is named after its slot, so that tests find it whatever its text.
 void Pelta::buildMenus()
 {
     QMenu *fileMenu = menuBar()->addMenu(tr("&File"));
     QAction *openAction = fileMenu->addAction(tr("&Open..."), this, &Pelta::open);
+    openAction->setObjectName("open");
     openAction->setShortcut(QKeySequence::Open);
 
     saveAsAction = fileMenu->addAction(tr("&Save As..."), this, &Pelta::saveAs);
+    saveAsAction->setObjectName("saveAs");
     saveAsAction->setEnabled(false);
 
     fileMenu->addSeparator();
 
     QAction *exitAction = fileMenu->addAction(tr("E&xit"), this, &QWidget::close);
+    exitAction->setObjectName("exit");
     exitAction->setShortcut(QKeySequence(tr("Ctrl+Q"), QKeySequence::NativeText));
 
     QMenu *editMenu = menuBar()->addMenu(tr("&Edit"));
     undoAction = editMenu->addAction(tr("&Undo"), this, &Pelta::undo);
+    undoAction->setObjectName("undo");
     undoAction->setShortcut(QKeySequence::Undo);
     undoAction->setEnabled(false);
 
     redoAction = editMenu->addAction(tr("&Redo"), this, &Pelta::redo);
+    redoAction->setObjectName("redo");
     redoAction->setShortcut(QKeySequence::Redo);
     redoAction->setEnabled(false);
 
     QMenu *filtersMenu = menuBar()->addMenu(tr("&Filters"));
     denoiseAction = filtersMenu->addAction(tr("Denoise..."), this, &Pelta::denoise);
+    denoiseAction->setObjectName("denoise");
     denoiseAction->setEnabled(false);
 
     filtersMenu->addSeparator();
 
     zoomInAction = filtersMenu->addAction(tr("Zoom &In (25%)"), this, &Pelta::zoomIn);
+    zoomInAction->setObjectName("zoomIn");
     zoomInAction->setShortcut(QKeySequence::ZoomIn);
     zoomInAction->setEnabled(false);
 
     zoomOutAction = filtersMenu->addAction(tr("Zoom &Out (25%)"), this, &Pelta::zoomOut);
+    zoomOutAction->setObjectName("zoomOut");
     zoomOutAction->setShortcut(QKeySequence::ZoomOut);
     zoomOutAction->setEnabled(false);
 
     normalSizeAction = filtersMenu->addAction(tr("&Normal Size"), this, &Pelta::normalSize);
+    normalSizeAction->setObjectName("normalSize");
     normalSizeAction->setShortcut(QKeySequence(tr("Ctrl+S"), QKeySequence::NativeText));
     normalSizeAction->setEnabled(false);
 
     filtersMenu->addSeparator();
 
     fitToWindowAction = filtersMenu->addAction(tr("&Fit to Window"), this, &Pelta::fitToWindow);
+    fitToWindowAction->setObjectName("fitToWindow");
     fitToWindowAction->setShortcut(QKeySequence(tr("Ctrl+F"), QKeySequence::NativeText));
     fitToWindowAction->setEnabled(false);
     fitToWindowAction->setCheckable(true);
 
     QMenu *helpMenu = menuBar()->addMenu(tr("&Help"));
-    helpMenu->addAction(tr("&About..."), this, &Pelta::about);
+    helpMenu->addAction(tr("&About..."), this, &Pelta::about)->setObjectName("about");
 }
 
 void Pelta::showImage(const QImage &image)

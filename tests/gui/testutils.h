@@ -39,68 +39,56 @@ inline QImage noisyRamp(int w, int h, double deviation, unsigned seed, double br
     return image;
 }
 
-// A w x h camera-like image: a clean scene (a ramp across, a little different in each channel)
-// taken to linear light through the sRGB curve, given Poisson-Gaussian noise (variance
-// 0.01 L + 0.0005, L on 0..1: about ISO 3200), taken back and rounded to 8 bits. Its noise is
-// about twice as strong in the shadows as in the highlights.
-inline QImage cameraImage(int w, int h, unsigned seed, QImage::Format format = QImage::Format_RGB32)
+// A w x h camera-like RGB image: a clean ramp across that rises fast in the shadows and levels
+// off in the highlights (where the uniform estimate then reads), a little different in each
+// channel, taken to linear light L (0..1) through the sRGB curve, given Poisson-Gaussian noise
+// of variance 0.01 L + 0.0005 (about ISO 3200) and taken back to 8 bits: twice the noise in the
+// shadows.
+inline QImage cameraImage(int w, int h, unsigned seed)
 {
-    QImage image(w, h, format);
+    QImage image(w, h, QImage::Format_RGB32);
     std::mt19937 random(seed);
     std::normal_distribution<double> noise;
     const auto noisy = [&](double v) {
-        const double c = v / 255.0;
-        const double l = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        const double l = v <= 10.31 ? v / 3294.6 : std::pow((v / 255 + 0.055) / 1.055, 2.4);
         const double n = std::clamp(l + std::sqrt(0.01 * l + 0.0005) * noise(random), 0.0, 1.0);
-        return int(std::lround(
-            255.0 * (n <= 0.0031308 ? 12.92 * n : 1.055 * std::pow(n, 1.0 / 2.4) - 0.055)));
+        return int(
+            std::lround(n <= 0.0031308 ? 3294.6 * n : 269.025 * std::pow(n, 1 / 2.4) - 14.025));
     };
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            const double v = 10.0 + 235.0 * x / (w - 1);
-            const int r = noisy(v);
-            image.setPixel(x, y,
-                format == QImage::Format_Grayscale8
-                    ? qRgb(r, r, r)
-                    : qRgb(r, noisy(0.9 * v + 12), noisy(0.8 * v + 30)));
-        }
+    for (int i = 0; i < w * h; ++i) {
+        const double t = 1.0 - double(i % w) / (w - 1), v = 245.0 - 235.0 * t * t;
+        image.setPixel(i % w, i / w, qRgb(noisy(v), noisy(0.9 * v + 12), noisy(0.8 * v + 30)));
     }
     return image;
 }
 
-// "" when the images are equal, else how they differ: their sizes or formats, or the first pixel
-// that differs ("(x, y): #aarrggbb, expected #aarrggbb"). With `perMille`, up to that many
-// pixels in a thousand may differ (a count above it is reported with the first one).
+// "" when the images are equal, else their sizes and formats, or the first pixel that differs
+// and the count of those that do; with `perMille`, that many pixels in a thousand may differ.
 inline QString imageDifference(const QImage &actual, const QImage &expected, int perMille = 0)
 {
-    if (actual == expected)
-        return {};
-    if (actual.size() != expected.size() || actual.format() != expected.format())
-        return QString("%1x%2 format %3, expected %4x%5 format %6")
-            .arg(actual.width())
-            .arg(actual.height())
-            .arg(actual.format())
-            .arg(expected.width())
-            .arg(expected.height())
-            .arg(expected.format());
+    const auto shape = [](const QImage &i) {
+        return QString("%1x%2 format %3").arg(i.width()).arg(i.height()).arg(i.format());
+    };
+    if (shape(actual) != shape(expected))
+        return shape(actual) + ", expected " + shape(expected);
     QString first;
-    qint64 differing = 0;
-    for (int y = 0; y < actual.height(); ++y) {
-        for (int x = 0; x < actual.width(); ++x) {
-            const QColor a = actual.pixelColor(x, y), e = expected.pixelColor(x, y);
-            if (a.rgba64() == e.rgba64())
-                continue;
-            if (differing++ == 0)
-                first = QString("(%1, %2): %3, expected %4")
-                            .arg(x)
-                            .arg(y)
-                            .arg(a.name(QColor::HexArgb), e.name(QColor::HexArgb));
-        }
+    qint64 count = 0;
+    const int w = actual.width();
+    for (int i = 0, n = actual == expected ? 0 : w * actual.height(); i < n; ++i) {
+        const QColor a = actual.pixelColor(i % w, i / w), e = expected.pixelColor(i % w, i / w);
+        if (a.rgba64() != e.rgba64() && count++ == 0)
+            first = QString("(%1, %2): %3, expected %4")
+                        .arg(i % w)
+                        .arg(i / w)
+                        .arg(a.name(QColor::HexArgb), e.name(QColor::HexArgb));
     }
-    if (differing * 1000 <= qint64(perMille) * actual.width() * actual.height())
-        return {};
-    return perMille ? QString("%1 pixels differ, first %2").arg(differing).arg(first) : first;
+    return count * 1000 <= qint64(perMille) * w * actual.height()
+        ? QString()
+        : QString("%1 differ, first %2").arg(count).arg(first);
 }
+
+// Compares two images, printing the first differing pixel when they differ.
+#define COMPARE_IMAGES(actual, expected) QCOMPARE(imageDifference(actual, expected), QString())
 
 inline bool putFile(const QString &path, const QByteArray &bytes)
 {

@@ -11,15 +11,18 @@
 
 #include <memory>
 
+// The window's menu actions, found by name: o open, s saveAs, x exit, u undo, r redo,
+// d denoise, + zoomIn, - zoomOut, n normalSize, f fitToWindow. A missing one fails the test.
 static QAction *action(const Pelta &window, QChar key)
 {
-    const QString text
-        = QStringList({"&Open...", "&Save As...", "E&xit", "&Undo", "&Redo", "Denoise...",
-                          "Zoom &In (25%)", "Zoom &Out (25%)", "&Normal Size", "&Fit to Window"})
-              .value(QString("osxurd+-nf").indexOf(key));
-    const QList<QAction *> actions = window.findChildren<QAction *>();
-    return *std::find_if(
-        actions.begin(), actions.end(), [&](const QAction *a) { return a->text() == text; });
+    const QString name = QStringList({"open", "saveAs", "exit", "undo", "redo", "denoise", "zoomIn",
+                                         "zoomOut", "normalSize", "fitToWindow"})
+                             .value(QString("osxurd+-nf").indexOf(key));
+    if (auto *found = window.findChild<QAction *>(name))
+        return found;
+    QTest::qFail(qPrintable("No menu action \"" + name + '"'), __FILE__, __LINE__);
+    static auto *const missing = new QAction(QCoreApplication::instance());
+    return missing;
 }
 
 static void press(const Pelta &window, const QString &keys)
@@ -61,6 +64,37 @@ class tst_Pelta : public QObject
     {
         return image.save(file(name)) ? file(name) : QString();
     }
+    QString asked_; // the questions the walk asked, each followed by '|'
+    inline static const QString kSize = "\", 480x300, Depth: 32";
+
+    // A shown window on a2 in the pictures folder: a1, a2, a10 (480 x 300), a broken b.png and a
+    // text file.
+    std::unique_ptr<Pelta> folderWindow()
+    {
+        const QString walk = file("Pictures");
+        for (const int n : {1, 2, 10})
+            imageFile(noiseImage(480, 300, quint32(n)), QString("Pictures/a%1.png").arg(n));
+        putFile(walk + "/b.png", "text, not pixels");
+        putFile(walk + "/notes.txt", "w");
+        return shownWindow(walk + "/a2.png");
+    }
+    // Presses `keys` ('d': Denoise at 30), sends `key`; `answer` goes to a box that must come.
+    // The status without the folder's path.
+    QString step(const Pelta &window, const QString &keys, Qt::Key key, int answer = 0)
+    {
+        for (const QChar c : keys)
+            c == 'd' ? void(denoiseWith(window, 30, QDialogButtonBox::Ok)) : press(window, c);
+        ModalDriver driver;
+        if (answer) {
+            driver.expect<QMessageBox>([this, answer](QMessageBox *box) {
+                const bool safe = box->defaultButton() == box->button(QMessageBox::Cancel);
+                asked_ += box->text() + (safe ? "|" : " (Cancel not the default)|");
+                box->button(QMessageBox::StandardButton(answer))->click();
+            });
+        }
+        QTest::keyClick(scroll(window), key);
+        return status(window).remove("Opened \"" + file("Pictures") + '/') + driver.problems();
+    }
     static QScrollArea *scroll(const Pelta &window) { return window.findChild<QScrollArea *>(); }
     static QString status(const Pelta &window) { return window.statusBar()->currentMessage(); }
     // The label's place in the viewport: its size and, negated, both scroll-bar values.
@@ -91,6 +125,12 @@ private slots:
     {
         Pelta window;
         QCOMPARE(states(window), QString()); // all that needs an image is off
+        QString texts;
+        for (const QChar key : QString("osxurd+-nf"))
+            texts += action(window, key)->text() + '|';
+        QCOMPARE(texts,
+            "&Open...|&Save As...|E&xit|&Undo|&Redo|Denoise...|Zoom &In (25%)|Zoom &Out (25%)|"
+            "&Normal Size|&Fit to Window|");
 
         // A dropped file is taken as a copy (a move gets it deleted) and opened after the drop;
         // one that cannot be read says why, as Open does. So does a bad choice in Open ('%' in
@@ -140,7 +180,8 @@ private slots:
         QCOMPARE(driver.problems() + status(window) + ' ' + window.windowFilePath() + ' '
                 + window.windowTitle(),
             "Wrote \"" + file("a.bmp") + "\" " + file("a.bmp") + " a.bmp[*]");
-        QCOMPARE(QImage(file("a.bmp")).convertToFormat(QImage::Format_RGB32), noiseImage(31, 17));
+        COMPARE_IMAGES(
+            QImage(file("a.bmp")).convertToFormat(QImage::Format_RGB32), noiseImage(31, 17));
         driver.acceptBox(&title, &text);
         QVERIFY(!window.writeImageFile(file("notes.xyz")));
         QCOMPARE(driver.problems() + text,
@@ -154,7 +195,7 @@ private slots:
         action(window, 'u')->setEnabled(true);
         QVERIFY(QMetaObject::invokeMethod(&window, "paste"));
         QTest::keyClick(scroll(window), Qt::Key_Space);
-        QCOMPARE(shownImage(&window), noiseImage(31, 17));
+        COMPARE_IMAGES(shownImage(&window), noiseImage(31, 17));
         QCOMPARE(status(window) + window.windowFilePath() + ' ' + window.windowTitle() + ' '
                 + states(window),
             "Obtained image from clipboard, 31x17, Depth: 32 Pasted image[*] sud+-nf");
@@ -198,42 +239,26 @@ private slots:
         QCOMPARE(::states(*window), states);
     }
 
-    // In the pictures folder: a1, a2, a10 (480 x 300), a broken b.png and a text file.
-    void walkZoomAndDenoise()
+    // Space and Backspace walk the pictures folder (a1, a2, a10, a broken b.png, a text file) in
+    // natural order, wrapping past the broken file; notes.txt is no image.
+    void folderWalk()
     {
-        const QString walk = file("Pictures");
-        for (const int n : {1, 2, 10})
-            imageFile(noiseImage(480, 300, quint32(n)), QString("Pictures/a%1.png").arg(n));
-        QVERIFY(putFile(walk + "/b.png", "text, not pixels") && putFile(walk + "/notes.txt", "w"));
-        const auto window = shownWindow(walk + "/a2.png");
+        const auto window = folderWindow();
         action(*window, 'u')->setEnabled(true);
-        QString asked;
-        // Presses `keys` ('d': Denoise at 30), sends `key`; `answer` goes to a box that must come.
-        const auto step = [&](const QString &keys, Qt::Key key, int answer = 0) {
-            for (const QChar c : keys)
-                c == 'd' ? void(denoiseWith(*window, 30, QDialogButtonBox::Ok)) : press(*window, c);
-            ModalDriver driver;
-            if (answer) {
-                driver.expect<QMessageBox>([&asked, answer](QMessageBox *box) {
-                    const bool safe = box->defaultButton() == box->button(QMessageBox::Cancel);
-                    asked += box->text() + (safe ? "|" : " (Cancel not the default)|");
-                    box->button(QMessageBox::StandardButton(answer))->click();
-                });
-            }
-            QTest::keyClick(scroll(*window), key);
-            return status(*window).remove("Opened \"" + walk + '/') + driver.problems();
-        };
-        // Natural order a1 a2 a10 b, wrapping past the broken b; notes.txt is no image.
-        const QString size = "\", 480x300, Depth: 32";
-        const QString skip = size + "; skipped \"b.png\" (Unsupported image format)";
-        QCOMPARE(step("", Qt::Key_Space), "a10.png" + size);
-        QCOMPARE(step("", Qt::Key_Space), "a1.png" + skip);
-        QCOMPARE(step("", Qt::Key_Backspace), "a10.png" + skip);
-        QCOMPARE(step("", Qt::Key_Backspace), "a2.png" + size);
+        const QString skip = kSize + "; skipped \"b.png\" (Unsupported image format)";
+        QCOMPARE(step(*window, "", Qt::Key_Space), "a10.png" + kSize);
+        QCOMPARE(step(*window, "", Qt::Key_Space), "a1.png" + skip);
+        QCOMPARE(step(*window, "", Qt::Key_Backspace), "a10.png" + skip);
+        QCOMPARE(step(*window, "", Qt::Key_Backspace), "a2.png" + kSize);
         QCOMPARE(states(*window), "sd+-nf");
+    }
 
-        // The menu's zoom keeps the centre. At the far end of the old range: only a range already
-        // grown with the label allows the new value, so a bar moved before the resize would stay.
+    // The menu's zoom keeps the centre, the wheel's the point under the mouse. At the far end of
+    // the old range: only a range already grown with the label allows the new value, so a bar
+    // moved before the resize would stay.
+    void zoomKeepsItsPoint()
+    {
+        const auto window = folderWindow();
         QScrollBar *horizontal = scroll(*window)->horizontalScrollBar();
         QScrollBar *vertical = scroll(*window)->verticalScrollBar();
         press(*window, "+");
@@ -248,26 +273,11 @@ private slots:
         QVERIFY(centreKept(horizontal, h) && centreKept(vertical, v));
         QVERIFY(v > 0 && horizontal->value() > end);
 
-        // Accepted, undone and redone in the same view.
+        // Ctrl + wheel: two half notches make one step about the point under the mouse; nothing
+        // without Ctrl, nothing past the limit.
         press(*window, "++");
         horizontal->setValue(17);
         vertical->setValue(INT_MAX);
-        const QRect before = view(*window);
-        QVERIFY(before.x() == -17 && before.y() < 0);
-        QCOMPARE(denoiseWith(*window, 30, QDialogButtonBox::Ok), QString());
-        const QImage original = noiseImage(480, 300, 2), denoised = shownImage(window.get());
-        QVERIFY(denoised != original);
-        for (const QString keys : {"", "u", "r", "u", "r"}) {
-            press(*window, keys);
-            QCOMPARE(shownImage(window.get()), keys == "u" ? original : denoised);
-            QCOMPARE(view(*window), before);
-            QCOMPARE(states(*window), keys == "u" ? "srd+-nf" : "sud+-nf");
-            QCOMPARE(window->windowTitle() + window->isWindowModified(),
-                QString("a2.png[*]") + (keys != "u"));
-        }
-
-        // Ctrl + wheel: two half notches make one step about the point under the mouse; nothing
-        // without Ctrl, nothing past the limit.
         QWidget *viewport = scroll(*window)->viewport();
         const auto wheel = [&](int angle, Qt::KeyboardModifiers modifiers = Qt::ControlModifier) {
             QWheelEvent event(QPointF(100, 60), viewport->mapToGlobal(QPoint(100, 60)), {},
@@ -282,29 +292,64 @@ private slots:
             && qAbs(vertical->value() + 60 - 1.25 * y) <= 0.5);
         QCOMPARE(wheel(-120, Qt::NoModifier), 1465);
         QCOMPARE(wheel(-1440), 157);
+    }
 
-        // Only an unsaved Denoise asks: Cancel keeps it, Undo leaves it, Redo brings it back.
-        QCOMPARE(step("", Qt::Key_Space, QMessageBox::Cancel), "a2.png" + size);
-        QCOMPARE(step("u", Qt::Key_Space), "a10.png" + size);
-        QCOMPARE(step("dur", Qt::Key_Backspace, QMessageBox::Discard), "a2.png" + size);
+    // An accepted Denoise, undone and redone, stays in the view the user had.
+    void denoiseUndoRedoKeepView()
+    {
+        const auto window = folderWindow();
+        press(*window, "++++");
+        scroll(*window)->horizontalScrollBar()->setValue(17);
+        scroll(*window)->verticalScrollBar()->setValue(INT_MAX);
+        const QRect before = view(*window);
+        QVERIFY(before.x() == -17 && before.y() < 0);
+        QCOMPARE(denoiseWith(*window, 30, QDialogButtonBox::Ok), QString());
+        const QImage original = noiseImage(480, 300, 2), denoised = shownImage(window.get());
+        QVERIFY(denoised != original);
+        for (const QString keys : {"", "u", "r", "u", "r"}) {
+            press(*window, keys);
+            COMPARE_IMAGES(shownImage(window.get()), keys == "u" ? original : denoised);
+            QCOMPARE(view(*window), before);
+            QCOMPARE(states(*window), keys == "u" ? "srd+-nf" : "sud+-nf");
+            QCOMPARE(window->windowTitle() + window->isWindowModified(),
+                QString("a2.png[*]") + (keys != "u"));
+        }
+    }
+
+    // Only an unsaved Denoise asks before the walk leaves it: Cancel keeps it, Undo leaves it,
+    // Redo brings it back, saving ends it. Cancel in the dialog, after a preview, leaves the
+    // image and the history as they were: Redo still brings back the denoised image, unsaved.
+    void walkAsksForDenoised()
+    {
+        const auto window = folderWindow();
+        QCOMPARE(denoiseWith(*window, 30, QDialogButtonBox::Ok), QString());
+        QCOMPARE(step(*window, "", Qt::Key_Space, QMessageBox::Cancel), "a2.png" + kSize);
+        QCOMPARE(step(*window, "u", Qt::Key_Space), "a10.png" + kSize);
+        QCOMPARE(step(*window, "dur", Qt::Key_Backspace, QMessageBox::Discard), "a2.png" + kSize);
         QCOMPARE(denoiseWith(*window, 30, QDialogButtonBox::Ok), QString());
         QVERIFY(window->writeImageFile(file("saved.png")) && !window->isWindowModified());
-        QCOMPARE(step("", Qt::Key_Space), "a10.png" + size);
-        QCOMPARE(asked, "Discard the denoised image?|Discard the denoised image?|");
+        QCOMPARE(step(*window, "", Qt::Key_Space), "a10.png" + kSize);
+        QCOMPARE(asked_, "Discard the denoised image?|Discard the denoised image?|");
 
-        // Cancel, after a preview, leaves the image and the history as they were: Redo still
-        // brings back the denoised image, unsaved.
         QCOMPARE(denoiseWith(*window, 30, QDialogButtonBox::Ok), QString());
         const QImage redone = shownImage(window.get());
         press(*window, "u");
         QCOMPARE(denoiseWith(*window, 40, QDialogButtonBox::Cancel), QString());
-        QCOMPARE(shownImage(window.get()), noiseImage(480, 300, 10));
+        COMPARE_IMAGES(shownImage(window.get()), noiseImage(480, 300, 10));
         QCOMPARE(states(*window), "srd+-nf");
         press(*window, "r");
         QVERIFY(shownImage(window.get()) == redone && window->isWindowModified());
+    }
 
-        // The denoiser needs 16 pixels each way and RGB or Grayscale: any other image gets a box
-        // when Denoise is chosen, not the dialog, and the history stays.
+    // The denoiser needs 16 pixels each way and RGB or Grayscale: any other image gets a box
+    // when Denoise is chosen, not the dialog, and the history stays. OK without a release runs
+    // nothing and accepts.
+    void denoiseRefused()
+    {
+        const auto window = shownWindow(imageFile(noiseImage(16, 16)));
+        action(*window, 'u')->setEnabled(true);
+        QCOMPARE(denoiseWith(*window, 0, QDialogButtonBox::Ok), QString());
+        COMPARE_IMAGES(shownImage(window.get()), noiseImage(16, 16));
         for (const QImage &image : {noiseImage(15, 200), noiseImage(200, 15),
                  noiseImage(40, 40).convertToFormat(QImage::Format_Indexed8)}) {
             QVERIFY(window->loadImageFile(imageFile(image)));
@@ -319,11 +364,6 @@ private slots:
                                      "apply algorithm</center></p>");
             QCOMPARE(states(*window), "sud+-nf");
         }
-        // OK without a release runs nothing and accepts.
-        QVERIFY(window->loadImageFile(imageFile(noiseImage(16, 16))));
-        QCOMPARE(denoiseWith(*window, 0, QDialogButtonBox::Ok), QString());
-        QCOMPARE(shownImage(window.get()), noiseImage(16, 16));
-        QCOMPARE(states(*window), "sud+-nf");
     }
 };
 
