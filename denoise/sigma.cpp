@@ -125,9 +125,10 @@ void Sigma::buildLayout()
     setModal(true);
 }
 
-// Under the preview: the noise measured in the whole image with the plot of its curve, a button
-// that previews at the level for it, and the comparison with the undenoised crop; under them the
-// box that turns the curve's model off, shown only when the curve is not flat.
+// Under the preview: the noise measured in the whole image, under it the box that turns the
+// curve's model off (shown only when the curve is not flat), the plot of the curve beside both;
+// then a button that previews at the level for the noise, and the comparison with the
+// undenoised crop.
 QWidget *Sigma::buildTools()
 {
     auto *tools = new QFrame;
@@ -142,17 +143,19 @@ QWidget *Sigma::buildTools()
         plot->setToolTip(tr("Noise by brightness: %1 in the shadows, %2 in the highlights")
                              .arg(double(model->shadows), 0, 'f', 0)
                              .arg(double(model->highlights), 0, 'f', 0));
-        toolsLayout->addWidget(plot, 0, 1, 2, 1);
+        toolsLayout->addWidget(plot, 0, 1, 2, 1, Qt::AlignRight);
     }
-    toolsLayout->setColumnStretch(2, 1);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    toolsLayout->addLayout(buttons, 2, 0, 1, 2);
     useEstimateButton = new QPushButton(tr("Use estimate"));
     useEstimateButton->setAutoDefault(false);
-    toolsLayout->addWidget(useEstimateButton, 0, 3);
+    buttons->addWidget(useEstimateButton);
     compareButton = new QPushButton(tr("Compare"));
     compareButton->setAutoDefault(false);
     compareButton->setFocusPolicy(Qt::NoFocus);
     compareButton->setToolTip(tr("Hold to see the crop before denoising (or hold C)"));
-    toolsLayout->addWidget(compareButton, 0, 4);
+    buttons->addWidget(compareButton);
     evenOut = new QCheckBox(tr("Even out camera noise"));
     evenOut->setToolTip(tr("The noise grows with the brightness: even it out before denoising, "
                            "so that the slider sets the level of the evened noise"));

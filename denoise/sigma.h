@@ -77,7 +77,8 @@ public:
     // Denoises *image at noise level `sigma` (1 or more; of the evened noise with the model on),
     // moving progressBar and keeping the dialog live, and returns how the run ended. Images of
     // other colour models than RGB and Grayscale, images whose denoising would not fit in
-    // memory and levels below 1 are left unchanged with a message box. The bar stands at 0 when the call returns.
+    // memory and levels below 1 are left unchanged with a message box. The bar stands at 0 when the
+    // call returns.
     RunStatus denoiseImage(QImage *image, int sigma);
 
     // True once OK's run has replaced the image; false after OK at level 0, a run that failed

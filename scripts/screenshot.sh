@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Makes the README's screenshots on a virtual 1280x800 screen, playing a user with xdotool:
-# docs/window.png (the bundled sample as opened), docs/denoise-dialog.png (the dialog after its
-# preview was dragged and "Use estimate" pressed) and docs/denoised.png (the window after OK).
-# Then zooms in, undoes and redoes, and keeps those views in /tmp/pelta-shots for a look.
+# docs/window.png (the bundled sample as opened) and docs/denoised.png (the window after OK in the
+# dialog, whose preview was dragged and "Use estimate" pressed). Then zooms in, undoes and redoes,
+# and keeps those views in /tmp/pelta-shots for a look. docs/denoise-dialog.png shows the dialog on
+# the sample's photograph with a camera's noise instead (its noise curve is not flat), made by
+# bench/dialog_shot on the offscreen platform; it needs the photograph from Debian's
+# plasma-workspace-wallpapers (see data/README.md).
 # Needs xvfb, imagemagick and xdotool; run after a release build. The preview, "Use estimate" and OK
 # are found from the dialog's geometry, so a different widget style may need new offsets.
 set -euo pipefail
@@ -44,12 +47,12 @@ xvfb-run -a -s '-screen 0 1280x800x24' bash -c '
     done
     xdotool mouseup 1
     sleep 3
-    xdotool mousemove $((X + WIDTH - 145)) $((Y + HEIGHT - 109)) click 1
+    xdotool mousemove $((X + WIDTH - 164)) $((Y + HEIGHT - 123)) click 1
     sleep 4
     shoot dialog
 
     # OK with the mouse; wait until the run has finished and the dialog is gone.
-    xdotool mousemove $((X + WIDTH - 138)) $((Y + HEIGHT - 24)) click 1
+    xdotool mousemove $((X + WIDTH - 138)) $((Y + HEIGHT - 26)) click 1
     for _ in $(seq 1 120); do
         [ "$(xdotool search --onlyvisible --class pelta | wc -l)" = 1 ] && break
         sleep 1
@@ -73,6 +76,7 @@ xvfb-run -a -s '-screen 0 1280x800x24' bash -c '
 convert "$shots/before.png" -crop 768x480+0+0 +repage -strip -colors 256 PNG8:docs/window.png
 convert "$shots/after.png" -crop 768x480+0+0 +repage -strip -dither None -colors 256 \
     PNG8:docs/denoised.png
-convert "$shots/dialog.png" -crop "$(cat "$shots/dialog-geometry")" +repage -strip -dither None \
-    -colors 256 PNG8:docs/denoise-dialog.png
+QT_QPA_PLATFORM=offscreen build/release/bench/dialog_shot \
+    /usr/share/wallpapers/ColorfulCups/contents/images/2560x1600.jpg "$shots/camera.png" \
+    docs/denoise-dialog.png
 ls -l docs/window.png docs/denoised.png docs/denoise-dialog.png
