@@ -116,7 +116,8 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {name});
         if (written) {
             QCOMPARE(QImageReader(path).format(), QFileInfo(name).suffix().toLower().toLatin1());
-            QCOMPARE(readImageFile(path, 320000).image.convertToFormat(image.format()), image);
+            COMPARE_IMAGES(
+                readImageFile(path, 320000).image.convertToFormat(image.format()), image);
             QCOMPARE(readImageFile(path, 319999).errorText, tooLarge);
         } else {
             QCOMPARE(fileBytes(path), "the old file");
@@ -203,7 +204,7 @@ private slots:
         for (const QString name : {"flat.png", "flat.tif"}) {
             QVERIFY(writeImageFile(flat, dir.filePath(name), nullptr));
             QVERIFY2(fileBytes(dir.filePath(name)).size() < 4000, qPrintable(name));
-            QCOMPARE(QImage(dir.filePath(name)).convertToFormat(flat.format()), flat);
+            COMPARE_IMAGES(QImage(dir.filePath(name)).convertToFormat(flat.format()), flat);
         }
     }
 
@@ -320,7 +321,7 @@ private slots:
             QCOMPARE(planned, refused ? RunStatus::UnsupportedColorModel : step.status);
             QCOMPARE(denoiseQImage(image, request), planned);
             if (planned != RunStatus::Done)
-                QCOMPARE(image, before);
+                COMPARE_IMAGES(image, before);
         }
         if (refused)
             return;
@@ -387,7 +388,7 @@ private slots:
             options.observer = &cancelling;
             image = before;
             QCOMPARE(denoiseQImage(image, {20, options}), RunStatus::Cancelled);
-            QCOMPARE(image, before);
+            COMPARE_IMAGES(image, before);
             QCOMPARE(cancelling.reports.size(), at);
         }
     }

@@ -291,7 +291,7 @@ private slots:
         QVERIFY(qAbs(horizontal->value() + 100 - 1.25 * x) <= 0.5
             && qAbs(vertical->value() + 60 - 1.25 * y) <= 0.5);
         QCOMPARE(wheel(-120, Qt::NoModifier), 1465);
-        QCOMPARE(wheel(-1440), 157);
+        QCOMPARE(wheel(-1440), 157); // the limit
     }
 
     // An accepted Denoise, undone and redone, stays in the view the user had.
