@@ -159,9 +159,9 @@ QWidget *Sigma::buildTools()
     evenOut = new QCheckBox(tr("Even out camera noise"));
     evenOut->setToolTip(tr("The noise grows with the brightness: even it out before denoising, "
                            "so that the slider sets the level of the evened noise"));
+    toolsLayout->addWidget(evenOut, 1, 0);
     evenOut->setChecked(model && model->transform);
     evenOut->setVisible(model && model->transform);
-    toolsLayout->addWidget(evenOut, 1, 0);
     useEstimateButton->setEnabled(estimate.has_value() || modelOn());
     return tools;
 }
