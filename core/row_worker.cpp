@@ -4,7 +4,6 @@
 #include "walk_kernel.h"
 
 #include <array>
-#include <atomic>
 
 namespace {
 
@@ -20,12 +19,6 @@ WorkerTarget widestTarget()
         return WorkerTarget::X86_64_V3;
 #endif
     return WorkerTarget::Baseline;
-}
-
-std::atomic<WorkerTarget> &selectedTarget()
-{
-    static std::atomic<WorkerTarget> target {widestTarget()};
-    return target;
 }
 
 // Gray patches reach radius 5, colour ones 3 (see denoise_params.cpp).
@@ -62,7 +55,7 @@ PELTA_TARGET_V4 bool rowsV4(BandControl &control, int rowBegin, int rowEnd, cons
 
 template<typename Cell>
 bool dispatch(const RowInputs<Cell> &inputs, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<Cell> &sink)
+    const BandSink<Cell> &sink, WorkerTarget target)
 {
     constexpr int C = kChannels<Cell>;
     std::array<float, kWeightEntries> weights;
@@ -70,7 +63,7 @@ bool dispatch(const RowInputs<Cell> &inputs, BandControl &control, int rowBegin,
     const walk::Inputs in {reinterpret_cast<const float *>(inputs.src.data()), inputs.smooth.data(),
         inputs.dirX.data(), inputs.dirY.data(), weights.data(), &inputs.table, inputs.params,
         walk::Smoothed<C>::limitFor(inputs.params.sigma), inputs.originX, inputs.originY};
-    switch (workerTarget()) {
+    switch (target) {
 #if PELTA_WORKER_DISPATCH
     case WorkerTarget::X86_64_V4:
         return rowsV4<Cell>(control, rowBegin, rowEnd, in, sink);
@@ -87,7 +80,7 @@ bool dispatch(const RowInputs<Cell> &inputs, BandControl &control, int rowBegin,
 std::vector<WorkerTarget> availableWorkerTargets()
 {
     std::vector<WorkerTarget> targets {WorkerTarget::Baseline};
-    const WorkerTarget widest = widestTarget();
+    const WorkerTarget widest = widestWorkerTarget();
     if (widest != WorkerTarget::Baseline)
         targets.push_back(WorkerTarget::X86_64_V3);
     if (widest == WorkerTarget::X86_64_V4)
@@ -95,24 +88,20 @@ std::vector<WorkerTarget> availableWorkerTargets()
     return targets;
 }
 
-void useWorkerTarget(WorkerTarget target)
+WorkerTarget widestWorkerTarget()
 {
-    selectedTarget().store(target);
-}
-
-WorkerTarget workerTarget()
-{
-    return selectedTarget().load(std::memory_order_relaxed);
+    static const WorkerTarget widest = widestTarget();
+    return widest;
 }
 
 bool denoiseRows(const RowInputs<float> &in, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<float> &sink)
+    const BandSink<float> &sink, WorkerTarget target)
 {
-    return dispatch(in, control, rowBegin, rowEnd, sink);
+    return dispatch(in, control, rowBegin, rowEnd, sink, target);
 }
 
 bool denoiseRows(const RowInputs<Vec3> &in, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<Vec3> &sink)
+    const BandSink<Vec3> &sink, WorkerTarget target)
 {
-    return dispatch(in, control, rowBegin, rowEnd, sink);
+    return dispatch(in, control, rowBegin, rowEnd, sink, target);
 }

@@ -88,8 +88,8 @@ public:
     // Seeded explicitly, for repeatable runs: the samples and start that srand(seed) followed by
     // rand() calls give.
     explicit NormalTable(unsigned seed);
-    // Scripted samples (at least one), for tests: every pixel's base is the entry after `start`,
-    // whatever its place. Throws std::invalid_argument for no samples or a start outside them.
+    // Given samples (at least one) and start, for tests that choose the moves; the bases are
+    // hashed as in any table. Throws std::invalid_argument for no samples or a start outside them.
     NormalTable(std::vector<float> samples, int start);
 
     NormalTable(const NormalTable &) = delete;
@@ -101,15 +101,12 @@ public:
 
     int size() const { return size_; }
     int start() const { return start_; }
-    bool scripted() const { return scripted_; }
     // size() samples, then kTail repeated ones.
     const float *values() const { return values_.get(); }
 
     // The entry the first path of the image's pixel (x, y) draws first, in [0, size()).
     int pixelBase(int x, int y) const
     {
-        if (scripted_)
-            return start_ + 1 < size_ ? start_ + 1 : 0;
         // splitmix64's finaliser over the coordinates and the start; the high 32 bits of the mix
         // scaled to the table size.
         std::uint64_t key = (std::uint64_t(std::uint32_t(x)) << 32) | std::uint32_t(y);
@@ -150,7 +147,6 @@ private:
     Samples values_;
     int size_ = 0;
     int start_ = 0;
-    bool scripted_ = false;
 };
 
 using ExpTable = std::array<float, kExpTableSize>;

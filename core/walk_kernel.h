@@ -27,9 +27,9 @@
 #define PELTA_ALWAYS_INLINE inline
 #endif
 
-// The worker source compiles its band function for plain x86-64, for x86-64-v3 (AVX2) and for
-// x86-64-v4 (AVX-512, with 16-float patch vectors) and picks the widest the processor has when
-// it is first called; the shipped binary runs on any x86-64.
+// The worker source compiles its row function for plain x86-64, for x86-64-v3 (AVX2) and for
+// x86-64-v4 (AVX-512, with 16-float patch vectors); a run takes the widest the processor has, so
+// the shipped binary runs on any x86-64.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define PELTA_WORKER_DISPATCH 1
 #define PELTA_TARGET_V3 __attribute__((target("arch=x86-64-v3")))

@@ -129,11 +129,9 @@ bool patchFits(float px, float py, int r, int width, int height)
 }
 
 // The entry the first path of image pixel (x, y) draws first: splitmix64's finaliser over the
-// coordinates and the table's start, scaled to the table; after `start` in a scripted table.
+// coordinates and the table's start, scaled to the table.
 std::int64_t firstDraw(const NormalTable &table, int x, int y)
 {
-    if (table.scripted())
-        return (table.start() + 1) % table.size();
     std::uint64_t key = std::uint64_t(std::uint32_t(x)) << 32 | std::uint32_t(y);
     key ^= std::uint64_t(std::uint32_t(table.start())) * 0x9E3779B97F4A7C15u;
     key = (key ^ (key >> 30)) * 0xBF58476D1CE4E5B9u;
