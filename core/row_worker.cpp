@@ -28,8 +28,8 @@ template<typename Cell>
 constexpr int kMaxRadius = kChannels<Cell> == 1 ? 5 : 3;
 
 template<typename Cell>
-bool rowsBaseline(BandControl &control, int rowBegin, int rowEnd, const walk::Inputs &in,
-    const BandSink<Cell> &sink)
+bool rowsBaseline(ThreadControl &control, int rowBegin, int rowEnd, const walk::Inputs &in,
+    const ChunkSink<Cell> &sink)
 {
     return walk::rows<kChannels<Cell>, kMaxRadius<Cell>, 8, false>(
         control, rowBegin, rowEnd, in, sink);
@@ -37,16 +37,16 @@ bool rowsBaseline(BandControl &control, int rowBegin, int rowEnd, const walk::In
 
 #if PELTA_WORKER_DISPATCH
 template<typename Cell>
-PELTA_TARGET_V3 bool rowsV3(BandControl &control, int rowBegin, int rowEnd, const walk::Inputs &in,
-    const BandSink<Cell> &sink)
+PELTA_TARGET_V3 bool rowsV3(ThreadControl &control, int rowBegin, int rowEnd,
+    const walk::Inputs &in, const ChunkSink<Cell> &sink)
 {
     return walk::rows<kChannels<Cell>, kMaxRadius<Cell>, 8, true>(
         control, rowBegin, rowEnd, in, sink);
 }
 
 template<typename Cell>
-PELTA_TARGET_V4 bool rowsV4(BandControl &control, int rowBegin, int rowEnd, const walk::Inputs &in,
-    const BandSink<Cell> &sink)
+PELTA_TARGET_V4 bool rowsV4(ThreadControl &control, int rowBegin, int rowEnd,
+    const walk::Inputs &in, const ChunkSink<Cell> &sink)
 {
     return walk::rows<kChannels<Cell>, kMaxRadius<Cell>, 16, true>(
         control, rowBegin, rowEnd, in, sink);
@@ -54,8 +54,8 @@ PELTA_TARGET_V4 bool rowsV4(BandControl &control, int rowBegin, int rowEnd, cons
 #endif
 
 template<typename Cell>
-bool dispatch(const RowInputs<Cell> &inputs, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<Cell> &sink, WorkerTarget target)
+bool dispatch(const RowInputs<Cell> &inputs, ThreadControl &control, int rowBegin, int rowEnd,
+    const ChunkSink<Cell> &sink, WorkerTarget target)
 {
     constexpr int C = kChannels<Cell>;
     std::array<float, kWeightEntries> weights;
@@ -94,14 +94,14 @@ WorkerTarget widestWorkerTarget()
     return widest;
 }
 
-bool denoiseRows(const RowInputs<float> &in, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<float> &sink, WorkerTarget target)
+bool denoiseRows(const RowInputs<float> &in, ThreadControl &control, int rowBegin, int rowEnd,
+    const ChunkSink<float> &sink, WorkerTarget target)
 {
     return dispatch(in, control, rowBegin, rowEnd, sink, target);
 }
 
-bool denoiseRows(const RowInputs<Vec3> &in, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<Vec3> &sink, WorkerTarget target)
+bool denoiseRows(const RowInputs<Vec3> &in, ThreadControl &control, int rowBegin, int rowEnd,
+    const ChunkSink<Vec3> &sink, WorkerTarget target)
 {
     return dispatch(in, control, rowBegin, rowEnd, sink, target);
 }

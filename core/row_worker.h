@@ -1,12 +1,12 @@
 // The row workers: random walks, patch weights and patch estimates for gray and colour rows.
 #pragma once
 
-#include "band_control.h"
-#include "band_sink.h"
+#include "chunk_sink.h"
 #include "denoise_params.h"
 #include "jump_plane.h"
 #include "planes.h"
 #include "sample_tables.h"
+#include "thread_control.h"
 
 #include <vector>
 
@@ -51,7 +51,7 @@ WorkerTarget widestWorkerTarget();
 // of the smoothed colour difference and shares one weight per patch between the channels.
 // Runs the build for `target`, which must be available. Returns false when `control` stopped it
 // before the last row was done.
-bool denoiseRows(const RowInputs<float> &in, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<float> &sink, WorkerTarget target = widestWorkerTarget());
-bool denoiseRows(const RowInputs<Vec3> &in, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<Vec3> &sink, WorkerTarget target = widestWorkerTarget());
+bool denoiseRows(const RowInputs<float> &in, ThreadControl &control, int rowBegin, int rowEnd,
+    const ChunkSink<float> &sink, WorkerTarget target = widestWorkerTarget());
+bool denoiseRows(const RowInputs<Vec3> &in, ThreadControl &control, int rowBegin, int rowEnd,
+    const ChunkSink<Vec3> &sink, WorkerTarget target = widestWorkerTarget());

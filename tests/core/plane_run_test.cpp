@@ -115,7 +115,7 @@ TEST(RunStages, PresmoothingAndNormalisation)
 {
     GrayPlane impulse(5, 5), smooth(5, 5);
     impulse.at(2, 2) = impulse.at(0, 0) = 16.0f;
-    BandControl control;
+    ThreadControl control;
     ASSERT_TRUE(presmoothRows(impulse, smooth, 0, 5, control));
     EXPECT_EQ(smooth.at(2, 2), 4.0f);
     EXPECT_EQ(smooth.at(1, 2), 2.0f);

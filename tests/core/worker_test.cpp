@@ -37,8 +37,8 @@ Outcome<Cell> runWorker(const Plane<Cell> &src, int level, const NormalTable &ta
         = kColor<Cell> ? colorParams(level, width, height) : grayParams(level, width, height);
     const auto scene = std::make_unique<WorkerInputs<Cell>>(copyOf(src), params, table);
     Outcome<Cell> out {Plane<Cell>(width, height), GrayPlane(width, height), {}};
-    const BandSink<Cell> sink(out.accum, out.count);
-    BandControl control;
+    const ChunkSink<Cell> sink(out.accum, out.count);
+    ThreadControl control;
     if (worker == Worker::Fast)
         denoiseRows(scene->inputs, control, firstRow, height, sink, target);
     else

@@ -143,8 +143,8 @@ std::int64_t firstDraw(const NormalTable &table, int x, int y)
 } // namespace
 
 template<typename Cell>
-bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<Cell> &sink)
+bool referenceRows(const RowInputs<Cell> &in, ThreadControl &control, int rowBegin, int rowEnd,
+    const ChunkSink<Cell> &sink)
 {
     const DenoiseParams &params = in.params;
     const int width = params.width;
@@ -272,7 +272,7 @@ WorkerInputs<Cell>::WorkerInputs(
     , dirY(src.width(), src.height())
     , inputs {src, smooth, dirX, dirY, expTable.data(), table, params}
 {
-    BandControl control;
+    ThreadControl control;
     Plane<Cell> smoothed(src.width(), src.height());
     presmoothRows(src, smoothed, 0, src.height(), control);
     fillDirectionRows(smoothed, dirX, dirY, 0, src.height(), 0, 0, control);
@@ -283,6 +283,6 @@ WorkerInputs<Cell>::WorkerInputs(
 template struct WorkerInputs<float>;
 template struct WorkerInputs<Vec3>;
 template bool referenceRows(
-    const RowInputs<float> &, BandControl &, int, int, const BandSink<float> &);
+    const RowInputs<float> &, ThreadControl &, int, int, const ChunkSink<float> &);
 template bool referenceRows(
-    const RowInputs<Vec3> &, BandControl &, int, int, const BandSink<Vec3> &);
+    const RowInputs<Vec3> &, ThreadControl &, int, int, const ChunkSink<Vec3> &);

@@ -1,6 +1,6 @@
 // The row splits and the chunk runner: exact sharing of rows and failures on any thread.
-#include "core/band_runner.h"
 #include "core/row_worker.h"
+#include "core/run_threads.h"
 #include "support/reference_workers.h"
 #include "support/test_images.h"
 
@@ -15,7 +15,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool visitRows(BandControl &control, int rowBegin, int rowEnd, const BandSink<float> &)
+bool visitRows(ThreadControl &control, int rowBegin, int rowEnd, const ChunkSink<float> &)
 {
     for (int y = rowBegin; y < rowEnd; ++y)
         if (!control.beginRow(y))
@@ -30,7 +30,7 @@ template<typename Cell>
 void expectSameAsSeparateChunks(const WorkerInputs<Cell> &scene, int originY, int chunk)
 {
     const ChunkWork<Cell> work
-        = [&scene](BandControl &control, int rowBegin, int rowEnd, const BandSink<Cell> &sink) {
+        = [&scene](ThreadControl &control, int rowBegin, int rowEnd, const ChunkSink<Cell> &sink) {
               return denoiseRows(scene.inputs, control, rowBegin, rowEnd, sink);
           };
     const int width = scene.src.width();
@@ -41,8 +41,8 @@ void expectSameAsSeparateChunks(const WorkerInputs<Cell> &scene, int originY, in
     for (const RowRange rows : chunkRows(height, radius, originY, chunk)) {
         Plane<Cell> accum = Plane<Cell>(width, height);
         GrayPlane count = GrayPlane(width, height);
-        BandControl control;
-        work(control, rows.begin, rows.end, BandSink<Cell>(accum, count));
+        ThreadControl control;
+        work(control, rows.begin, rows.end, ChunkSink<Cell>(accum, count));
         for (std::int64_t i = 0; i < accum.cellCount(); ++i) {
             sums.data()[i] = sums.data()[i] + accum.data()[i];
             counts.data()[i] += count.data()[i];
