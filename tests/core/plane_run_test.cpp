@@ -13,6 +13,7 @@
 #include <cmath>
 #include <functional>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -48,21 +49,27 @@ Plane<Cell> denoised(const Plane<Cell> &src, int level, const RunOptions &option
     return out;
 }
 
-bool samePlanes(const GrayPlane &a, const GrayPlane &b)
+template<typename Cell>
+bool samePlanes(const Plane<Cell> &a, const Plane<Cell> &b)
 {
     return a.width() == b.width() && a.height() == b.height()
-        && std::equal(a.data(), a.data() + a.cellCount(), b.data());
+        && std::equal(valuesOf(a), valuesOf(a) + valueCount(a), valuesOf(b));
 }
 
 } // namespace
 
-TEST(DenoiseRun, RefusesBadLevelsAndWorkingSetsThatDoNotFit)
+TEST(PlaneRun, RefusesBadLevelsAndWorkingSetsThatDoNotFit)
 {
     const GrayPlane gray = filled(40, 30, 10.0f);
     RecordingObserver observer;
     RunOptions options = runOptions(kZeros, 1, &observer);
     GrayPlane result = filled(2, 2, 1.0f);
     EXPECT_EQ(denoiseGray(gray, 0, result, options), RunStatus::InvalidLevel);
+    EXPECT_EQ(result.cellCount(), 0);
+    // Nothing to denoise in 0 x 0: no work, no report, an empty result.
+    result = filled(2, 2, 1.0f);
+    EXPECT_EQ(
+        denoiseGray(GrayPlane(), 10, result, runOptions(kZeros, 4, &observer)), RunStatus::Done);
     EXPECT_EQ(result.cellCount(), 0);
     // The caller's result image counts against the same limit.
     options.memoryLimit = runWorkingSetBytes(40, 30, false, false, 1) + 1000;
@@ -80,7 +87,7 @@ TEST(DenoiseRun, RefusesBadLevelsAndWorkingSetsThatDoNotFit)
 
 // Every stage moves the bar: smoothing and directions before the first worker row, the workers
 // once per chunk of rows, normalising after the last row; each value once, rising to 100.
-TEST(DenoiseRun, ProgressMovesThroughEveryStageThenReaches100)
+TEST(PlaneRun, ProgressMovesThroughEveryStageThenReaches100)
 {
     RecordingObserver observer;
     RunHooks hooks;
@@ -129,7 +136,7 @@ TEST(RunStages, PresmoothingAndNormalisation)
     EXPECT_EQ(accum.at(1, 0), 7.0f);
 }
 
-TEST(DenoiseRun, ConstantImagesComeBackUnchanged)
+TEST(PlaneRun, ConstantImagesComeBackUnchanged)
 {
     // 16 wide: every patch meets a border; 300 high on 3 threads: many chunk edges.
     const GrayPlane gray = filled(16, 300, 117.0f);
@@ -139,9 +146,23 @@ TEST(DenoiseRun, ConstantImagesComeBackUnchanged)
 }
 
 // Byte-identical on any number of threads, with small chunks so that rows cross many chunk
-// edges, also when a thread cannot be started and its work falls to the calling thread.
-TEST(DenoiseRun, ResultsDoNotDependOnTheThreads)
+// edges, also when a thread cannot be started and its work falls to the calling thread; and on
+// one pixel (which can only keep its value), one row, one column and odd sizes.
+TEST(PlaneRun, ResultsDoNotDependOnTheThreads)
 {
+    for (const auto &[width, height] : {std::pair(1, 1), {1, 40}, {40, 1}, {257, 89}}) {
+        SCOPED_TRACE(testing::Message() << width << " x " << height);
+        const GrayPlane gray = addNoise(sceneGray(width, height), 20.0f, 4);
+        const ColorPlane color = addNoise(sceneColor(width, height), 20.0f, 5);
+        const GrayPlane grayAlone = denoised(gray, 20, runOptions(seeded(), 1));
+        const ColorPlane colorAlone = denoised(color, 20, runOptions(seeded(), 1));
+        EXPECT_TRUE(samePlanes(denoised(gray, 20, runOptions(seeded(), 3)), grayAlone));
+        EXPECT_TRUE(samePlanes(denoised(color, 20, runOptions(seeded(), 3)), colorAlone));
+        if (width * height == 1) {
+            EXPECT_LT(maxDifference(grayAlone, gray), 1e-3f);
+            EXPECT_LT(maxDifference(colorAlone, color), 1e-3f);
+        }
+    }
     const GrayPlane gray = addNoise(sceneGray(120, 100), 20.0f, 3);
     RunHooks hooks;
     hooks.chunkRows = 1;
@@ -160,7 +181,7 @@ TEST(DenoiseRun, ResultsDoNotDependOnTheThreads)
 // A crop run with its origin draws for each pixel as the whole image does: away from the crop's
 // border, where no walk reaches it (moves of sd sqrt(5), 30 pixels away), its estimates are the
 // image's bit for bit.
-TEST(DenoiseRun, ACropWithItsOriginDrawsAsTheImageDoes)
+TEST(PlaneRun, ACropWithItsOriginDrawsAsTheImageDoes)
 {
     const GrayPlane image = addNoise(sceneGray(180, 150), 5.0f, 5);
     GrayPlane crop(100, 90);
@@ -182,7 +203,7 @@ TEST(DenoiseRun, ACropWithItsOriginDrawsAsTheImageDoes)
 // Noise 20, level 20. Measured gains with these seeds: 13.02 dB (gray), 15.53 dB (colour). The
 // bounds sit 0.2 dB to either side: a broken weight (about 4 and 8 dB) or a walk that ignores
 // edges falls below, and a change that gains more than that should be noticed too.
-TEST(DenoiseRun, NoisySceneGainsTheMeasuredQuality)
+TEST(PlaneRun, NoisySceneGainsTheMeasuredQuality)
 {
     const GrayPlane gray = sceneGray(128, 128);
     const GrayPlane noisyGray = addNoise(gray, 20.0f, 2024);
