@@ -331,7 +331,7 @@ NoiseMeasurement measureImageNoise(const QImage &image)
 {
     using Outcome = NoiseMeasurement::Outcome;
     const DenoisePath path = denoisePathOf(image.format());
-    if (path == DenoisePath::Unsupported || image.isNull())
+    if (path == DenoisePath::Unsupported) // a null image too: its format is Format_Invalid
         return {};
     constexpr std::int64_t kStripPixels = std::int64_t(1) << 20;
     constexpr int kMaxStrips = 8;
@@ -379,7 +379,7 @@ RunStatus denoiseQImage(QImage &image, const DenoiseRequest &request)
     // Everything this call will hold at once, checked before the first allocation. The run
     // checks again, against the memory left once the source plane has been filled.
     const DenoisePlan plan = planDenoise(image, request);
-    if (plan.status != RunStatus::Done || image.isNull())
+    if (plan.status != RunStatus::Done) // a null image too: its format is Format_Invalid
         return plan.status;
     try {
         const std::int64_t resultBytes = std::int64_t(image.sizeInBytes());

@@ -322,6 +322,8 @@ private slots:
             if (planned != RunStatus::Done)
                 QCOMPARE(image, before);
         }
+        QImage none; // 0 x 0: refused like any format without a path
+        QCOMPARE(denoiseQImage(none, request), RunStatus::UnsupportedColorModel);
         if (refused)
             return;
         QCOMPARE(image.format(), format);
