@@ -1,7 +1,7 @@
 // Speed of whole runs (preview and photograph sizes) and of the row workers on 1 and 2 threads.
-#include "core/run_threads.h"
 #include "core/plane_run.h"
 #include "core/row_worker.h"
+#include "core/run_threads.h"
 #include "support/reference_workers.h"
 #include "support/test_images.h"
 
