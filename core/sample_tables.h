@@ -1,4 +1,4 @@
-// NormalTable (standard normal samples read through wrapping cursors) and the ExpTable lookup.
+// NormalTable (standard normal samples read through wrapping cursors) and the ExpTable.
 #pragma once
 
 #include "page_memory.h"
@@ -153,15 +153,3 @@ using ExpTable = std::array<float, kExpTableSize>;
 
 // Entry i = exp(-i / 1000) in single precision, for i in [0, n); nothing for n <= 0.
 void fillExpTable(float *table, int n);
-
-// exp(-d) interpolated from the table, for d >= 0; 0 from d = 29 on.
-inline float expWeight(const float *table, float d)
-{
-    // Looked up at 0 where the result is 0, and chosen without a branch: whether a patch is
-    // too far away to count is as good as random.
-    const bool beyond = d >= 29.0f;
-    const float t = (beyond ? 0.0f : d) * 1000.0f;
-    const int i = int(t);
-    const float w = (t - float(i)) * (table[i + 1] - table[i]) + table[i];
-    return beyond ? 0.0f : w;
-}

@@ -15,16 +15,11 @@ TEST(Diagnostics, MeasuresAndPrintersGiveTheirWorkedValues)
     EXPECT_TRUE(std::isinf(colorPsnr(a, filled(4, 3, Vec3(10.0f)))));
     EXPECT_TRUE(std::isnan(colorPsnr(a, ColorPlane())));
 
-    // One cell of 2 in the second patch: D = 4 over 9 values (27 in colour).
+    // One cell of 2 in the second patch: D = 4 over 9 values.
     GrayPlane gray(5, 5);
     gray.at(3, 2) = 2.0f;
     EXPECT_FLOAT_EQ(grayPatchWeight(gray, 1, 1, 2, 3, 2, 0.0f, 1.0f), std::exp(-4.0f / 9.0f));
-    EXPECT_FLOAT_EQ(grayPatchWeightBilinear(gray, 1, 1.0f, 2.0f, 3.0f, 2.0f, 0.0f, 2.0f),
-        std::exp(-1.0f / 9.0f));
     EXPECT_FLOAT_EQ(grayPatchWeight(gray, 1, 1, 2, 3, 2, 1.0f, 1.0f), 1.0f); // within 2 sigma^2
-    ColorPlane color(5, 5);
-    color.at(3, 2) = Vec3(0.0f, 0.0f, 2.0f);
-    EXPECT_FLOAT_EQ(colorPatchWeight(color, 1, 1, 2, 3, 2, 0.0f, 1.0f), std::exp(-4.0f / 27.0f));
 
     GrayPlane printed(2, 1);
     printed.at(0, 0) = 40000.0f;
@@ -32,7 +27,4 @@ TEST(Diagnostics, MeasuresAndPrintersGiveTheirWorkedValues)
     std::ostringstream out;
     printGrayPlane(printed, out);
     EXPECT_EQ(out.str(), std::string(117, '-') + "\n-25536\t-2\t\n");
-
-    const Vec3 onEdge = projectToChromaticityTriangle(Vec3(300.0f, 100.0f, 0.0f));
-    EXPECT_NEAR(onEdge.r, 255.0f * 755.0f / 910.0f, 1e-3f); // onto the red-green edge
 }
