@@ -13,10 +13,10 @@
 //
 //   camera_noise [--seeds N] [--jpeg] image.png[:gray] ...
 // Python's scikit-image ships suitable photographs (Debian python3-skimage, skimage/data).
-#include "core/plane_run.h"
 #include "core/noise_curve.h"
 #include "core/noise_estimate.h"
 #include "core/noise_transform.h"
+#include "core/plane_run.h"
 #include "core/sample_tables.h"
 #include "support/test_images.h"
 

@@ -1,7 +1,7 @@
 // Speed of whole runs (preview and photograph sizes) and of the row workers on 1 and 2 threads.
-#include "core/band_runner.h"
 #include "core/plane_run.h"
 #include "core/row_worker.h"
+#include "core/run_threads.h"
 #include "support/reference_workers.h"
 #include "support/test_images.h"
 
@@ -72,7 +72,7 @@ void BM_Workers(benchmark::State &state)
     const auto scene = std::make_unique<WorkerInputs<Cell>>(
         noisyScene<Cell>(width, height, float(level)), params, table);
     const ChunkWork<Cell> work
-        = [&](BandControl &chunk, int rowBegin, int rowEnd, const BandSink<Cell> &sink) {
+        = [&](ThreadControl &chunk, int rowBegin, int rowEnd, const ChunkSink<Cell> &sink) {
               return denoiseRows(scene->inputs, chunk, rowBegin, rowEnd, sink);
           };
     Plane<Cell> accum(width, height);

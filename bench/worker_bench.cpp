@@ -39,8 +39,8 @@ void BM_Worker(benchmark::State &state)
     for (auto _ : state) {
         accum.fill(Cell(0.0f));
         count.fill(0.0f);
-        BandControl control;
-        const BandSink<Cell> sink(accum, count);
+        ThreadControl control;
+        const ChunkSink<Cell> sink(accum, count);
         if (fast)
             denoiseRows(setup->inputs, control, 0, kSide, sink);
         else

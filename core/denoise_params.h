@@ -1,7 +1,7 @@
 // DenoiseParams: the read-only scalars of one run, derived from the noise level.
 #pragma once
 
-// The twelve parameters the row workers receive, in their order. One copy per band, never
+// The twelve parameters the row workers receive, in their order. One copy per call, never
 // written once a run has started.
 struct DenoiseParams
 {

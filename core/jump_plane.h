@@ -1,9 +1,9 @@
 // JumpPlane: the smoothed image as the walk's edge test reads it, in 16-bit fixed point.
 #pragma once
 
-#include "band_control.h"
 #include "page_memory.h"
 #include "planes.h"
+#include "thread_control.h"
 
 #include <cmath>
 #include <cstddef>
@@ -64,7 +64,7 @@ public:
 
     // Rows [rowBegin, rowEnd) from the smoothed plane, which has this plane's size. Polls
     // `control` once per row; false when it said stop.
-    bool fillRows(const Plane<Cell> &smooth, int rowBegin, int rowEnd, BandControl &control)
+    bool fillRows(const Plane<Cell> &smooth, int rowBegin, int rowEnd, ThreadControl &control)
     {
         for (int y = rowBegin; y < rowEnd; ++y) {
             if (!control.betweenPixels())

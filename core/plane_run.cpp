@@ -1,12 +1,12 @@
-// The denoising run on planes: memory check, working set, stages, bands and normalisation.
+// The denoising run on planes: memory check, working set, stages, chunks and normalisation.
 #include "plane_run.h"
 
-#include "band_runner.h"
 #include "denoise_params.h"
 #include "jump_plane.h"
 #include "row_worker.h"
 #include "run_observer.h"
 #include "run_stages.h"
+#include "run_threads.h"
 #include "sample_tables.h"
 #include "staged_progress.h"
 #include "system_memory.h"
@@ -92,19 +92,20 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
     const auto stage = [&](int from, int to, const RowWork &work) {
         return runRowStage(bands, work, staged.stage(from, to));
     };
-    RunStatus status = stage(0, kSmoothedAt, [&](BandControl &control, int rowBegin, int rowEnd) {
+    RunStatus status = stage(0, kSmoothedAt, [&](ThreadControl &control, int rowBegin, int rowEnd) {
         return presmoothRows(source, smooth, rowBegin, rowEnd, control);
     });
     if (status == RunStatus::Done)
-        status
-            = stage(kSmoothedAt, kDirectedAt, [&](BandControl &control, int rowBegin, int rowEnd) {
-                  return fillDirectionRows(smooth, dirX, dirY, rowBegin, rowEnd, options.originX,
-                      options.originY, control);
-              });
+        status = stage(
+            kSmoothedAt, kDirectedAt, [&](ThreadControl &control, int rowBegin, int rowEnd) {
+                return fillDirectionRows(smooth, dirX, dirY, rowBegin, rowEnd, options.originX,
+                    options.originY, control);
+            });
     if (status == RunStatus::Done)
-        status = stage(kDirectedAt, kCopiedAt, [&](BandControl &control, int rowBegin, int rowEnd) {
-            return jump.fillRows(smooth, rowBegin, rowEnd, control);
-        });
+        status
+            = stage(kDirectedAt, kCopiedAt, [&](ThreadControl &control, int rowBegin, int rowEnd) {
+                  return jump.fillRows(smooth, rowBegin, rowEnd, control);
+              });
     if (status != RunStatus::Done)
         return status;
     // From here on only the narrow copy is read: the sums and counts take the smoothed plane's
@@ -116,14 +117,14 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
     const RowInputs<Cell> inputs {source, jump, dirX, dirY, expTable->data(), table, params,
         options.originX, options.originY};
     const ChunkWork<Cell> work
-        = [&](BandControl &control, int rowBegin, int rowEnd, const BandSink<Cell> &sink) {
+        = [&](ThreadControl &control, int rowBegin, int rowEnd, const ChunkSink<Cell> &sink) {
               return denoiseRows(inputs, control, rowBegin, rowEnd, sink);
           };
     status = runChunks(threads, params.patchRadius, options.originY, accum, count, work,
         staged.stage(kCopiedAt, kEstimatedAt), options.hooks);
     if (status != RunStatus::Done)
         return status;
-    return stage(kEstimatedAt, 100, [&](BandControl &control, int rowBegin, int rowEnd) {
+    return stage(kEstimatedAt, 100, [&](ThreadControl &control, int rowBegin, int rowEnd) {
         return normaliseRows(accum, count, source, rowBegin, rowEnd, control);
     });
 }

@@ -1,4 +1,4 @@
-// The whole denoising run on planes: parameters, pre-smoothing, local structure, bands on
+// The whole denoising run on planes: parameters, pre-smoothing, local structure, chunks on
 // threads, normalisation. No Qt: the image adapter and the tools call it.
 #pragma once
 

@@ -4,7 +4,6 @@
 #include "walk_kernel.h"
 
 #include <array>
-#include <atomic>
 
 namespace {
 
@@ -22,12 +21,6 @@ WorkerTarget widestTarget()
     return WorkerTarget::Baseline;
 }
 
-std::atomic<WorkerTarget> &selectedTarget()
-{
-    static std::atomic<WorkerTarget> target {widestTarget()};
-    return target;
-}
-
 // Gray patches reach radius 5, colour ones 3 (see denoise_params.cpp).
 template<typename Cell>
 constexpr int kChannels = sizeof(Cell) / sizeof(float);
@@ -35,8 +28,8 @@ template<typename Cell>
 constexpr int kMaxRadius = kChannels<Cell> == 1 ? 5 : 3;
 
 template<typename Cell>
-bool rowsBaseline(BandControl &control, int rowBegin, int rowEnd, const walk::Inputs &in,
-    const BandSink<Cell> &sink)
+bool rowsBaseline(ThreadControl &control, int rowBegin, int rowEnd, const walk::Inputs &in,
+    const ChunkSink<Cell> &sink)
 {
     return walk::rows<kChannels<Cell>, kMaxRadius<Cell>, 8, false>(
         control, rowBegin, rowEnd, in, sink);
@@ -44,16 +37,16 @@ bool rowsBaseline(BandControl &control, int rowBegin, int rowEnd, const walk::In
 
 #if PELTA_WORKER_DISPATCH
 template<typename Cell>
-PELTA_TARGET_V3 bool rowsV3(BandControl &control, int rowBegin, int rowEnd, const walk::Inputs &in,
-    const BandSink<Cell> &sink)
+PELTA_TARGET_V3 bool rowsV3(ThreadControl &control, int rowBegin, int rowEnd,
+    const walk::Inputs &in, const ChunkSink<Cell> &sink)
 {
     return walk::rows<kChannels<Cell>, kMaxRadius<Cell>, 8, true>(
         control, rowBegin, rowEnd, in, sink);
 }
 
 template<typename Cell>
-PELTA_TARGET_V4 bool rowsV4(BandControl &control, int rowBegin, int rowEnd, const walk::Inputs &in,
-    const BandSink<Cell> &sink)
+PELTA_TARGET_V4 bool rowsV4(ThreadControl &control, int rowBegin, int rowEnd,
+    const walk::Inputs &in, const ChunkSink<Cell> &sink)
 {
     return walk::rows<kChannels<Cell>, kMaxRadius<Cell>, 16, true>(
         control, rowBegin, rowEnd, in, sink);
@@ -61,8 +54,8 @@ PELTA_TARGET_V4 bool rowsV4(BandControl &control, int rowBegin, int rowEnd, cons
 #endif
 
 template<typename Cell>
-bool dispatch(const RowInputs<Cell> &inputs, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<Cell> &sink)
+bool dispatch(const RowInputs<Cell> &inputs, ThreadControl &control, int rowBegin, int rowEnd,
+    const ChunkSink<Cell> &sink, WorkerTarget target)
 {
     constexpr int C = kChannels<Cell>;
     std::array<float, kWeightEntries> weights;
@@ -70,7 +63,7 @@ bool dispatch(const RowInputs<Cell> &inputs, BandControl &control, int rowBegin,
     const walk::Inputs in {reinterpret_cast<const float *>(inputs.src.data()), inputs.smooth.data(),
         inputs.dirX.data(), inputs.dirY.data(), weights.data(), &inputs.table, inputs.params,
         walk::Smoothed<C>::limitFor(inputs.params.sigma), inputs.originX, inputs.originY};
-    switch (workerTarget()) {
+    switch (target) {
 #if PELTA_WORKER_DISPATCH
     case WorkerTarget::X86_64_V4:
         return rowsV4<Cell>(control, rowBegin, rowEnd, in, sink);
@@ -87,7 +80,7 @@ bool dispatch(const RowInputs<Cell> &inputs, BandControl &control, int rowBegin,
 std::vector<WorkerTarget> availableWorkerTargets()
 {
     std::vector<WorkerTarget> targets {WorkerTarget::Baseline};
-    const WorkerTarget widest = widestTarget();
+    const WorkerTarget widest = widestWorkerTarget();
     if (widest != WorkerTarget::Baseline)
         targets.push_back(WorkerTarget::X86_64_V3);
     if (widest == WorkerTarget::X86_64_V4)
@@ -95,24 +88,20 @@ std::vector<WorkerTarget> availableWorkerTargets()
     return targets;
 }
 
-void useWorkerTarget(WorkerTarget target)
+WorkerTarget widestWorkerTarget()
 {
-    selectedTarget().store(target);
+    static const WorkerTarget widest = widestTarget();
+    return widest;
 }
 
-WorkerTarget workerTarget()
+bool denoiseRows(const RowInputs<float> &in, ThreadControl &control, int rowBegin, int rowEnd,
+    const ChunkSink<float> &sink, WorkerTarget target)
 {
-    return selectedTarget().load(std::memory_order_relaxed);
+    return dispatch(in, control, rowBegin, rowEnd, sink, target);
 }
 
-bool denoiseRows(const RowInputs<float> &in, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<float> &sink)
+bool denoiseRows(const RowInputs<Vec3> &in, ThreadControl &control, int rowBegin, int rowEnd,
+    const ChunkSink<Vec3> &sink, WorkerTarget target)
 {
-    return dispatch(in, control, rowBegin, rowEnd, sink);
-}
-
-bool denoiseRows(const RowInputs<Vec3> &in, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<Vec3> &sink)
-{
-    return dispatch(in, control, rowBegin, rowEnd, sink);
+    return dispatch(in, control, rowBegin, rowEnd, sink, target);
 }

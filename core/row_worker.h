@@ -1,12 +1,12 @@
 // The row workers: random walks, patch weights and patch estimates for gray and colour rows.
 #pragma once
 
-#include "band_control.h"
-#include "band_sink.h"
+#include "chunk_sink.h"
 #include "denoise_params.h"
 #include "jump_plane.h"
 #include "planes.h"
 #include "sample_tables.h"
+#include "thread_control.h"
 
 #include <vector>
 
@@ -29,20 +29,9 @@ struct RowInputs
     int originY = 0;
 };
 
-// Denoises rows [rowBegin, rowEnd): for every pixel, 7 random walks of 7 accepted moves refused
-// across edges of the smoothed image, the patches at the places reached weighted by their
-// similarity to the pixel's own patch, a structure-guided closing move per path, and the
-// weighted mean patch added into the sink's rows (up to patchRadius rows outside [rowBegin,
-// rowEnd)) with one count per cell. The colour worker compares colour patches, tests the length
-// of the smoothed colour difference and shares one weight per patch between the channels.
-// Returns false when `control` stopped it before the last row was done.
-bool denoiseRows(const RowInputs<float> &in, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<float> &sink);
-bool denoiseRows(const RowInputs<Vec3> &in, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<Vec3> &sink);
-
-// The instruction sets the row workers are built for. A worker runs the widest one the
-// processor has; tests may pick another to check that every build gives the same results.
+// The instruction sets the row workers are built for. A run uses the widest one the processor
+// has; the workers' tests pass each of the others to check that every build gives the same
+// results.
 enum class WorkerTarget {
     Baseline, // any x86-64 (or any other processor)
     X86_64_V3, // AVX2
@@ -51,7 +40,18 @@ enum class WorkerTarget {
 
 // The targets this processor can run, Baseline first.
 std::vector<WorkerTarget> availableWorkerTargets();
-// Makes every later worker call use `target`, which must be available. Not to be called while
-// a worker runs.
-void useWorkerTarget(WorkerTarget target);
-WorkerTarget workerTarget();
+// The widest of them, found once.
+WorkerTarget widestWorkerTarget();
+
+// Denoises rows [rowBegin, rowEnd): for every pixel, 7 random walks of 7 accepted moves refused
+// across edges of the smoothed image, the patches at the places reached weighted by their
+// similarity to the pixel's own patch, a structure-guided closing move per path, and the
+// weighted mean patch added into the sink's rows (up to patchRadius rows outside [rowBegin,
+// rowEnd)) with one count per cell. The colour worker compares colour patches, tests the length
+// of the smoothed colour difference and shares one weight per patch between the channels.
+// Runs the build for `target`, which must be available. Returns false when `control` stopped it
+// before the last row was done.
+bool denoiseRows(const RowInputs<float> &in, ThreadControl &control, int rowBegin, int rowEnd,
+    const ChunkSink<float> &sink, WorkerTarget target = widestWorkerTarget());
+bool denoiseRows(const RowInputs<Vec3> &in, ThreadControl &control, int rowBegin, int rowEnd,
+    const ChunkSink<Vec3> &sink, WorkerTarget target = widestWorkerTarget());

@@ -13,8 +13,8 @@ struct RunHooks
     // Called on the calling thread before thread k (1 and up) is started; throwing simulates a
     // thread that cannot be started.
     std::function<void(int thread)> beforeThreadStart;
-    // Called at the start of every row on the thread computing it, with the index of the
-    // thread's share of the run and the row; counts rows or injects failures (it may throw).
+    // Called at the start of every row on the thread computing it, with the thread's index (0
+    // for the calling thread) and the row; counts rows or injects failures (it may throw).
     std::function<void(int thread, int row)> atRow;
     // The chunk height, small in tests so that rows cross many chunk edges.
     int chunkRows = kChunkRows;

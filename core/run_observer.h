@@ -19,6 +19,6 @@ public:
     virtual void keepAlive() { }
 
     // Polled after every progress and keepAlive call; once it returns true the run stops at
-    // the next pixel (every band, on every thread) and reports Cancelled.
+    // the next pixel on every thread and reports Cancelled.
     virtual bool cancelRequested() { return false; }
 };

@@ -51,7 +51,7 @@ LocalStructure structureAt(const ColorPlane &smooth, int x, int y, int originX, 
 // Dividing by 16 and multiplying by 1 / 16 give the same floats: the divisor is a power of two.
 template<typename Cell>
 bool presmoothOf(
-    const Plane<Cell> &src, Plane<Cell> &smooth, int rowBegin, int rowEnd, BandControl &control)
+    const Plane<Cell> &src, Plane<Cell> &smooth, int rowBegin, int rowEnd, ThreadControl &control)
 {
     for (int y = rowBegin; y < rowEnd; ++y) {
         if (!control.betweenPixels())
@@ -65,7 +65,7 @@ bool presmoothOf(
 
 template<typename Cell>
 bool fillDirectionsOf(const Plane<Cell> &smooth, GrayPlane &dirX, GrayPlane &dirY, int rowBegin,
-    int rowEnd, int originX, int originY, BandControl &control)
+    int rowEnd, int originX, int originY, ThreadControl &control)
 {
     for (int y = rowBegin; y < rowEnd; ++y) {
         if (!control.betweenPixels())
@@ -83,7 +83,7 @@ bool fillDirectionsOf(const Plane<Cell> &smooth, GrayPlane &dirX, GrayPlane &dir
 
 template<typename Cell>
 bool normaliseOf(Plane<Cell> &accum, const GrayPlane &count, const Plane<Cell> &src, int rowBegin,
-    int rowEnd, BandControl &control)
+    int rowEnd, ThreadControl &control)
 {
     for (int y = rowBegin; y < rowEnd; ++y) {
         if (!control.betweenPixels())
@@ -104,37 +104,37 @@ bool normaliseOf(Plane<Cell> &accum, const GrayPlane &count, const Plane<Cell> &
 } // namespace
 
 bool presmoothRows(
-    const GrayPlane &src, GrayPlane &smooth, int rowBegin, int rowEnd, BandControl &control)
+    const GrayPlane &src, GrayPlane &smooth, int rowBegin, int rowEnd, ThreadControl &control)
 {
     return presmoothOf(src, smooth, rowBegin, rowEnd, control);
 }
 
 bool presmoothRows(
-    const ColorPlane &src, ColorPlane &smooth, int rowBegin, int rowEnd, BandControl &control)
+    const ColorPlane &src, ColorPlane &smooth, int rowBegin, int rowEnd, ThreadControl &control)
 {
     return presmoothOf(src, smooth, rowBegin, rowEnd, control);
 }
 
 bool fillDirectionRows(const GrayPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, int rowBegin,
-    int rowEnd, int originX, int originY, BandControl &control)
+    int rowEnd, int originX, int originY, ThreadControl &control)
 {
     return fillDirectionsOf(smooth, dirX, dirY, rowBegin, rowEnd, originX, originY, control);
 }
 
 bool fillDirectionRows(const ColorPlane &smooth, GrayPlane &dirX, GrayPlane &dirY, int rowBegin,
-    int rowEnd, int originX, int originY, BandControl &control)
+    int rowEnd, int originX, int originY, ThreadControl &control)
 {
     return fillDirectionsOf(smooth, dirX, dirY, rowBegin, rowEnd, originX, originY, control);
 }
 
 bool normaliseRows(GrayPlane &accum, const GrayPlane &count, const GrayPlane &src, int rowBegin,
-    int rowEnd, BandControl &control)
+    int rowEnd, ThreadControl &control)
 {
     return normaliseOf(accum, count, src, rowBegin, rowEnd, control);
 }
 
 bool normaliseRows(ColorPlane &accum, const GrayPlane &count, const ColorPlane &src, int rowBegin,
-    int rowEnd, BandControl &control)
+    int rowEnd, ThreadControl &control)
 {
     return normaliseOf(accum, count, src, rowBegin, rowEnd, control);
 }

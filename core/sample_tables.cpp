@@ -169,13 +169,12 @@ NormalTable::NormalTable(std::vector<float> samples, int start)
 {
     if (samples.empty() || samples.size() > std::size_t(std::numeric_limits<int>::max())
         || start < 0 || start >= int(samples.size()))
-        throw std::invalid_argument("NormalTable: bad scripted samples");
+        throw std::invalid_argument("NormalTable: bad samples");
     size_ = int(samples.size());
     values_ = allocate(samples.size());
     std::copy(samples.begin(), samples.end(), values_.get());
     repeatHead();
     start_ = start;
-    scripted_ = true;
 }
 
 // Equivalent to srand(seed) followed by, per candidate, u = rand() * 2^-31,

@@ -1,4 +1,4 @@
-// NormalTable (standard normal samples read through wrapping cursors) and the ExpTable lookup.
+// NormalTable (standard normal samples read through wrapping cursors) and the ExpTable.
 #pragma once
 
 #include "page_memory.h"
@@ -88,8 +88,8 @@ public:
     // Seeded explicitly, for repeatable runs: the samples and start that srand(seed) followed by
     // rand() calls give.
     explicit NormalTable(unsigned seed);
-    // Scripted samples (at least one), for tests: every pixel's base is the entry after `start`,
-    // whatever its place. Throws std::invalid_argument for no samples or a start outside them.
+    // Given samples (at least one) and start, for tests that choose the moves; the bases are
+    // hashed as in any table. Throws std::invalid_argument for no samples or a start outside them.
     NormalTable(std::vector<float> samples, int start);
 
     NormalTable(const NormalTable &) = delete;
@@ -101,15 +101,12 @@ public:
 
     int size() const { return size_; }
     int start() const { return start_; }
-    bool scripted() const { return scripted_; }
     // size() samples, then kTail repeated ones.
     const float *values() const { return values_.get(); }
 
     // The entry the first path of the image's pixel (x, y) draws first, in [0, size()).
     int pixelBase(int x, int y) const
     {
-        if (scripted_)
-            return start_ + 1 < size_ ? start_ + 1 : 0;
         // splitmix64's finaliser over the coordinates and the start; the high 32 bits of the mix
         // scaled to the table size.
         std::uint64_t key = (std::uint64_t(std::uint32_t(x)) << 32) | std::uint32_t(y);
@@ -150,22 +147,9 @@ private:
     Samples values_;
     int size_ = 0;
     int start_ = 0;
-    bool scripted_ = false;
 };
 
 using ExpTable = std::array<float, kExpTableSize>;
 
 // Entry i = exp(-i / 1000) in single precision, for i in [0, n); nothing for n <= 0.
 void fillExpTable(float *table, int n);
-
-// exp(-d) interpolated from the table, for d >= 0; 0 from d = 29 on.
-inline float expWeight(const float *table, float d)
-{
-    // Looked up at 0 where the result is 0, and chosen without a branch: whether a patch is
-    // too far away to count is as good as random.
-    const bool beyond = d >= 29.0f;
-    const float t = (beyond ? 0.0f : d) * 1000.0f;
-    const int i = int(t);
-    const float w = (t - float(i)) * (table[i + 1] - table[i]) + table[i];
-    return beyond ? 0.0f : w;
-}

@@ -2,14 +2,14 @@
 // patch radius, included only by the worker source.
 #pragma once
 
-#include "band_control.h"
-#include "band_sink.h"
 #include "cell_math.h"
+#include "chunk_sink.h"
 #include "denoise_params.h"
 #include "jump_plane.h"
 #include "planes.h"
 #include "row_worker.h"
 #include "sample_tables.h"
+#include "thread_control.h"
 
 #include <cmath>
 #include <cstddef>
@@ -27,9 +27,9 @@
 #define PELTA_ALWAYS_INLINE inline
 #endif
 
-// The worker source compiles its band function for plain x86-64, for x86-64-v3 (AVX2) and for
-// x86-64-v4 (AVX-512, with 16-float patch vectors) and picks the widest the processor has when
-// it is first called; the shipped binary runs on any x86-64.
+// The worker source compiles its row function for plain x86-64, for x86-64-v3 (AVX2) and for
+// x86-64-v4 (AVX-512, with 16-float patch vectors); a run takes the widest the processor has, so
+// the shipped binary runs on any x86-64.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define PELTA_WORKER_DISPATCH 1
 #define PELTA_TARGET_V3 __attribute__((target("arch=x86-64-v3")))
@@ -736,7 +736,7 @@ struct Pixel
     // scheme adds them (the closing move depends on the weights summed so far).
     template<typename Cell>
     PELTA_ALWAYS_INLINE void run(
-        const Inputs &in, const Frame &f, int x, int y, const Walks &w, const BandSink<Cell> &sink)
+        const Inputs &in, const Frame &f, int x, int y, const Walks &w, const ChunkSink<Cell> &sink)
     {
         const DenoiseParams &p = in.params;
         const int width = p.width;
@@ -813,7 +813,7 @@ constexpr int lanesFor(int channels, int radius, int maxLanes)
 // Fma: whether the target has fused multiply-add instructions.
 template<int C, int MaxR, int L, bool Fma, typename Cell>
 PELTA_ALWAYS_INLINE bool rows(
-    BandControl &control, int rowBegin, int rowEnd, const Inputs &in, const BandSink<Cell> &sink)
+    ThreadControl &control, int rowBegin, int rowEnd, const Inputs &in, const ChunkSink<Cell> &sink)
 {
     static_assert(MaxR >= 0 && MaxR <= 5, "radii 0 to 5");
     const int width = in.params.width;

@@ -1,10 +1,10 @@
 // QImage <-> planes for the denoiser, and one whole denoise of an image.
 #include "image_denoise.h"
 
-#include "core/band_runner.h"
 #include "core/cell_math.h"
 #include "core/noise_estimate.h"
 #include "core/run_observer.h"
+#include "core/run_threads.h"
 #include "core/staged_progress.h"
 #include "core/system_memory.h"
 
@@ -107,7 +107,7 @@ RunStatus runOn(QImage &image, const DenoiseRequest &request, std::int64_t resul
         Plane<Cell> source(image.width(), image.height());
         RunStatus status = runRowStage(
             allRows,
-            [&](BandControl &, int rowBegin, int rowEnd) {
+            [&](ThreadControl &, int rowBegin, int rowEnd) {
                 readRows(image, source, rowBegin, rowEnd);
                 if (model)
                     transformRows(*model, true, source, rowBegin, rowEnd);
@@ -126,7 +126,7 @@ RunStatus runOn(QImage &image, const DenoiseRequest &request, std::int64_t resul
     }
     const RunStatus status = runRowStage(
         allRows,
-        [&](BandControl &, int rowBegin, int rowEnd) {
+        [&](ThreadControl &, int rowBegin, int rowEnd) {
             if (model)
                 transformRows(*model, false, values, rowBegin, rowEnd);
             writeRows(values, image, result, rowBegin, rowEnd);
@@ -331,26 +331,27 @@ NoiseMeasurement measureImageNoise(const QImage &image)
 {
     using Outcome = NoiseMeasurement::Outcome;
     const DenoisePath path = denoisePathOf(image.format());
-    if (path == DenoisePath::Unsupported || image.isNull())
+    if (path == DenoisePath::Unsupported) // a null image too: its format is Format_Invalid
         return {};
-    constexpr std::int64_t kBandPixels = std::int64_t(1) << 20;
-    constexpr int kMaxBands = 8;
+    constexpr std::int64_t kStripPixels = std::int64_t(1) << 20;
+    constexpr int kMaxStrips = 8;
     const int width = image.width();
     const int height = image.height();
-    // At least 16 rows a band, and never more than the image has (a clamp would have its bounds
+    // At least 16 rows a strip, and never more than the image has (a clamp would have its bounds
     // crossed on an image under 16 rows).
-    const int bandRows
-        = int(std::min<std::int64_t>(std::max<std::int64_t>(kBandPixels / width, 16), height));
-    const int bands = bandRows >= height ? 1 : std::min(kMaxBands, height / bandRows);
+    const int stripRows
+        = int(std::min<std::int64_t>(std::max<std::int64_t>(kStripPixels / width, 16), height));
+    const int strips = stripRows >= height ? 1 : std::min(kMaxStrips, height / stripRows);
     std::vector<float> estimates;
     bool noNoise = false;
     try {
-        for (int k = 0; k < bands; ++k) {
-            const int top = bands == 1 ? 0 : int(std::int64_t(height - bandRows) * k / (bands - 1));
-            const QImage band = bands == 1 ? image : image.copy(0, top, width, bandRows);
+        for (int k = 0; k < strips; ++k) {
+            const int top
+                = strips == 1 ? 0 : int(std::int64_t(height - stripRows) * k / (strips - 1));
+            const QImage strip = strips == 1 ? image : image.copy(0, top, width, stripRows);
             const NoiseMeasurement measurement = path == DenoisePath::Gray
-                ? measureNoise(grayPlaneOf(band))
-                : measureNoise(colorPlaneOf(band));
+                ? measureNoise(grayPlaneOf(strip))
+                : measureNoise(colorPlaneOf(strip));
             if (measurement.outcome == Outcome::Measured)
                 estimates.push_back(measurement.deviation);
             noNoise = noNoise || measurement.outcome == Outcome::NoNoise;
@@ -378,7 +379,7 @@ RunStatus denoiseQImage(QImage &image, const DenoiseRequest &request)
     // Everything this call will hold at once, checked before the first allocation. The run
     // checks again, against the memory left once the source plane has been filled.
     const DenoisePlan plan = planDenoise(image, request);
-    if (plan.status != RunStatus::Done || image.isNull())
+    if (plan.status != RunStatus::Done) // a null image too: its format is Format_Invalid
         return plan.status;
     try {
         const std::int64_t resultBytes = std::int64_t(image.sizeInBytes());

@@ -1,9 +1,9 @@
 // Denoising a QImage: the colour-model test, pixels into planes, the run, and the write-back.
 #pragma once
 
-#include "core/plane_run.h"
 #include "core/noise_estimate.h"
 #include "core/noise_transform.h"
+#include "core/plane_run.h"
 
 #include <QImage>
 #include <QSize>
@@ -79,7 +79,7 @@ DenoisePlan planDenoise(const QSize &size, QImage::Format format, const DenoiseR
 DenoisePlan planDenoise(const QImage &image, const DenoiseRequest &request);
 
 // The noise in the image (0..255 scale), as measureNoise measures it; unmeasurable for a format
-// the denoiser refuses or when memory runs short. Large images are measured in up to eight bands
+// the denoiser refuses or when memory runs short. Large images are measured in up to eight strips
 // of rows spread over their height, about a million pixels each, and the median of the measured
 // ones taken (no noise when none measured any and one found none): the whole image counts
 // without its planes being built at once.

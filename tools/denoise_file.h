@@ -2,8 +2,8 @@
 // messages and exit statuses that both the one-file form and a batch report.
 #pragma once
 
-#include "core/plane_run.h"
 #include "core/noise_transform.h"
+#include "core/plane_run.h"
 #include "image/image_io.h"
 
 #include <QImage>

@@ -1,8 +1,8 @@
 // The noise curve on planes whose noise curve is set, and the transform that evens it out.
-#include "core/plane_run.h"
 #include "core/noise_curve.h"
 #include "core/noise_estimate.h"
 #include "core/noise_transform.h"
+#include "core/plane_run.h"
 #include "core/sample_tables.h"
 #include "support/test_images.h"
 

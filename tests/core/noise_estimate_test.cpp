@@ -97,3 +97,22 @@ TEST(NoiseEstimate, LevelFollowsTheEstimateAndFallsBehindAboveThirty)
     }
     EXPECT_EQ(noiseLevelFor(std::nanf("")), 1);
 }
+
+// A plane over 2^18 cells is read on evenly spaced rows: it must read as the estimate over every
+// row does (every row the centre of a stacked triple), here with noise 10 above and 20 below.
+TEST(NoiseEstimate, RowsReadOfALargePlaneGiveTheEstimateOverEveryRow)
+{
+    const GrayPlane upper = addNoise(filled(1000, 600, 128.0f), 10.0f, 51);
+    const GrayPlane lower = addNoise(filled(1000, 600, 128.0f), 20.0f, 52);
+    GrayPlane whole(1000, 600), triples(1000, 3 * 598);
+    for (int y = 0; y < 600; ++y)
+        for (int x = 0; x < 1000; ++x)
+            whole.at(x, y) = y < 300 ? upper.at(x, y) : lower.at(x, y);
+    for (int y = 0; y < triples.height(); ++y)
+        for (int x = 0; x < 1000; ++x)
+            triples.at(x, y) = whole.at(x, y / 3 + y % 3);
+    const NoiseMeasurement sampled = measureNoise(whole);
+    const NoiseMeasurement everyRow = measureNoiseOfTriples(triples);
+    ASSERT_EQ(everyRow.outcome, NoiseMeasurement::Outcome::Measured);
+    EXPECT_NEAR(sampled.deviation, everyRow.deviation, 0.02f * everyRow.deviation);
+}

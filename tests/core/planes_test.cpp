@@ -52,7 +52,7 @@ TEST(JumpPlanes, HoldSixteenthsExactlyRoundFinerValuesAndRepeatTheLastCell)
     const float values[] = {0.0625f, 254.9375f, 17.0f, -2.0f, 300.0f, 1.0f / 512.0f};
     std::copy(std::begin(values), std::end(values), smooth.data());
     JumpPlane<float> jump(3, 2);
-    BandControl control;
+    ThreadControl control;
     ASSERT_TRUE(jump.fillRows(smooth, 0, 2, control));
     const std::uint16_t expected[] = {16, 65264, 4352, 4352, 0, 65535, 1, 1};
     EXPECT_TRUE(std::equal(std::begin(expected), std::end(expected), jump.data()));

@@ -1,4 +1,4 @@
-// The row workers: whole bands on scripted and seeded samples, and every build of the fast
+// The row workers: whole planes on chosen and seeded samples, and every build of the fast
 // workers against the plain reference.
 #include "core/row_worker.h"
 #include "core/run_stages.h"
@@ -18,7 +18,7 @@ enum class Worker { Fast, Reference };
 template<typename Cell>
 constexpr bool kColor = std::is_same_v<Cell, Vec3>;
 
-// What one worker left after rows [bandBegin, H): sums, counts and normalised estimates.
+// What one worker left after rows [firstRow, H): sums, counts and normalised estimates.
 template<typename Cell>
 struct Outcome
 {
@@ -28,8 +28,8 @@ struct Outcome
 };
 
 template<typename Cell>
-Outcome<Cell> runWorker(
-    const Plane<Cell> &src, int level, const NormalTable &table, Worker worker, int bandBegin = 0)
+Outcome<Cell> runWorker(const Plane<Cell> &src, int level, const NormalTable &table, Worker worker,
+    int firstRow, WorkerTarget target = WorkerTarget::Baseline)
 {
     const int width = src.width();
     const int height = src.height();
@@ -37,12 +37,12 @@ Outcome<Cell> runWorker(
         = kColor<Cell> ? colorParams(level, width, height) : grayParams(level, width, height);
     const auto scene = std::make_unique<WorkerInputs<Cell>>(copyOf(src), params, table);
     Outcome<Cell> out {Plane<Cell>(width, height), GrayPlane(width, height), {}};
-    const BandSink<Cell> sink(out.accum, out.count);
-    BandControl control;
+    const ChunkSink<Cell> sink(out.accum, out.count);
+    ThreadControl control;
     if (worker == Worker::Fast)
-        denoiseRows(scene->inputs, control, bandBegin, height, sink);
+        denoiseRows(scene->inputs, control, firstRow, height, sink, target);
     else
-        referenceRows(scene->inputs, control, bandBegin, height, sink);
+        referenceRows(scene->inputs, control, firstRow, height, sink);
     out.estimate = copyOf(out.accum);
     normaliseRows(out.estimate, out.count, src, 0, height, control);
     return out;
@@ -53,21 +53,18 @@ Outcome<Cell> runWorker(
 // reference computes, sums, counts and estimates bit for bit.
 template<typename Cell>
 void expectSameAsReference(
-    const Plane<Cell> &src, int level, const NormalTable &table, int bandBegin = 0)
+    const Plane<Cell> &src, int level, const NormalTable &table, int firstRow = 0)
 {
     SCOPED_TRACE(testing::Message() << (kColor<Cell> ? "colour" : "gray") << " level " << level
                                     << ", " << src.width() << " x " << src.height());
-    const Outcome<Cell> reference = runWorker(src, level, table, Worker::Reference, bandBegin);
-    const WorkerTarget previous = workerTarget();
+    const Outcome<Cell> reference = runWorker(src, level, table, Worker::Reference, firstRow);
     for (const WorkerTarget target : availableWorkerTargets()) {
         SCOPED_TRACE(testing::Message() << "target " << int(target));
-        useWorkerTarget(target);
-        const Outcome<Cell> fast = runWorker(src, level, table, Worker::Fast, bandBegin);
+        const Outcome<Cell> fast = runWorker(src, level, table, Worker::Fast, firstRow, target);
         EXPECT_EQ(maxDifference(fast.count, reference.count), 0.0f);
         EXPECT_EQ(maxDifference(fast.accum, reference.accum), 0.0f);
         EXPECT_EQ(maxDifference(fast.estimate, reference.estimate), 0.0f);
     }
-    useWorkerTarget(previous);
 }
 
 const NormalTable &seeded()
@@ -79,7 +76,7 @@ const NormalTable &seeded()
 } // namespace
 
 // Odd sizes bring up every border case; noise of the level's size and far off it (many
-// refused moves); a band starting inside the image reads and writes rows above it.
+// refused moves); rows starting inside the image read and write rows above them.
 TEST(Workers, FastBuildsComputeTheReferenceBitForBitOnWholeNumberImages)
 {
     for (const int level : {5, 20, 35, 60, 90})
@@ -93,17 +90,17 @@ TEST(Workers, FastBuildsComputeTheReferenceBitForBitOnWholeNumberImages)
     expectSameAsReference(addNoise(sceneColor(40, 36), 30.0f, 9u), 30, seeded(), 17);
 }
 
-// Wide moves in a fixed cycle, every eighth a tiny one so that some move always passes the
-// jump test: the same paths walked again and again must match move for move.
-TEST(Workers, FastBuildsComputeTheReferenceBitForBitOnScriptedSamples)
+// Wide moves in a cycle of 512 draws, every eighth a tiny one so that some move always passes
+// the jump test: the same few paths walked again and again must match move for move.
+TEST(Workers, FastBuildsComputeTheReferenceBitForBitOnChosenSamples)
 {
     std::vector<float> samples;
     for (int i = 0; i < 512; ++i)
         samples.push_back(
             ((i / 2) % 8 == 7 ? 0.001f : 2.5f) * float(std::sin(double(i) * 12.9898)));
-    const NormalTable scripted(samples, 15); // every path draws from entry 16 on
+    const NormalTable chosen(samples, 15);
     for (const int level : {10, 25, 50})
-        expectSameAsReference(addNoise(sceneGray(37, 33), float(level), 300u), level, scripted);
+        expectSameAsReference(addNoise(sceneGray(37, 33), float(level), 300u), level, chosen);
     for (const int level : {20, 40, 60})
-        expectSameAsReference(addNoise(sceneColor(35, 30), float(level), 301u), level, scripted);
+        expectSameAsReference(addNoise(sceneColor(35, 30), float(level), 301u), level, chosen);
 }

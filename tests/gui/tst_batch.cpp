@@ -72,8 +72,6 @@ private slots:
         const auto overwrite = [](const QString &folder) {
             return BatchNaming {folder, "", "", false, true};
         };
-        QTest::newRow("--overwrite")
-            << a << overwrite("r/out") << QStringList {"r/a.png >> r/out/a.png"};
         QTest::newRow("same output twice")
             << QStringList {"r/sub/a.png", "r/a.png"} << overwrite("r/out")
             << QStringList {"r/sub/a.png >> r/out/a.png",

@@ -323,6 +323,8 @@ private slots:
             if (planned != RunStatus::Done)
                 COMPARE_IMAGES(image, before);
         }
+        QImage none; // 0 x 0: refused like any format without a path
+        QCOMPARE(denoiseQImage(none, request), RunStatus::UnsupportedColorModel);
         if (refused)
             return;
         QCOMPARE(image.format(), format);
@@ -396,7 +398,7 @@ private slots:
     // The noise model: a camera-like ramp (noise from 20 at level 64 down to 8 at 224) reads the
     // same from a tall image's triples of rows as from a whole plane, and its denoise runs on the
     // evened values and maps them back (the result keeps the ramp's levels). Uniform noise reads
-    // flat: no transform, and its request gives the plain request's bytes.
+    // flat: no transform.
     void noiseModel()
     {
         const QImage tall = noisyRamp(480, 1200, 20, 7, 8);
@@ -427,11 +429,6 @@ private slots:
         const QImage uniform = noisyRamp(480, 100, 10, 8);
         const std::optional<ImageNoiseModel> flat = measureImageNoiseModel(uniform);
         QVERIFY(flat && flat->curve.flat && !flat->transform);
-        QImage today = uniform.copy(0, 0, 120, 40);
-        QImage modelled = today;
-        QCOMPARE(denoiseQImage(today, {10, seeded_}), RunStatus::Done);
-        QCOMPARE(denoiseQImage(modelled, {10, seeded_, flat->transform}), RunStatus::Done);
-        QCOMPARE(modelled, today);
     }
 };
 

@@ -73,7 +73,6 @@ private slots:
                     .convertToFormat(QImage::Format_Indexed8)
                     .save(dir_.filePath("indexed.png")));
         QCOMPARE(::mkfifo(qPrintable(dir_.filePath("fifo.png")), 0600), 0);
-        QVERIFY(QFile::link(dir_.filePath("fifo.png"), dir_.filePath("pipe.png")));
         QVERIFY(QDir(dir_.path()).mkpath("only-folders/sub"));
     }
 
@@ -87,11 +86,8 @@ private slots:
         QTest::newRow("missing input") << "@/missing.png @/result.png" << 2 << ": no such file";
         QTest::newRow("input is a folder") << "@/only-folders @/result.png" << 2 << ": is a folder";
         // A FIFO would block the open until something writes into it.
-        QTest::newRow("input is a FIFO") << "@/fifo.png @/result.png" << 2 << "not a regular file";
         QTest::newRow("batch of a FIFO") << "@/fifo.png -o @/out" << 2 << "not a regular file";
         QTest::newRow("input is the output") << "@/rgb.png @/rgb.png" << 4 << "it is the input";
-        QTest::newRow("output links to a FIFO")
-            << "@/rgb.png @/pipe.png" << 4 << "it is not a regular file";
         QTest::newRow("folder of folders") << "@/only-folders -o @/out" << 2 << "no image files in";
         QTest::newRow("threads above the cap") << "--threads 1025 @/rgb.png @/result.png" << 1
                                                << "--threads takes a whole number from 1 to 1024";
@@ -101,7 +97,6 @@ private slots:
             << "--format pgm @/rgb.png -o @/out" << 4 << "a pgm file cannot hold the colours";
         QTest::newRow("indexed input")
             << "@/indexed.png @/result.png" << 3 << "only RGB and grayscale";
-        QTest::newRow("unknown suffix") << "@/rgb.png @/result.xyz" << 4 << "cannot write";
         // The output's folder is checked before the input is read, so a long run cannot be lost.
         QTest::newRow("missing folder, missing input")
             << "@/missing.png @/none/result.png" << 4 << "there is no folder";
@@ -145,10 +140,6 @@ private slots:
             QString output; // or the failure's line after the path
             QImage image; // what the output holds
         } files[] = {{"photo.jpg", encoded(opaque, "bmp"), "photo.bmp", opaque}, // BMP named .jpg
-            {"column.png", encoded(opaque.copy(0, 0, 1, 12), "png"), "column.png",
-                opaque.copy(0, 0, 1, 12)},
-            {"row.png", encoded(opaque.copy(0, 0, 20, 1), "png"), "row.png",
-                opaque.copy(0, 0, 20, 1)},
             {"text.svg", svg, "text.png",
                 filled(24, 16, QImage::Format_ARGB32, QColor(0x30, 0x80, 0xc0))},
             {"empty.png", {}, ": Unsupported image format", {}},
@@ -227,31 +218,6 @@ private slots:
         QCOMPARE(tags("stripped.jpg"), "|||");
         for (const QString name : {"95.jpg", "stripped.jpg", "batch/photo.jpg"})
             QCOMPARE(QImage(dir_.filePath(name)).colorSpace(), QColorSpace(QColorSpace::AdobeRgb));
-    }
-
-    // Two batches into one folder at once, as the manual's xargs example runs them: the output
-    // that one writes first is never replaced by the other, which fails that file.
-    void concurrentBatchesNeverReplace()
-    {
-        const QString out = freshFolder("shared");
-        QProcess processes[2];
-        for (int k = 0; k < 2; ++k) {
-            const QString in = freshFolder(QString("year%1").arg(k));
-            QVERIFY(noiseImage(400, 300, quint32(k)).save(in + "/IMG_0001.png"));
-            processes[k].start(PELTA_DENOISE_EXECUTABLE,
-                {"-q", "--threads", "1", "--sigma", "30", in + "/IMG_0001.png", "-o", out});
-        }
-        QString errors;
-        int written = 0;
-        for (QProcess &process : processes) {
-            QVERIFY(process.waitForFinished(300'000));
-            written += process.exitCode() == 0;
-            errors += process.readAllStandardError();
-        }
-        QCOMPARE(written, 1);
-        // "exists" at the commit; had the other finished first, at the plan ("it exists").
-        QVERIFY2(errors.count('\n') == 1 && errors.contains("exists"), qPrintable(errors));
-        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList {"IMG_0001.png"});
     }
 
     // A clean fine pattern has no noise to measure: written unchanged, and said so.

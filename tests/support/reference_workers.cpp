@@ -129,11 +129,9 @@ bool patchFits(float px, float py, int r, int width, int height)
 }
 
 // The entry the first path of image pixel (x, y) draws first: splitmix64's finaliser over the
-// coordinates and the table's start, scaled to the table; after `start` in a scripted table.
+// coordinates and the table's start, scaled to the table.
 std::int64_t firstDraw(const NormalTable &table, int x, int y)
 {
-    if (table.scripted())
-        return (table.start() + 1) % table.size();
     std::uint64_t key = std::uint64_t(std::uint32_t(x)) << 32 | std::uint32_t(y);
     key ^= std::uint64_t(std::uint32_t(table.start())) * 0x9E3779B97F4A7C15u;
     key = (key ^ (key >> 30)) * 0xBF58476D1CE4E5B9u;
@@ -145,8 +143,8 @@ std::int64_t firstDraw(const NormalTable &table, int x, int y)
 } // namespace
 
 template<typename Cell>
-bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<Cell> &sink)
+bool referenceRows(const RowInputs<Cell> &in, ThreadControl &control, int rowBegin, int rowEnd,
+    const ChunkSink<Cell> &sink)
 {
     const DenoiseParams &params = in.params;
     const int width = params.width;
@@ -274,7 +272,7 @@ WorkerInputs<Cell>::WorkerInputs(
     , dirY(src.width(), src.height())
     , inputs {src, smooth, dirX, dirY, expTable.data(), table, params}
 {
-    BandControl control;
+    ThreadControl control;
     Plane<Cell> smoothed(src.width(), src.height());
     presmoothRows(src, smoothed, 0, src.height(), control);
     fillDirectionRows(smoothed, dirX, dirY, 0, src.height(), 0, 0, control);
@@ -285,6 +283,6 @@ WorkerInputs<Cell>::WorkerInputs(
 template struct WorkerInputs<float>;
 template struct WorkerInputs<Vec3>;
 template bool referenceRows(
-    const RowInputs<float> &, BandControl &, int, int, const BandSink<float> &);
+    const RowInputs<float> &, ThreadControl &, int, int, const ChunkSink<float> &);
 template bool referenceRows(
-    const RowInputs<Vec3> &, BandControl &, int, int, const BandSink<Vec3> &);
+    const RowInputs<Vec3> &, ThreadControl &, int, int, const ChunkSink<Vec3> &);

@@ -8,8 +8,8 @@
 // scratch allocated per row. Draws the same samples in the same order, makes the same moves and
 // adds the same sums as the fast worker.
 template<typename Cell>
-bool referenceRows(const RowInputs<Cell> &in, BandControl &control, int rowBegin, int rowEnd,
-    const BandSink<Cell> &sink);
+bool referenceRows(const RowInputs<Cell> &in, ThreadControl &control, int rowBegin, int rowEnd,
+    const ChunkSink<Cell> &sink);
 
 // Everything the row workers read, built from a source as a run builds it: the pre-smoothed
 // plane, the directions, the exponential table and the inputs that point at them. Not movable:

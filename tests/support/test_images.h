@@ -51,7 +51,7 @@ Plane<Cell> copyOf(const Plane<Cell> &plane)
 }
 
 // A clean test scene with smooth areas and sharp edges: a slow diagonal ramp, then a bright
-// rectangle, a dark disc and a band of vertical bars, each value(region 0..3, ramp) of its own.
+// rectangle, a dark disc and a strip of vertical bars, each value(region 0..3, ramp) of its own.
 // Values lie in [30, 225], whole numbers.
 template<typename Cell, typename Value>
 Plane<Cell> sceneWith(int width, int height, Value value)

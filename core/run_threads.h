@@ -1,11 +1,12 @@
-// Rows of a run on threads: the stages' bands, the workers' chunks, progress and cancellation.
+// Rows of a run on threads: the stages' bands (one per thread), the workers' chunks (taken by
+// whichever thread is free), progress and cancellation.
 #pragma once
 
-#include "band_control.h"
-#include "band_sink.h"
+#include "chunk_sink.h"
 #include "plane_run.h"
 #include "planes.h"
 #include "run_hooks.h"
+#include "thread_control.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -48,7 +49,7 @@ std::int64_t sharedRowBytes(int width, int radius, int threads, std::size_t cell
 // stopped it.
 template<typename Cell>
 using ChunkWork = std::function<bool(
-    BandControl &control, int rowBegin, int rowEnd, const BandSink<Cell> &sink)>;
+    ThreadControl &control, int rowBegin, int rowEnd, const ChunkSink<Cell> &sink)>;
 
 // Runs `work` on every chunk of accum's rows (chunkRows with originY; the chunk height from
 // `hooks` when given) on `threads` threads, the calling thread one of them, each taking the next
@@ -59,7 +60,7 @@ using ChunkWork = std::function<bool(
 //
 // Every observer call is made on the calling thread: it reports the share of rows done and
 // keeps the observer live while it computes or waits, never blocking longer than
-// BandControl::kKeepAlivePeriod. Once the observer asks to cancel, or a chunk fails, every
+// ThreadControl::kKeepAlivePeriod. Once the observer asks to cancel, or a chunk fails, every
 // thread stops at its next pixel. Returns Done, Cancelled or OutOfMemory (an allocation failed
 // on any thread; `accum` and `count` are then partly written); any other exception from a chunk
 // is rethrown once all threads are joined.
@@ -67,8 +68,8 @@ template<typename Cell>
 RunStatus runChunks(int threads, int radius, int originY, Plane<Cell> &accum, GrayPlane &count,
     const ChunkWork<Cell> &work, RunObserver *observer, const RunHooks *hooks = nullptr);
 
-// One thread's share of a job: thread k of a run, with the control to poll (see BandControl).
-using BandTask = std::function<void(int thread, BandControl &control)>;
+// One thread's share of a job: thread k of a run, with the control to poll (see ThreadControl).
+using ThreadTask = std::function<void(int thread, ThreadControl &control)>;
 
 // Runs task(k) for k in [0, n): task 0 on the calling thread, the others on threads of their
 // own started before it (a task whose thread cannot be started, and every task after it, runs
@@ -76,11 +77,11 @@ using BandTask = std::function<void(int thread, BandControl &control)>;
 // the calling thread keeps the observer live while it waits for the others. Returns Done,
 // Cancelled (the observer asked to stop) or OutOfMemory (an allocation failed on any thread);
 // any other exception from a task is rethrown once every thread has been joined.
-RunStatus runOnThreads(int n, const BandTask &task, RunObserver *observer,
+RunStatus runOnThreads(int n, const ThreadTask &task, RunObserver *observer,
     const RunProgress *progress, const RunHooks *hooks = nullptr);
 
 // A stage's work on rows [rowBegin, rowEnd); false when the control stopped it.
-using RowWork = std::function<bool(BandControl &control, int rowBegin, int rowEnd)>;
+using RowWork = std::function<bool(ThreadControl &control, int rowBegin, int rowEnd)>;
 
 // The rows a stage's band is handed at a time, between two looks at the rows done.
 constexpr int kStageSliceRows = 16;

@@ -1,5 +1,5 @@
-// Stage bands, worker chunks with the rows they share, threads, waiting and merging.
-#include "band_runner.h"
+// Stage bands, worker chunks with the rows they share, the threads, waiting and merging.
+#include "run_threads.h"
 
 #include "run_observer.h"
 #include "sample_tables.h"
@@ -71,7 +71,7 @@ namespace {
 class TaskThreads
 {
 public:
-    TaskThreads(int n, const BandTask &task, const RunHooks *hooks)
+    TaskThreads(int n, const ThreadTask &task, const RunHooks *hooks)
         : task_(task)
         , hooks_(hooks)
     {
@@ -92,7 +92,7 @@ public:
                     hooks_->beforeThreadStart(k);
                 std::lock_guard<std::mutex> lock(mutex_);
                 threads_.emplace_back([this, k] {
-                    BandControl control(k, &stop, nullptr, nullptr, hooks_);
+                    ThreadControl control(k, &stop, nullptr, nullptr, hooks_);
                     runHere(k, control);
                     std::lock_guard<std::mutex> lock(mutex_);
                     --running_;
@@ -107,7 +107,7 @@ public:
     }
 
     // Runs task k on the current thread and records how it ended; never throws.
-    void runHere(int k, BandControl &control)
+    void runHere(int k, ThreadControl &control)
     {
         try {
             task_(k, control);
@@ -119,12 +119,12 @@ public:
 
     // Waits for the started threads, serving `caller` at least every keep-alive period and
     // never blocking for longer; then joins them.
-    void wait(BandControl &caller)
+    void wait(ThreadControl &caller)
     {
         {
             std::unique_lock<std::mutex> lock(mutex_);
             while (!finished_.wait_for(
-                lock, BandControl::kKeepAlivePeriod, [&] { return running_ == 0; })) {
+                lock, ThreadControl::kKeepAlivePeriod, [&] { return running_ == 0; })) {
                 if (callerError_)
                     continue;
                 lock.unlock();
@@ -166,7 +166,7 @@ public:
     }
 
 private:
-    const BandTask &task_;
+    const ThreadTask &task_;
     const RunHooks *hooks_;
     std::vector<std::exception_ptr> errors_;
     std::vector<std::thread> threads_;
@@ -178,7 +178,7 @@ private:
 
 } // namespace
 
-RunStatus runOnThreads(int n, const BandTask &task, RunObserver *observer,
+RunStatus runOnThreads(int n, const ThreadTask &task, RunObserver *observer,
     const RunProgress *progress, const RunHooks *hooks)
 {
     std::unique_ptr<TaskThreads> threads;
@@ -187,7 +187,7 @@ RunStatus runOnThreads(int n, const BandTask &task, RunObserver *observer,
     } catch (const std::bad_alloc &) {
         return RunStatus::OutOfMemory;
     }
-    BandControl caller(0, &threads->stop, observer, progress, hooks);
+    ThreadControl caller(0, &threads->stop, observer, progress, hooks);
     // Tasks whose thread could not be started run here after task 0.
     const int firstOnCaller = threads->start(n);
     if (n > 0)
@@ -247,7 +247,7 @@ public:
     RowRange chunk(int k) const { return chunks_[std::size_t(k)]; }
 
     // Runs chunk k through `work`; true when it was done to its end.
-    bool run(int k, BandControl &control, const ChunkWork<Cell> &work)
+    bool run(int k, ThreadControl &control, const ChunkWork<Cell> &work)
     {
         const RowRange rows = chunks_[std::size_t(k)];
         const int height = accum_.height();
@@ -256,7 +256,7 @@ public:
         Edge<Cell> *bottom = k + 1 < chunkCount() ? &edges_[std::size_t(k) + 1] : nullptr;
         const int first = std::max(rows.begin - radius_, 0);
         const int last = std::min(rows.end + radius_, height);
-        BandSink<Cell> sink(first, last - first);
+        ChunkSink<Cell> sink(first, last - first);
         if (top)
             allocateHalf(top->below, top->belowCount, width, top->rows.end - top->rows.begin);
         if (bottom)
@@ -331,7 +331,7 @@ RunStatus runChunks(int threads, int radius, int originY, Plane<Cell> &accum, Gr
     RunProgress progress;
     progress.rows = accum.height();
     std::atomic<int> nextChunk {0};
-    const BandTask task = [&](int, BandControl &control) {
+    const ThreadTask task = [&](int, ThreadControl &control) {
         for (;;) {
             const int k = nextChunk.fetch_add(1);
             if (k >= run->chunkCount() || !run->run(k, control, work))
@@ -353,7 +353,7 @@ RunStatus runRowStage(
     RunProgress progress;
     progress.rows = std::max(rows, 1);
     // A band in slices, so that the calling thread sees the rows done and reports them.
-    const BandTask task = [&](int k, BandControl &control) {
+    const ThreadTask task = [&](int k, ThreadControl &control) {
         const RowRange band = bands[std::size_t(k)];
         for (int y = band.begin; y < band.end; y += kStageSliceRows) {
             const int end = std::min(y + kStageSliceRows, band.end);

@@ -1,5 +1,5 @@
 // Progress reports, keep-alive pacing and the shared stop flag of one thread of a run.
-#include "band_control.h"
+#include "thread_control.h"
 
 #include "run_hooks.h"
 #include "run_observer.h"
@@ -7,24 +7,24 @@
 #include <algorithm>
 #include <cstdint>
 
-BandControl::BandControl(int band, std::atomic<bool> *stop, RunObserver *observer,
+ThreadControl::ThreadControl(int thread, std::atomic<bool> *stop, RunObserver *observer,
     const RunProgress *progress, const RunHooks *hooks)
-    : band_(band)
+    : thread_(thread)
     , stop_(stop)
     , observer_(observer)
     , progress_(observer ? progress : nullptr)
     , hooks_(hooks && hooks->atRow ? hooks : nullptr)
 { }
 
-bool BandControl::beginRow(int y)
+bool ThreadControl::beginRow(int y)
 {
     if (hooks_)
-        hooks_->atRow(band_, y);
+        hooks_->atRow(thread_, y);
     reportProgress();
     return betweenPixels();
 }
 
-void BandControl::whileWaiting()
+void ThreadControl::whileWaiting()
 {
     if (!observer_)
         return;
@@ -32,7 +32,7 @@ void BandControl::whileWaiting()
     keepAlive();
 }
 
-void BandControl::reportProgress()
+void ThreadControl::reportProgress()
 {
     if (!progress_)
         return;
@@ -47,14 +47,14 @@ void BandControl::reportProgress()
     pollCancel();
 }
 
-void BandControl::keepAlive()
+void ThreadControl::keepAlive()
 {
     observer_->keepAlive();
     lastContact_ = Clock::now();
     pollCancel();
 }
 
-void BandControl::pollCancel()
+void ThreadControl::pollCancel()
 {
     if (stop_ && observer_->cancelRequested())
         stop_->store(true, std::memory_order_relaxed);

@@ -1,4 +1,4 @@
-// BandControl: what a row worker reports and checks while it computes rows of a run.
+// ThreadControl: what a row worker reports and checks while it computes rows of a run.
 #pragma once
 
 #include <atomic>
@@ -21,19 +21,19 @@ struct RunProgress
 // and between pixels; it is set by the calling thread when its observer asks to cancel, and by
 // the runner when a thread fails. The observer is only ever given to the control of the thread
 // that started the run, so every observer call comes from that thread.
-class BandControl
+class ThreadControl
 {
 public:
     // The longest the calling thread computes without giving its observer a call.
     static constexpr std::chrono::milliseconds kKeepAlivePeriod {25};
 
-    // A share that runs to its end and reports nothing.
-    BandControl() = default;
+    // A control that never stops and reports nothing.
+    ThreadControl() = default;
 
     // `stop` may be null (never stops), `observer` null on worker threads; only a control with
     // an observer and `progress` reports percentages. `progress` and `hooks` may be null; both
     // must outlive the control. Calls hooks->atRow, when set, at the start of every row.
-    BandControl(int band, std::atomic<bool> *stop, RunObserver *observer,
+    ThreadControl(int thread, std::atomic<bool> *stop, RunObserver *observer,
         const RunProgress *progress = nullptr, const RunHooks *hooks = nullptr);
 
     // At the start of row y, before its pixels: reports the share of the run's rows done when
@@ -61,7 +61,7 @@ private:
     void reportProgress();
     void pollCancel();
 
-    int band_ = 0;
+    int thread_ = 0;
     std::atomic<bool> *stop_ = nullptr;
     RunObserver *observer_ = nullptr;
     const RunProgress *progress_ = nullptr;
