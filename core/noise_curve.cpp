@@ -44,6 +44,12 @@ constexpr float kFloorShare = 0.4f;
 // Below this the plane shows less noise than rounding to whole levels leaves (0.29).
 constexpr float kMinDeviation = 0.25f;
 
+// The flatness test reads each band's flattest third of its flat pixels (a tenth of the band)
+// again: on noise alone they read the same, but low noise on a textured photograph (a deviation
+// of 3 to 10) still has texture among the flat pixels of some bands, which makes the curve look
+// as uneven as a camera's.
+constexpr double kFlattestShare = 1.0 / 3.0;
+
 // The curve counts as flat when its highest value over the measured levels is at most this much
 // above its lowest. Uniform Gaussian noise on photographs reads up to about 1.15 after smoothing
 // (band errors of 1-4% plus the texture that some bands hold), while a camera's noise after the
@@ -64,6 +70,9 @@ struct Band
     float sigma;
     double weight; // flat pixels averaged
     bool usable;
+    // The deviation over the flattest kFlattestShare of the flat pixels: the same on noise alone,
+    // lower where texture is left among them.
+    float flattest;
 };
 
 int bandOf(float mean)
@@ -83,12 +92,20 @@ std::array<Band, kBands> measureBands(std::array<std::vector<Response>, kBands> 
         const std::size_t flat = std::size_t(double(p.size()) * (1.0 - kTexturedShare));
         if (flat < kMinBandPixels)
             continue;
-        std::nth_element(p.begin(), p.begin() + std::ptrdiff_t(flat), p.end(),
-            [](const Response &a, const Response &c) { return a.gradient < c.gradient; });
+        const auto byGradient
+            = [](const Response &a, const Response &c) { return a.gradient < c.gradient; };
+        std::nth_element(p.begin(), p.begin() + std::ptrdiff_t(flat), p.end(), byGradient);
         double sum = 0.0;
         for (std::size_t i = 0; i < flat; ++i)
             sum += p[i].response;
-        band = {band.low, kMeanResponseToSigma * float(sum / double(flat)), double(flat), true};
+        const std::size_t flattest = std::size_t(double(flat) * kFlattestShare);
+        std::nth_element(p.begin(), p.begin() + std::ptrdiff_t(flattest),
+            p.begin() + std::ptrdiff_t(flat), byGradient);
+        double flattestSum = 0.0;
+        for (std::size_t i = 0; i < flattest; ++i)
+            flattestSum += p[i].response;
+        band = {band.low, kMeanResponseToSigma * float(sum / double(flat)), double(flat), true,
+            kMeanResponseToSigma * float(flattestSum / double(flattest))};
     }
     return bands;
 }
@@ -176,29 +193,35 @@ float fillCurve(const std::array<Band, kBands> &bands, NoiseCurve &curve, int ch
 {
     std::vector<float> centres;
     std::vector<float> measured;
+    std::vector<float> flattest;
     std::vector<double> weights;
     for (const Band &band : bands) {
         if (!band.usable)
             continue;
         centres.push_back(band.low + 0.5f * kBandWidth);
         measured.push_back(band.sigma);
+        flattest.push_back(band.flattest);
         weights.push_back(band.weight);
     }
     if (centres.empty())
         return 0.0f;
-    const std::vector<float> fitted = monotoneFit(measured, weights);
-    std::vector<float> values(fitted.size());
-    for (std::size_t i = 0; i < fitted.size(); ++i) {
-        double sum = 2.0 * weights[i] * double(fitted[i]);
-        double weight = 2.0 * weights[i];
-        for (const std::size_t n : {i - 1, i + 1}) {
-            if (n < fitted.size()) {
-                sum += weights[n] * double(fitted[n]);
-                weight += weights[n];
+    const auto smoothFit = [&](const std::vector<float> &deviations) {
+        const std::vector<float> fitted = monotoneFit(deviations, weights);
+        std::vector<float> smoothed(fitted.size());
+        for (std::size_t i = 0; i < fitted.size(); ++i) {
+            double sum = 2.0 * weights[i] * double(fitted[i]);
+            double weight = 2.0 * weights[i];
+            for (const std::size_t n : {i - 1, i + 1}) {
+                if (n < fitted.size()) {
+                    sum += weights[n] * double(fitted[n]);
+                    weight += weights[n];
+                }
             }
+            smoothed[i] = float(sum / weight);
         }
-        values[i] = float(sum / weight);
-    }
+        return smoothed;
+    };
+    const std::vector<float> values = smoothFit(measured);
     const float highest = *std::max_element(values.begin(), values.end());
     const float floor = kFloorShare * highest;
     auto &sigma = curve.sigma[std::size_t(channel)];
@@ -219,7 +242,8 @@ float fillCurve(const std::array<Band, kBands> &bands, NoiseCurve &curve, int ch
     }
     curve.measuredLow[std::size_t(channel)] = centres.front();
     curve.measuredHigh[std::size_t(channel)] = centres.back();
-    const auto [low, high] = std::minmax_element(values.begin(), values.end());
+    const std::vector<float> cleaner = smoothFit(flattest);
+    const auto [low, high] = std::minmax_element(cleaner.begin(), cleaner.end());
     curve.flat = curve.flat && *high <= kFlatRatio * *low;
     return highest;
 }

@@ -11,6 +11,14 @@
 
 namespace {
 
+// The evened values are denoised this many levels above the level for their measured noise. A
+// level too low costs more than one too high (on camera-like photographs, 0.14 dB one level
+// below the best against 0.11 one above on average, and up to 1 dB two below on a smooth one),
+// and the evened noise reads low where the mask misses part of it: noise that JPEG has
+// correlated between neighbours, smooth images whose best level lies above their noise. The
+// uniform path keeps its level: it is tuned on noise the mask reads fully.
+constexpr int kLevelAboveEvened = 1;
+
 // The rows the curve reads: the whole image as a plane, or triples of neighbouring rows around
 // evenly spaced centre rows stacked into one plane. `triples` says which.
 template<typename Cell>
@@ -67,9 +75,10 @@ std::optional<ImageNoiseModel> measureOn(const QImage &image)
     model.transform->forward(plane);
     const NoiseMeasurement evened = triples ? measureNoiseOfTriples(plane) : measureNoise(plane);
     const float stabilised = model.transform->stabilisedSigma();
-    model.level = std::max(noiseLevelFor(stabilised),
+    const int measuredLevel = std::max(noiseLevelFor(stabilised),
         noiseLevelFor(
             evened.outcome == NoiseMeasurement::Outcome::Measured ? evened.deviation : stabilised));
+    model.level = std::min(measuredLevel + kLevelAboveEvened, 99);
     return model;
 }
 

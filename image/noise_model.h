@@ -15,9 +15,10 @@ struct ImageNoiseModel
     // The curve's transform for a DenoiseRequest; nothing when the curve is flat: the noise is
     // the same everywhere, the uniform level describes it and today's path runs unchanged.
     std::optional<StabilisingTransform> transform;
-    // With a transform, the level to run at in the evened values: the larger of the levels for
-    // the transform's deviation and for the noise measured in the evened image (the deviation
-    // alone falls short where the mask under-reads noise, as JPEG's correlated noise). 0 without.
+    // With a transform, the level to run at in the evened values: one above the larger of the
+    // levels for the transform's deviation and for the noise measured in the evened image (both
+    // fall short where the mask under-reads noise, as JPEG's correlated noise, and a level too
+    // low costs more than one too high). 0 without.
     int level = 0;
     // The curve at its darkest and brightest measured levels, the mean of the channels.
     float shadows = 0.0f;

@@ -96,12 +96,20 @@ TEST(NoiseCurve, RecoversTheSetCurveAndTellsUniformNoiseApart)
         EXPECT_EQ(gray->flat, c.flat);
         EXPECT_EQ(color->flat, c.flat);
     }
-    // Uniform noise over a scene with edges, texture bars and a disc reads flat too.
+    // Uniform noise over a scene with edges, texture bars and a disc reads flat too, and so does
+    // a ramp whose dark third has a fine texture that grows from nothing down the rows (which the
+    // flat pixels of its bands still hold at a deviation of 3, and the flattest third of them not).
+    GrayPlane textured = noisyRamp<float>([](float) { return 0.0f; }, 0);
+    for (int y = 0; y < textured.height(); ++y)
+        for (int x = 0; x < textured.width() / 3; ++x)
+            textured.at(x, y) += 60.0f * std::pow(float(y) / float(textured.height()), 2.0f)
+                * std::sin(1.6f * float(x)) * std::sin(1.6f * float(y));
     for (const float sigma : {3.0f, 10.0f, 30.0f}) {
-        const std::optional<NoiseCurve> curve
-            = measureNoiseCurve(addNoise(sceneColor(400, 300), sigma, 3));
-        ASSERT_TRUE(curve.has_value());
-        EXPECT_TRUE(curve->flat) << sigma;
+        for (const auto &curve : {measureNoiseCurve(addNoise(sceneColor(400, 300), sigma, 3)),
+                 measureNoiseCurve(addNoise(textured, sigma, 4))}) {
+            ASSERT_TRUE(curve.has_value());
+            EXPECT_TRUE(curve->flat) << sigma;
+        }
     }
 }
 

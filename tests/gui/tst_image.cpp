@@ -1,5 +1,6 @@
 // The image library: reading behind the memory guard, safe writing with what a photograph
 // carries, denoising QImages.
+#include "core/noise_estimate.h"
 #include "core/run_hooks.h"
 #include "core/sample_tables.h"
 #include "gui/photo_files.h"
@@ -396,9 +397,9 @@ private slots:
     }
 
     // The noise model: a camera-like ramp (noise from 20 at level 64 down to 8 at 224) reads the
-    // same from a tall image's triples of rows as from a whole plane, and its denoise runs on the
-    // evened values and maps them back (the result keeps the ramp's levels). Uniform noise reads
-    // flat: no transform.
+    // same from a tall image's triples of rows as from a whole plane, its level runs above the
+    // evened noise's, and its denoise runs on the evened values and maps them back (the result
+    // keeps the ramp's levels). Uniform noise reads flat: no transform.
     void noiseModel()
     {
         const QImage tall = noisyRamp(480, 1200, 20, 7, 8);
@@ -414,6 +415,10 @@ private slots:
                                .arg(model->shadows)
                                .arg(model->highlights)
                                .arg(model->level)));
+        GrayPlane evenedPlane = grayPlaneOf(tall.copy(0, 0, 480, 1000));
+        whole->transform->forward(evenedPlane);
+        QVERIFY(whole->level > std::max(noiseLevelFor(whole->transform->stabilisedSigma()),
+                    noiseLevelFor(estimateNoiseLevel(evenedPlane).value_or(0.0f))));
         const QImage part = tall.copy(0, 0, 480, 40);
         QImage plain = part;
         QImage evened = part;
