@@ -494,8 +494,11 @@ PELTA_ALWAYS_INLINE void drawPairs(const float *base, Int8 index, Float8 &first,
     using Pair8 = unsigned long long __attribute__((vector_size(64)));
     using Bits8 = unsigned __attribute__((vector_size(32)));
     Pair8 both;
-    for (int l = 0; l < kWalkLanes; ++l)
-        std::memcpy(&both[l], base + index[l], sizeof both[l]);
+    for (int l = 0; l < kWalkLanes; ++l) {
+        std::uint64_t pair;
+        std::memcpy(&pair, base + index[l], sizeof pair);
+        both[l] = pair;
+    }
     const Bits8 low = __builtin_convertvector(both & 0xffffffffu, Bits8);
     const Bits8 high = __builtin_convertvector(both >> 32, Bits8);
     std::memcpy(&first, &low, sizeof first);
@@ -827,7 +830,7 @@ struct Pixel
         const DenoiseParams &p = in.params;
         const std::ptrdiff_t stride = std::ptrdiff_t(f.width) * C;
         const int paths = p.pathsPerPixel - 1;
-        std::ptrdiff_t places[kMostPlaces]; // of the patches' top-left cells in src
+        std::ptrdiff_t places[kMostPlaces] = {}; // of the patches' top-left cells in src
         int count = 0;
         for (int k = 1; k < p.stepsPerPath; ++k, count += paths) {
             const Int8 rx = nearestCells(load<Float8>(w.x[k])) - f.originX;
