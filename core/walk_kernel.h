@@ -179,18 +179,16 @@ PELTA_ALWAYS_INLINE Float4 load4(const float *p)
 // registers that wide the compiler splits each operation.
 using Float8 = float __attribute__((vector_size(32)));
 using Float16 = float __attribute__((vector_size(64)));
-
-template<int L>
-struct Lanes;
-
+// Their lanes as whole numbers.
 using Int8 = int __attribute__((vector_size(32)));
 using Int16 = int __attribute__((vector_size(64)));
 
-// The sums of L vectors of L floats at once: vectors are added in pairs, lane i to lane
-// i + L / 2, then i + L / 4 and so on, each round on the halves of two vectors side by side, so
-// that every vector is summed in the same tree, ((v0 + v4) + (v2 + v6)) + ((v1 + v5) + (v3 + v7))
-// after the first round for L = 16, whatever its place in the batch. Lane o of the result holds
-// the sum of vector order()[o].
+// The sums of L vectors of L floats at once (the patch distances of L places): lane i is added
+// to lane i + L / 2, then i + L / 4 and so on, each round on the halves of two vectors side by
+// side, so that every vector is summed in the same tree, ((v0 + v4) + (v2 + v6)) + ((v1 + v5) +
+// (v3 + v7)) after the first round for L = 16, whatever its place in the batch; one shuffle pair
+// per two vectors and round instead of a horizontal sum per vector. Lane o of the result holds
+// the sum of vector SumOrder<L>::of[o].
 template<int L>
 struct Lanes;
 
