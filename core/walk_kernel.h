@@ -2,8 +2,8 @@
 // patch radius, included only by the worker source.
 #pragma once
 
-#include "band_control.h"
-#include "band_sink.h"
+#include "thread_control.h"
+#include "chunk_sink.h"
 #include "cell_math.h"
 #include "denoise_params.h"
 #include "jump_plane.h"
@@ -911,7 +911,7 @@ struct Pixel
     // scheme adds them (the closing move depends on the weights summed so far).
     template<typename Cell>
     PELTA_ALWAYS_INLINE void run(
-        const Inputs &in, const Frame &f, int x, int y, const Walks &w, const BandSink<Cell> &sink)
+        const Inputs &in, const Frame &f, int x, int y, const Walks &w, const ChunkSink<Cell> &sink)
     {
         const DenoiseParams &p = in.params;
         const int width = p.width;
@@ -982,7 +982,7 @@ constexpr int lanesFor(int channels, int radius, int maxLanes)
 // Fma: whether the target has fused multiply-add instructions.
 template<int C, int MaxR, int L, bool Fma, typename Cell>
 PELTA_ALWAYS_INLINE bool rows(
-    BandControl &control, int rowBegin, int rowEnd, const Inputs &in, const BandSink<Cell> &sink)
+    ThreadControl &control, int rowBegin, int rowEnd, const Inputs &in, const ChunkSink<Cell> &sink)
 {
     static_assert(MaxR >= 0 && MaxR <= 5, "radii 0 to 5");
     const int width = in.params.width;
