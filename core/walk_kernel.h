@@ -179,7 +179,16 @@ PELTA_ALWAYS_INLINE Float4 load4(const float *p)
 // registers that wide the compiler splits each operation.
 using Float8 = float __attribute__((vector_size(32)));
 using Float16 = float __attribute__((vector_size(64)));
+// Their lanes as whole numbers.
+using Int8 = int __attribute__((vector_size(32)));
+using Int16 = int __attribute__((vector_size(64)));
 
+// The sums of L vectors of L floats at once (the patch distances of L places): lane i is added
+// to lane i + L / 2, then i + L / 4 and so on, each round on the halves of two vectors side by
+// side, so that every vector is summed in the same tree, ((v0 + v4) + (v2 + v6)) + ((v1 + v5) +
+// (v3 + v7)) after the first round for L = 16, whatever its place in the batch; one shuffle pair
+// per two vectors and round instead of a horizontal sum per vector. Lane o of the result holds
+// the sum of vector SumOrder<L>::of[o].
 template<int L>
 struct Lanes;
 
@@ -187,9 +196,18 @@ template<>
 struct Lanes<8>
 {
     using Vector = Float8;
-    static PELTA_ALWAYS_INLINE float sum(Float8 v)
+    using Index = Int8;
+
+    static PELTA_ALWAYS_INLINE Float8 sums(Float8 *v)
     {
-        return ((v[0] + v[4]) + (v[2] + v[6])) + ((v[1] + v[5]) + (v[3] + v[7]));
+        for (int i = 0; i < 4; ++i)
+            v[i] = __builtin_shufflevector(v[2 * i], v[2 * i + 1], 0, 1, 2, 3, 8, 9, 10, 11)
+                + __builtin_shufflevector(v[2 * i], v[2 * i + 1], 4, 5, 6, 7, 12, 13, 14, 15);
+        for (int i = 0; i < 2; ++i)
+            v[i] = __builtin_shufflevector(v[2 * i], v[2 * i + 1], 0, 1, 8, 9, 4, 5, 12, 13)
+                + __builtin_shufflevector(v[2 * i], v[2 * i + 1], 2, 3, 10, 11, 6, 7, 14, 15);
+        return __builtin_shufflevector(v[0], v[1], 0, 8, 2, 10, 4, 12, 6, 14)
+            + __builtin_shufflevector(v[0], v[1], 1, 9, 3, 11, 5, 13, 7, 15);
     }
 };
 
@@ -197,11 +215,61 @@ template<>
 struct Lanes<16>
 {
     using Vector = Float16;
-    static PELTA_ALWAYS_INLINE float sum(Float16 v)
+    using Index = Int16;
+
+    static PELTA_ALWAYS_INLINE Float16 sums(Float16 *v)
     {
-        const Float8 low = {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
-        const Float8 high = {v[8], v[9], v[10], v[11], v[12], v[13], v[14], v[15]};
-        return Lanes<8>::sum(low + high);
+        for (int i = 0; i < 8; ++i)
+            v[i] = __builtin_shufflevector(v[2 * i], v[2 * i + 1], 0, 1, 2, 3, 4, 5, 6, 7, 16, 17,
+                       18, 19, 20, 21, 22, 23)
+                + __builtin_shufflevector(v[2 * i], v[2 * i + 1], 8, 9, 10, 11, 12, 13, 14, 15, 24,
+                    25, 26, 27, 28, 29, 30, 31);
+        for (int i = 0; i < 4; ++i)
+            v[i] = __builtin_shufflevector(v[2 * i], v[2 * i + 1], 0, 1, 2, 3, 16, 17, 18, 19, 8, 9,
+                       10, 11, 24, 25, 26, 27)
+                + __builtin_shufflevector(v[2 * i], v[2 * i + 1], 4, 5, 6, 7, 20, 21, 22, 23, 12,
+                    13, 14, 15, 28, 29, 30, 31);
+        for (int i = 0; i < 2; ++i)
+            v[i] = __builtin_shufflevector(v[2 * i], v[2 * i + 1], 0, 1, 16, 17, 4, 5, 20, 21, 8, 9,
+                       24, 25, 12, 13, 28, 29)
+                + __builtin_shufflevector(v[2 * i], v[2 * i + 1], 2, 3, 18, 19, 6, 7, 22, 23, 10,
+                    11, 26, 27, 14, 15, 30, 31);
+        return __builtin_shufflevector(
+                   v[0], v[1], 0, 16, 2, 18, 4, 20, 6, 22, 8, 24, 10, 26, 12, 28, 14, 30)
+            + __builtin_shufflevector(
+                v[0], v[1], 1, 17, 3, 19, 5, 21, 7, 23, 9, 25, 11, 27, 13, 29, 15, 31);
+    }
+};
+
+// Which vector of Lanes<L>::sums lands in lane o: the rounds followed on labels.
+template<int L>
+struct SumOrder
+{
+    int of[L];
+
+    constexpr SumOrder()
+        : of()
+    {
+        int label[L][L] = {};
+        for (int v = 0; v < L; ++v)
+            for (int o = 0; o < L; ++o)
+                label[v][o] = v;
+        int vectors = L;
+        for (int h = L / 2; h >= 1; h /= 2, vectors /= 2) {
+            for (int i = 0; i < vectors / 2; ++i) {
+                int merged[L] = {};
+                for (int o = 0; o < L; ++o) {
+                    const int block = o / (2 * h);
+                    const int within = o % (2 * h);
+                    merged[o] = within < h ? label[2 * i][block * 2 * h + within]
+                                           : label[2 * i + 1][block * 2 * h + within - h];
+                }
+                for (int o = 0; o < L; ++o)
+                    label[i][o] = merged[o];
+            }
+        }
+        for (int o = 0; o < L; ++o)
+            of[o] = label[0][o];
     }
 };
 
@@ -236,6 +304,42 @@ PELTA_TARGET_V4 inline Float16 fusedInstruction(Float16 a, Float16 b, Float16 c)
     return _mm512_fmadd_ps(a, b, c);
 }
 #endif
+
+// Lane l: base[index[l]]. Where the target has fused multiply-add it also has a gather
+// instruction, which builds a vector of 16 far faster than lane-by-lane inserts.
+#if PELTA_WORKER_DISPATCH
+PELTA_TARGET_V3 inline Float8 gatherInstruction(const float *base, Int8 index)
+{
+    __m256i i;
+    std::memcpy(&i, &index, sizeof i);
+    const __m256 v = _mm256_i32gather_ps(base, i, 4);
+    Float8 r;
+    std::memcpy(&r, &v, sizeof r);
+    return r;
+}
+PELTA_TARGET_V4 inline Float16 gatherInstruction(const float *base, Int16 index)
+{
+    __m512i i;
+    std::memcpy(&i, &index, sizeof i);
+    const __m512 v = _mm512_mask_i32gather_ps(_mm512_setzero_ps(), __mmask16(0xffff), i, base, 4);
+    Float16 r;
+    std::memcpy(&r, &v, sizeof r);
+    return r;
+}
+#endif
+
+template<bool Fma, typename V, typename I>
+PELTA_ALWAYS_INLINE V gatherLanes(const float *base, I index)
+{
+#if PELTA_WORKER_DISPATCH
+    if constexpr (Fma)
+        return gatherInstruction(base, index);
+#endif
+    V r;
+    for (int l = 0; l < int(sizeof(V) / sizeof(float)); ++l)
+        r[l] = base[index[l]];
+    return r;
+}
 
 template<bool Fma, typename V>
 PELTA_ALWAYS_INLINE V fused(V a, V b, V c)
@@ -341,7 +445,6 @@ struct Smoothed<3>
 // draws from its own stretch of the table, so a lane whose move is refused draws again while the
 // others go on; the lanes' positions, draws and decisions are exactly those of walking the paths
 // one after another, only the chains of dependent operations run side by side.
-using Int8 = int __attribute__((vector_size(32)));
 
 constexpr int kWalkLanes = 8;
 constexpr int kMaxSteps = 8;
@@ -372,6 +475,14 @@ struct Walks
     alignas(32) float y[kMaxSteps + 1][kWalkLanes];
     int next[kWalkLanes];
 };
+
+// nearestCell in every lane.
+PELTA_ALWAYS_INLINE Int8 nearestCells(Float8 v)
+{
+    const Int8 whole = __builtin_convertvector(v, Int8);
+    const Float8 fraction = v - __builtin_convertvector(whole, Float8);
+    return whole - (fraction >= 0.5f) + (fraction <= -0.5f); // true lanes are -1
+}
 
 // Lane l of the result is base[index[l] * C + channel]. Plain loads: the processor's gather
 // instruction measured slower here (AMD Zen 4).
@@ -654,10 +765,17 @@ struct Pixel
 
     // The weighted patch sum, one padded row per patch row.
     alignas(64) float patch[kSide][kPadded];
+    // Most places a pixel's walks reach: 8 paths of 7 moves.
+    static constexpr int kMostPlaces = kWalkLanes * (kMaxSteps - 1);
+    // The weights of the places the walks reached, see weighPlaces.
+    alignas(64) float weight[padded(kMostPlaces, L)];
+    int slot[kMaxSteps][kWalkLanes];
 
-    // Sum of squared differences of the patches whose top-left cells are at a and b (rows
-    // `stride` floats apart), accumulated lane by lane and then added up in a tree.
-    static PELTA_ALWAYS_INLINE float distance(const float *a, const float *b, std::ptrdiff_t stride)
+    // Squared differences of the patches whose top-left cells are at a and b (rows `stride`
+    // floats apart), accumulated lane by lane: their sum over the lanes (Lanes<L>::sums) is the
+    // patch distance.
+    static PELTA_ALWAYS_INLINE Vector distanceLanes(
+        const float *a, const float *b, std::ptrdiff_t stride)
     {
         Vector sums[kVectors] = {};
         for (int j = 0; j < kSide; ++j) {
@@ -670,7 +788,64 @@ struct Pixel
         Vector total = sums[kVectors - 1] * tailMask();
         for (int v = 0; v < kVectors - 1; ++v)
             total += sums[v];
-        return Lanes<L>::sum(total);
+        return total;
+    }
+
+    // patchWeight in every lane.
+    static PELTA_ALWAYS_INLINE Vector weightLanes(
+        const float *weights, Vector d, const WeightScale &scale)
+    {
+        using Index = typename Lanes<L>::Index;
+        const Vector zero {};
+        Vector t = fused<Fma>(d, zero + scale.factor, zero + scale.bias);
+        t = t > 0.0f ? t : zero;
+        const Index beyond = t >= 29000.0f / float(kWeightStep);
+        const Vector u = beyond ? zero : t;
+        const Index i = __builtin_convertvector(u, Index);
+        const Vector low = gatherLanes<Fma, Vector>(weights, i);
+        const Vector high = gatherLanes<Fma, Vector>(weights + 1, i);
+        const Vector w = fused<Fma>(u - __builtin_convertvector(i, Vector), high - low, low);
+        return beyond ? zero : w;
+    }
+
+    // The weight of every place of the walks whose patch fits (patchWeight of its distance
+    // from the pixel's own patch at src + own), L at a time: weight[slot[k][m]] for step k of
+    // path m, slot -1 where the patch does not fit (its distance is taken from the own patch,
+    // and never used).
+    PELTA_ALWAYS_INLINE void weighPlaces(const Inputs &in, const Frame &f, std::ptrdiff_t own,
+        const Walks &w, const WeightScale &scale)
+    {
+        const DenoiseParams &p = in.params;
+        const std::ptrdiff_t stride = std::ptrdiff_t(f.width) * C;
+        const int paths = p.pathsPerPixel - 1;
+        std::ptrdiff_t places[kMostPlaces] = {}; // of the patches' top-left cells in src
+        int count = 0;
+        for (int k = 1; k < p.stepsPerPath; ++k, count += paths) {
+            const Int8 rx = nearestCells(load<Float8>(w.x[k])) - f.originX;
+            const Int8 ry = nearestCells(load<Float8>(w.y[k])) - f.originY;
+            const Int8 fits = (rx >= R) & (ry >= R) & (rx + R < f.width) & (ry + R < f.height);
+            for (int m = 0; m < paths; ++m) {
+                slot[k][m] = fits[m] != 0 ? count + m : -1;
+                places[count + m] = fits[m] != 0
+                    ? std::ptrdiff_t(ry[m] - R) * stride + std::ptrdiff_t(rx[m] - R) * C
+                    : own;
+            }
+        }
+        static constexpr SumOrder<L> kOrder;
+        for (int b = 0; b < count; b += L) {
+            Vector sums[L];
+            if (b + L <= count) {
+                for (int o = 0; o < L; ++o)
+                    sums[kOrder.of[o]]
+                        = distanceLanes(in.src + own, in.src + places[b + o], stride);
+            } else {
+                for (int o = 0; o < L; ++o)
+                    sums[kOrder.of[o]] = b + o < count
+                        ? distanceLanes(in.src + own, in.src + places[b + o], stride)
+                        : Vector {};
+            }
+            store(weight + b, weightLanes(in.weights, Lanes<L>::sums(sums), scale));
+        }
     }
 
     // 1 in the lanes of the last vector of a row that belong to the patch, 0 beyond it.
@@ -747,22 +922,16 @@ struct Pixel
         const float *values = in.table->values();
 
         std::memset(patch, 0, sizeof patch);
+        weighPlaces(in, f, own - in.src, w, scale);
         float weightSum = 0.0f;
         for (int m = 0; m < p.pathsPerPixel - 1; ++m) {
             for (int k = 1; k < p.stepsPerPath; ++k) {
-                const float px = w.x[k][m];
-                const float py = w.y[k][m];
-                const int rx = nearestCell(px) - f.originX;
-                const int ry = nearestCell(py) - f.originY;
-                if (usableCell(rx, ry, R, width, height)) {
-                    const float d = distance(own,
-                        in.src + std::ptrdiff_t(ry - R) * stride + std::ptrdiff_t(rx - R) * C,
-                        stride);
-                    const float weight = patchWeight(in.weights, d, scale);
-                    weightSum += weight;
+                if (slot[k][m] >= 0) {
+                    const float weightHere = weight[slot[k][m]];
+                    weightSum += weightHere;
                     // A weight of 0 adds exactly nothing (w * v + s is s).
-                    if (weight > 0.0f)
-                        add(in.src, weight, px, py, f);
+                    if (weightHere > 0.0f)
+                        add(in.src, weightHere, w.x[k][m], w.y[k][m], f);
                 }
 
                 if (k == p.stepsPerPath - 1 && weightSum > kClosingAfter) {
