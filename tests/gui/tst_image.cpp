@@ -199,8 +199,7 @@ private slots:
     void losslessEncoding()
     {
         QTemporaryDir dir;
-        QImage flat(200, 200, QImage::Format_RGB32);
-        flat.fill(qRgb(20, 90, 160));
+        const QImage flat = filledImage(200, 200, QImage::Format_RGB32, qRgb(20, 90, 160));
         for (const QString name : {"flat.png", "flat.tif"}) {
             QVERIFY(writeImageFile(flat, dir.filePath(name), nullptr));
             QVERIFY2(fileBytes(dir.filePath(name)).size() < 4000, qPrintable(name));
@@ -213,8 +212,7 @@ private slots:
     void readsOnlyRegularFiles_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("error"); // empty: read
-        QTest::newRow("image") << "image.png" << QString();
+        QTest::addColumn<QString>("error");
         QTest::newRow("FIFO") << "fifo.png"
                               << "is not a regular file";
         QTest::newRow("no permission") << "locked.png"
@@ -236,7 +234,7 @@ private slots:
         const ImageReadResult read = readImageFile(dir.filePath(name));
         ::alarm(0);
         QCOMPARE(read.errorText, error);
-        QCOMPARE(read.image.size(), error.isEmpty() ? QSize(20, 10) : QSize(0, 0));
+        QVERIFY(read.image.isNull());
     }
 
     // Without replacing, a name taken before the commit is never written over, also where the
