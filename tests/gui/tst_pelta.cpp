@@ -132,9 +132,8 @@ private slots:
             "&Open...|&Save As...|E&xit|&Undo|&Redo|Denoise...|Zoom &In (25%)|Zoom &Out (25%)|"
             "&Normal Size|&Fit to Window|");
 
-        // A dropped file is taken as a copy (a move gets it deleted) and opened after the drop. A
-        // bad choice in Open ('%' in its name) says why it cannot be read and brings the dialog
-        // back.
+        // A dropped file is taken as a copy (a move gets it deleted) and opened after the drop; a
+        // bad choice in Open ('%' in its name) says why and brings the dialog back.
         const auto dropFile = [&window](const QString &path) {
             QMimeData data;
             data.setUrls({QUrl::fromLocalFile(path)});

@@ -165,9 +165,9 @@ private slots:
         QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), outputs);
     }
 
-    // Both forms carry a photograph's metadata and colour profile into a JPEG at quality 95 (a
-    // far larger file than Qt's default 75); --quality sets the quality, --strip-metadata leaves
-    // EXIF, IPTC and XMP out.
+    // Both forms carry a photograph's metadata into a JPEG at quality 95 (a far larger file than
+    // Qt's default 75); --quality sets the quality, --strip-metadata leaves EXIF, IPTC and XMP out
+    // and keeps the colour profile.
     void qualityAndMetadata()
     {
         QImage photo = noiseImage(160, 120, 5);
