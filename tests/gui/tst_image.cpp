@@ -280,7 +280,6 @@ private slots:
         QTest::newRow("ARGB32") << QImage::Format_ARGB32;
         QTest::newRow("ARGB32_Premultiplied") << QImage::Format_ARGB32_Premultiplied;
         QTest::newRow("RGBA64") << QImage::Format_RGBA64;
-        QTest::newRow("RGBA64_Premultiplied") << QImage::Format_RGBA64_Premultiplied;
         QTest::newRow("Grayscale8") << QImage::Format_Grayscale8;
         QTest::newRow("Grayscale16") << QImage::Format_Grayscale16;
         QTest::newRow("Indexed8, refused") << QImage::Format_Indexed8;
