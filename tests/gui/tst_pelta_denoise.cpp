@@ -135,6 +135,9 @@ private slots:
         QVERIFY(run("--seed 4 @/odd -o @/odd-out", limit));
         const QStringList lines = QString::fromUtf8(stderr_).split('\n', Qt::SkipEmptyParts);
         QStringList outputs;
+        // One colour: no noise to measure, so the level falls back to 20 and says so.
+        const QString fallback
+            = ": noise level 20 (the noise could not be estimated: too flat or too small)";
         for (const auto &file : files) {
             const QString path = in + "/" + file.name;
             QCOMPARE(fileBytes(path), file.bytes);
@@ -144,16 +147,8 @@ private slots:
             }
             outputs.append(file.output);
             const QImage result(out + "/" + file.output);
-            QCOMPARE(file.output + " " + QString::number(result.format()),
-                file.output + " " + QString::number(file.image.format()));
-            QCOMPARE(result, file.image);
-            // One colour: no noise to measure, so the level falls back to 20 and says so.
-            QCOMPARE(lines
-                         .filter(path
-                             + ": noise level 20 (the noise could not be estimated: "
-                               "too flat or too small)")
-                         .size(),
-                1);
+            QCOMPARE(result, file.image); // QtTest names a format that differs
+            QCOMPARE(lines.filter(path + fallback).size(), 1);
         }
 #ifndef PELTA_SANITIZED
         QCOMPARE(lines.filter("not enough memory to denoise " + in + "/big.png").size(), 1);
