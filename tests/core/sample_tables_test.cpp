@@ -1,4 +1,4 @@
-// The sample table against srand()/rand() themselves; the ExpTable.
+// The sample table against srand()/rand() themselves.
 #include "core/sample_tables.h"
 
 #include <gtest/gtest.h>
@@ -49,13 +49,4 @@ TEST(NormalTable, IsTheAlgorithmOnRandWithStandardNormalSamples)
     expectSameAsOnRand(20240611u, NormalTable(20240611u));
     expectSameAsOnRand(3141592653u, NormalTable(3141592653u));
     expectSameAsOnRand(0u, NormalTable(0u));
-}
-
-TEST(ExpTable, HoldsExpOfMinusIOver1000)
-{
-    ExpTable table;
-    fillExpTable(table.data(), kExpTableSize);
-    EXPECT_EQ(table[0], 1.0f);
-    EXPECT_NEAR(table[1000], std::exp(-1.0), 1e-7);
-    EXPECT_NEAR(table[kExpTableSize - 1] / std::exp(-29.999), 1.0, 1e-5);
 }

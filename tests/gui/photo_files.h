@@ -2,6 +2,8 @@
 // them, and the tags of a written file read back.
 #pragma once
 
+#include "gui/testutils.h"
+
 #include <QtGui>
 
 #include <exiv2/exiv2.hpp>
@@ -37,10 +39,7 @@ inline bool tagAsCamera(const QString &path, int orientation, bool bigExif = fal
             if (bigExif)
                 exif[std::string("Exif.") + key] = std::string(4000, 'x');
         }
-        QByteArray thumbnail;
-        QBuffer buffer(&thumbnail);
-        buffer.open(QIODevice::WriteOnly);
-        QImage(16, 12, QImage::Format_RGB32).save(&buffer, "jpg");
+        const QByteArray thumbnail = encoded(QImage(16, 12, QImage::Format_RGB32), "jpg");
         Exiv2::ExifThumb(exif).setJpegThumbnail(
             reinterpret_cast<const Exiv2::byte *>(thumbnail.constData()), long(thumbnail.size()));
         if (Exiv2::ImageFactory::checkMode(

@@ -23,6 +23,14 @@ inline QImage noiseImage(
     return image;
 }
 
+// One colour everywhere: what a correct denoise gives back unchanged.
+inline QImage filledImage(int w, int h, QImage::Format format, const QColor &color)
+{
+    QImage image(w, h, format);
+    image.fill(color);
+    return image;
+}
+
 // A gray ramp (64 + x / 3) with seeded Gaussian noise of the given deviation, clipped to 8 bits:
 // an image whose noise level is known. With a `brightDeviation` the deviation goes linearly from
 // `deviation` at level 64 to that at level 224, as a camera's noise after its tone curve does.
@@ -91,6 +99,15 @@ inline bool putFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+inline QByteArray encoded(const QImage &image, const char *format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, format).write(image);
+    return bytes;
 }
 
 inline QByteArray fileBytes(const QString &path)

@@ -182,8 +182,7 @@ private slots:
     // image stays and the window is told.
     void smallFlatImage()
     {
-        QImage flat(200, 100, QImage::Format_RGB32);
-        flat.fill(qRgb(90, 120, 200));
+        QImage flat = filledImage(200, 100, QImage::Format_RGB32, qRgb(90, 120, 200));
         flat.setPixel(199, 99, qRgb(0, 0, 0));
         Fixture f(flat);
         COMPARE_IMAGES(f.preview(), flat);
