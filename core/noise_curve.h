@@ -25,7 +25,8 @@ struct NoiseCurve
     // holds its end values.
     std::array<float, 3> measuredLow {};
     std::array<float, 3> measuredHigh {};
-    // The noise is the same at every level, within the measuring error: the uniform level
+    // The noise is the same at every level, within the measuring error, or varies by no more
+    // than a photograph's own grain and compression make it seem to: the uniform level
     // (estimateNoiseLevel) describes it, and the curve adds nothing.
     bool flat = true;
 

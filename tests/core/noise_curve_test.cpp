@@ -11,6 +11,7 @@
 #include <cmath>
 #include <functional>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -47,62 +48,79 @@ Plane<Cell> noisyRamp(const Deviation &sigma, std::uint32_t seed)
     return plane;
 }
 
-// The curve within 10% of the set deviation (or of its floor, 0.4 of the highest) at the centre
-// of every band of 32 levels it measured, in every channel, and measured over [64, 192] at least.
-void expectCurve(const std::optional<NoiseCurve> &curve, const Deviation &sigma)
+// Flat or not as given; in every channel measured over [64, 192] at least, and within 10% of the
+// set deviation (or of its floor, 0.4 of the highest) at the centre of every band of 32 levels it
+// measured.
+void expectCurve(const std::optional<NoiseCurve> &curve, const Deviation &sigma, bool flat)
 {
     ASSERT_TRUE(curve.has_value());
+    EXPECT_EQ(curve->flat, flat);
     for (int c = 0; c < curve->channels; ++c) {
         const float low = curve->measuredLow[std::size_t(c)];
         const float high = curve->measuredHigh[std::size_t(c)];
-        EXPECT_LE(low, 64.0f);
-        EXPECT_GE(high, 192.0f);
+        EXPECT_TRUE(low <= 64.0f && high >= 192.0f) << low << " " << high;
         float floor = 0.0f;
         for (float v = low; v <= high; v += 1.0f)
             floor = std::max(floor, 0.4f * sigma(v));
-        for (float v = 16.0f; v < 256.0f; v += 32.0f) {
+        for (float v = 16.0f; v <= high; v += 32.0f) {
             const float expected = std::max(sigma(v), floor);
-            if (v >= low && v <= high) {
+            if (v >= low) {
                 EXPECT_NEAR(curve->at(c, v), expected, 0.1f * expected) << c << " at " << v;
             }
         }
     }
 }
 
+// The curve of the given deviations, one per channel.
+NoiseCurve curveOf(const std::vector<Deviation> &sigmas)
+{
+    NoiseCurve curve;
+    curve.channels = int(sigmas.size());
+    for (int c = 0; c < curve.channels; ++c)
+        for (int v = 0; v < NoiseCurve::kLevels; ++v)
+            curve.sigma[std::size_t(c)][std::size_t(v)] = sigmas[std::size_t(c)](float(v));
+    return curve;
+}
+
 } // namespace
 
 TEST(NoiseCurve, RecoversTheSetCurveAndTellsUniformNoiseApart)
 {
-    struct Case
+    // The same curve, rising to 1.35 times its lowest value in the shadows, at two strengths: a
+    // photograph's own grain under little noise adds a variance of 8 and reads flat, a camera's
+    // noise at a low ISO adds 32 and does not. Nor does one that adds 14 but holds most of the
+    // levels 1.6 times above the lowest value, as JPEG leaves a camera's noise at a low ISO.
+    const auto grain = [](float scale) {
+        return [scale](float v) { return scale * std::hypot(1.0f, 1.0f - v / 255.0f); };
+    };
+    const struct
     {
         const char *name;
         Deviation sigma;
         bool flat;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"ISO 3200", [](float v) { return cameraDeviation(v, 0.01f, 0.0005f); }, false},
-        {"ISO 800", [](float v) { return cameraDeviation(v, 0.004f, 0.0001f); }, false},
         {"linear raw", [](float v) { return 2.0f + 0.08f * v; }, false},
+        {"low ISO", grain(6.0f), false},
+        {"grain under noise 3", grain(3.0f), true},
+        {"JPEG", [](float v) { return 3.0f + 1.8f / (1.0f + std::exp((v - 190.0f) / 12.0f)); },
+            false},
         {"uniform 5", [](float) { return 5.0f; }, true},
-        {"uniform 25", [](float) { return 25.0f; }, true},
     };
     std::uint32_t seed = 1;
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        const std::optional<NoiseCurve> gray = measureNoiseCurve(noisyRamp<float>(c.sigma, seed++));
-        const std::optional<NoiseCurve> color = measureNoiseCurve(noisyRamp<Vec3>(c.sigma, seed++));
-        expectCurve(gray, c.sigma);
-        expectCurve(color, c.sigma);
-        EXPECT_EQ(gray->flat, c.flat);
-        EXPECT_EQ(color->flat, c.flat);
+        expectCurve(measureNoiseCurve(noisyRamp<float>(c.sigma, seed++)), c.sigma, c.flat);
+        expectCurve(measureNoiseCurve(noisyRamp<Vec3>(c.sigma, seed++)), c.sigma, c.flat);
     }
     // Uniform noise over a scene with edges, texture bars and a disc reads flat too, and so does
-    // a ramp whose dark third has a fine texture that grows from nothing down the rows (which the
-    // flat pixels of its bands still hold at a deviation of 3, and the flattest third of them not).
+    // a ramp whose dark third has a fine texture that grows from nothing down the rows: under
+    // noise of 3 the flat pixels of its bands read up to 5.9 with it, as uneven as a camera's
+    // noise, the flattest third of them 4.2.
     GrayPlane textured = noisyRamp<float>([](float) { return 0.0f; }, 0);
     for (int y = 0; y < textured.height(); ++y)
         for (int x = 0; x < textured.width() / 3; ++x)
-            textured.at(x, y) += 60.0f * std::pow(float(y) / float(textured.height()), 2.0f)
+            textured.at(x, y) += 100.0f * std::pow(float(y) / float(textured.height()), 1.5f)
                 * std::sin(1.6f * float(x)) * std::sin(1.6f * float(y));
     for (const float sigma : {3.0f, 10.0f, 30.0f}) {
         for (const auto &curve : {measureNoiseCurve(addNoise(sceneColor(400, 300), sigma, 3)),
@@ -111,27 +129,19 @@ TEST(NoiseCurve, RecoversTheSetCurveAndTellsUniformNoiseApart)
             EXPECT_TRUE(curve->flat) << sigma;
         }
     }
-}
-
-TEST(NoiseCurve, NothingFromPlanesTooSmallOrWithoutNoise)
-{
+    // Nothing from planes too small, flat, or with less noise than rounding leaves.
     EXPECT_FALSE(measureNoiseCurve(GrayPlane()).has_value());
     EXPECT_FALSE(measureNoiseCurve(addNoise(filled(40, 40, 128.0f), 20.0f, 5)).has_value());
-    EXPECT_FALSE(measureNoiseCurve(filled(300, 200, 77.0f)).has_value());
     EXPECT_FALSE(measureNoiseCurve(filled(300, 200, Vec3(10.0f, 90.0f, 200.0f))).has_value());
 }
 
 TEST(StabilisingTransform, EvensTheNoiseOutAndComesBackExactlyAt8And16Bits)
 {
     // Red: a camera's curve; green: raw linear data; blue: uniform noise.
-    const Deviation sigmas[] = {[](float v) { return cameraDeviation(v, 0.01f, 0.0005f); },
-        [](float v) { return 2.0f + 0.08f * v; }, [](float) { return 7.0f; }};
-    NoiseCurve curve;
-    curve.channels = 3;
-    for (int c = 0; c < 3; ++c)
-        for (int v = 0; v < NoiseCurve::kLevels; ++v)
-            curve.sigma[std::size_t(c)][std::size_t(v)] = sigmas[c](float(v));
-    const StabilisingTransform transform(curve);
+    const std::vector<Deviation> sigmas
+        = {[](float v) { return cameraDeviation(v, 0.01f, 0.0005f); },
+            [](float v) { return 2.0f + 0.08f * v; }, [](float) { return 7.0f; }};
+    const StabilisingTransform transform(curveOf(sigmas));
     EXPECT_FLOAT_EQ(transform.stabilisedSigma(2), 7.0f);
     // The median channel's: 7 < 8.44 < 15.9.
     EXPECT_EQ(transform.stabilisedSigma(), transform.stabilisedSigma(1));
@@ -143,7 +153,7 @@ TEST(StabilisingTransform, EvensTheNoiseOutAndComesBackExactlyAt8And16Bits)
         // The noise after the transform: the slope times the deviation, s at every level.
         for (float v = 1.0f; v < 255.0f; v += 1.0f) {
             const float slope = transform.forward(c, v + 0.5f) - transform.forward(c, v - 0.5f);
-            ASSERT_NEAR(slope * sigmas[c](v), s, 0.01f * s) << v;
+            ASSERT_NEAR(slope * sigmas[std::size_t(c)](v), s, 0.01f * s) << v;
         }
         for (int n = 0; n < 65536; ++n) {
             const float v = float(n) * 255.0f / 65535.0f;
@@ -153,8 +163,6 @@ TEST(StabilisingTransform, EvensTheNoiseOutAndComesBackExactlyAt8And16Bits)
         // Beyond the range the transform goes on with its end slopes, both ways.
         for (const float v : {-40.0f, -0.5f, 255.5f, 300.0f})
             EXPECT_NEAR(transform.inverse(c, transform.forward(c, v)), v, 1e-3f);
-        EXPECT_LT(transform.forward(c, -1.0f), 0.0f);
-        EXPECT_GT(transform.forward(c, 256.0f), 255.0f);
     }
     // In place on planes, every whole level there and back.
     ColorPlane levels(256, 1);
@@ -170,12 +178,8 @@ TEST(StabilisingTransform, EvensTheNoiseOutAndComesBackExactlyAt8And16Bits)
 TEST(StabilisingTransform, UnbiasedInverseTakesClippingOutAndKeepsConstantImages)
 {
     // ISO 3200 as measured: clipping hides the shadows' noise, the curve holds below level 40.
-    const auto sigma = [](float v) { return cameraDeviation(std::max(v, 40.0f), 0.01f, 0.0005f); };
-    NoiseCurve curve;
-    curve.channels = 1;
-    for (int v = 0; v < NoiseCurve::kLevels; ++v)
-        curve.sigma[0][std::size_t(v)] = sigma(float(v));
-    const StabilisingTransform transform(curve);
+    const StabilisingTransform transform(
+        curveOf({[](float v) { return cameraDeviation(std::max(v, 40.0f), 0.01f, 0.0005f); }}));
     // A camera's pixels at one level: Poisson-Gaussian noise in linear light, the sRGB curve,
     // clipped and rounded to 8 bits. The average of their transformed values comes back much
     // nearer the level close to black and white than by the plain inverse (there 3 to 13 off).
