@@ -750,6 +750,50 @@ struct PathStream
     }
 };
 
+// p[i] += v[i] for the first n lanes; the others are neither read nor written (the
+// floats past a patch row belong to other pixels, maybe of a chunk another thread writes). Where
+// the target has vector instructions, one masked load and store.
+#if PELTA_WORKER_DISPATCH
+PELTA_TARGET_V3 inline void addFirstInstruction(float *p, Float8 v, int n)
+{
+    if (n == 8) {
+        store(p, load<Float8>(p) + v);
+        return;
+    }
+    const Int8 lane {0, 1, 2, 3, 4, 5, 6, 7};
+    const Int8 within = lane < n;
+    __m256i mask;
+    std::memcpy(&mask, &within, sizeof mask);
+    __m256 sum;
+    std::memcpy(&sum, &v, sizeof sum);
+    _mm256_maskstore_ps(p, mask, _mm256_add_ps(_mm256_maskload_ps(p, mask), sum));
+}
+PELTA_TARGET_V4 inline void addFirstInstruction(float *p, Float16 v, int n)
+{
+    if (n == 16) {
+        store(p, load<Float16>(p) + v);
+        return;
+    }
+    const __mmask16 mask = __mmask16((1u << unsigned(n)) - 1u);
+    __m512 sum;
+    std::memcpy(&sum, &v, sizeof sum);
+    _mm512_mask_storeu_ps(p, mask, _mm512_add_ps(_mm512_maskz_loadu_ps(mask, p), sum));
+}
+#endif
+
+template<bool Fma, typename V>
+PELTA_ALWAYS_INLINE void addFirst(float *p, V v, int n)
+{
+#if PELTA_WORKER_DISPATCH
+    if constexpr (Fma) {
+        addFirstInstruction(p, v, n);
+        return;
+    }
+#endif
+    for (int i = 0; i < n; ++i)
+        p[i] += v[i];
+}
+
 // One pixel's walks and estimate for C channels and effective patch radius R, patch rows in
 // vectors of L floats.
 template<int C, int R, int L, bool Fma>
@@ -763,8 +807,13 @@ struct Pixel
 
     static constexpr int kVectors = kPadded / kLanes;
 
-    // The weighted patch sum, one padded row per patch row.
-    alignas(64) float patch[kSide][kPadded];
+    // The weighted patch sum, one padded row per patch row, held in vectors that run() keeps
+    // in registers while it adds the pixel's patches (every index is known when compiled): no
+    // load and store of the sum per patch, and no store-to-load wait from one patch to the next.
+    struct Sum
+    {
+        Vector row[kSide][kVectors];
+    };
     // Most places a pixel's walks reach: 8 paths of 7 moves.
     static constexpr int kMostPlaces = kWalkLanes * (kMaxSteps - 1);
     // The weights of the places the walks reached, see weighPlaces.
@@ -861,7 +910,8 @@ struct Pixel
     // Inside the image every sample of the patch has the fractions of (px, py), so the patch is
     // a blend of four shifted blocks of whole cells with the same four weights; near the border,
     // where sampling clamps, each sample is taken on its own.
-    PELTA_ALWAYS_INLINE void add(const float *src, float w, float px, float py, const Frame &f)
+    static PELTA_ALWAYS_INLINE void add(
+        Sum &patch, const float *src, float w, float px, float py, const Frame &f)
     {
         const int width = f.width;
         const int height = f.height;
@@ -876,33 +926,41 @@ struct Pixel
             const std::ptrdiff_t stride = std::ptrdiff_t(width) * C;
             const float *base = src + std::ptrdiff_t(y0 - R) * stride + std::ptrdiff_t(x0 - R) * C;
             Vector upper[kVectors];
+#pragma GCC unroll 16
             for (int v = 0; v < kVectors; ++v)
                 upper[v] = blendLanes<Fma>(
                     load<Vector>(base + v * kLanes), load<Vector>(base + v * kLanes + C), fx);
+#pragma GCC unroll 16
             for (int j = 0; j < kSide; ++j) {
                 const float *row = base + (j + 1) * stride;
+#pragma GCC unroll 16
                 for (int v = 0; v < kVectors; ++v) {
                     const Vector lower = blendLanes<Fma>(
                         load<Vector>(row + v * kLanes), load<Vector>(row + v * kLanes + C), fx);
-                    float *out = &patch[j][v * kLanes];
-                    store(out,
-                        fused<Fma>(
-                            weight, blendLanes<Fma>(upper[v], lower, fy), load<Vector>(out)));
+                    patch.row[j][v]
+                        = fused<Fma>(weight, blendLanes<Fma>(upper[v], lower, fy), patch.row[j][v]);
                     upper[v] = lower;
                 }
             }
             return;
         }
+        // Each row's samples gathered into vectors (0 beyond the patch) and added as above:
+        // every lane is the same fused product and sum as a cell on its own.
         const float fx = px - float(xi);
         const float fy = py - float(yi);
-        for (int dy = -R; dy <= R; ++dy) {
+        const Vector weight = Vector {} + w;
+#pragma GCC unroll 16
+        for (int j = 0; j < kSide; ++j) {
+            alignas(64) float samples[kPadded] = {};
             for (int dx = -R; dx <= R; ++dx) {
-                const Corners k = offsetCornersAt(x0 + dx, y0 + dy, fx, fy, f);
-                for (int c = 0; c < C; ++c) {
-                    float &cell = patch[R + dy][(R + dx) * C + c];
-                    cell = std::fma(w, sampleChannel<C>(src, k, c), cell);
-                }
+                const Corners k = offsetCornersAt(x0 + dx, y0 + j - R, fx, fy, f);
+                for (int c = 0; c < C; ++c)
+                    samples[(R + dx) * C + c] = sampleChannel<C>(src, k, c);
             }
+#pragma GCC unroll 16
+            for (int v = 0; v < kVectors; ++v)
+                patch.row[j][v]
+                    = fused<Fma>(weight, load<Vector>(samples + v * kLanes), patch.row[j][v]);
         }
     }
 
@@ -921,7 +979,7 @@ struct Pixel
         const WeightScale scale(p.weightScale, (float(p.patchValues) * -2.0f) * p.sigmaSq);
         const float *values = in.table->values();
 
-        std::memset(patch, 0, sizeof patch);
+        Sum patch {};
         weighPlaces(in, f, own - in.src, w, scale);
         float weightSum = 0.0f;
         for (int m = 0; m < p.pathsPerPixel - 1; ++m) {
@@ -931,7 +989,7 @@ struct Pixel
                     weightSum += weightHere;
                     // A weight of 0 adds exactly nothing (w * v + s is s).
                     if (weightHere > 0.0f)
-                        add(in.src, weightHere, w.x[k][m], w.y[k][m], f);
+                        add(patch, in.src, weightHere, w.x[k][m], w.y[k][m], f);
                 }
 
                 if (k == p.stepsPerPath - 1 && weightSum > kClosingAfter) {
@@ -946,7 +1004,7 @@ struct Pixel
                     if (usableCell(nearestCell(cx) - f.originX, nearestCell(cy) - f.originY, R,
                             width, height)) {
                         weightSum += kClosingWeight;
-                        add(in.src, kClosingWeight, cx, cy, f);
+                        add(patch, in.src, kClosingWeight, cx, cy, f);
                     }
                 }
             }
@@ -955,16 +1013,17 @@ struct Pixel
         if (weightSum > kLeastWeightSum) {
             // Every share is the patch sum times the inverse of the weight sum.
             const float inverse = 1.0f / weightSum;
+#pragma GCC unroll 16
             for (int j = 0; j < kSide; ++j) {
                 float *accumRow = reinterpret_cast<float *>(sink.accumRow(y - R + j)) + (x - R) * C;
                 float *countRow = sink.countRow(y - R + j) + (x - R);
-                alignas(64) float share[kPadded];
+#pragma GCC unroll 16
                 for (int v = 0; v < kVectors; ++v)
-                    store(share + v * kLanes, load<Vector>(&patch[j][v * kLanes]) * inverse);
-                for (int i = 0; i < kRow; ++i)
-                    accumRow[i] += share[i];
-                for (int i = 0; i < kSide; ++i)
-                    countRow[i] += 1.0f;
+                    addFirst<Fma>(accumRow + v * kLanes, patch.row[j][v] * inverse,
+                        kRow - v * kLanes < kLanes ? kRow - v * kLanes : kLanes);
+                for (int i = 0; i < kSide; i += kLanes)
+                    addFirst<Fma>(
+                        countRow + i, Vector {} + 1.0f, kSide - i < kLanes ? kSide - i : kLanes);
             }
         }
     }
