@@ -466,6 +466,12 @@ PELTA_ALWAYS_INLINE unsigned laneBits(Int8 mask)
 #endif
 }
 
+// 0, 1, ..., 7: lane l's own number in lane l.
+PELTA_ALWAYS_INLINE Int8 laneNumbers()
+{
+    return Int8 {0, 1, 2, 3, 4, 5, 6, 7};
+}
+
 // Where the paths of one pixel went: position k of path m (k = 0 is the pixel itself), and the
 // table entry each path draws next (its closing move's first draw).
 struct Walks
@@ -484,15 +490,26 @@ PELTA_ALWAYS_INLINE Int8 nearestCells(Float8 v)
     return whole - (fraction >= 0.5f) + (fraction <= -0.5f); // true lanes are -1
 }
 
-// Lane l of the result is base[index[l] * C + channel]. Plain loads: the processor's gather
-// instruction measured slower here (AMD Zen 4).
-template<int C>
-PELTA_ALWAYS_INLINE Float8 gather(const float *base, Int8 index, int channel)
+// Entries next[l] and next[l] + 1 of the table into lane l of zx and zy: the two lie side by
+// side, so one 8-byte load per lane brings both, and two shuffles part them.
+PELTA_ALWAYS_INLINE void drawPairs(const float *values, Int8 next, Float8 &zx, Float8 &zy)
 {
-    Float8 v;
-    for (int l = 0; l < kWalkLanes; ++l)
-        v[l] = base[std::ptrdiff_t(index[l]) * C + channel];
-    return v;
+    using Pairs = unsigned long long __attribute__((vector_size(32)));
+    Pairs low;
+    Pairs high;
+    for (int l = 0; l < 4; ++l) {
+        unsigned long long pair;
+        std::memcpy(&pair, values + next[l], sizeof pair);
+        low[l] = pair;
+        std::memcpy(&pair, values + next[l + 4], sizeof pair);
+        high[l] = pair;
+    }
+    Float8 a;
+    Float8 b;
+    std::memcpy(&a, &low, sizeof a);
+    std::memcpy(&b, &high, sizeof b);
+    zx = __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14);
+    zy = __builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15);
 }
 
 // The smoothed value of every lane's point, channel by channel: Smoothed<C>::at in lanes, the
@@ -678,18 +695,21 @@ struct PathStream
                 idle |= 1u << l; // the lane is still free
                 continue;
             }
-            slot[l] = s;
-            path[l] = m;
-            step[l] = 1;
-            next[l] = table.pathStart(base, m);
-            qx[l] = walks[s].x[0][m];
-            qy[l] = walks[s].y[0][m];
+            // Lane l set by selects over whole vectors: storing into one lane would leave the
+            // vectors in memory, and the next try would wait for the stores to reach them.
+            const Int8 here = laneNumbers() == l;
+            slot = here ? s : slot;
+            path = here ? m : path;
+            step = here ? 1 : step;
+            next = here ? table.pathStart(base, m) : next;
+            qx = here ? walks[s].x[0][m] : qx;
+            qy = here ? walks[s].y[0][m] : qy;
             if constexpr (C == 1)
-                smoothQ.value[0][l] = start.value;
+                smoothQ.value[0] = here ? start.value : smoothQ.value[0];
             else
                 for (int c = 0; c < C; ++c)
-                    smoothQ.value[c][l] = start.value[c];
-            active[l] = -1;
+                    smoothQ.value[c] = here ? start.value[c] : smoothQ.value[c];
+            active |= here;
         }
     }
 
@@ -702,8 +722,9 @@ struct PathStream
         const int size = in.table->size();
         const float scale = in.params.stepScale;
         // The table repeats its first entries after its end: next + 1 needs no wrap test.
-        const Float8 zx = gather<1>(values, next, 0);
-        const Float8 zy = gather<1>(values, next + 1, 0);
+        Float8 zx;
+        Float8 zy;
+        drawPairs(values, next, zx, zy);
         Float8 px = qx + zx * scale;
         px = px < f.right ? px : f.right;
         px = px > f.left ? px : f.left;
