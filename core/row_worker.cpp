@@ -4,6 +4,7 @@
 #include "walk_kernel.h"
 
 #include <array>
+#include <type_traits>
 
 namespace {
 
@@ -58,6 +59,8 @@ bool dispatch(const RowInputs<Cell> &inputs, ThreadControl &control, int rowBegi
     const ChunkSink<Cell> &sink, WorkerTarget target)
 {
     constexpr int C = kChannels<Cell>;
+    static_assert(std::is_same_v<typename JumpPlane<Cell>::Word, walk::JumpWord<C>>,
+        "the workers read the jump plane's words");
     std::array<float, kWeightEntries> weights;
     fillWeightTable(weights.data(), inputs.expTable);
     const walk::Inputs in {reinterpret_cast<const float *>(inputs.src.data()), inputs.smooth.data(),

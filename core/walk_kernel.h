@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -65,7 +66,7 @@ constexpr int padded(int n, int lanes)
 struct Inputs
 {
     const float *src;
-    const std::uint16_t *smooth; // a JumpPlane's values, rows of width + 1 cells
+    const void *smooth; // a JumpPlane's words (JumpWord<C>), rows of width + 1 cells
     const float *dirX;
     const float *dirY;
     const float *weights; // kWeightEntries, see fillWeightTable
@@ -382,6 +383,10 @@ PELTA_ALWAYS_INLINE JumpCorners jumpCornersAt(float x, float y, const Frame &f)
     return {y0 * (f.width + 1) + x0, y1 * (f.width + 1) + x0, k.fx, k.fy};
 }
 
+// A cell of the jump plane for C channels: JumpPlane<Cell>::Word.
+template<int C>
+using JumpWord = std::conditional_t<C == 1, std::uint16_t, std::uint32_t>;
+
 // The smoothed value at a path point, in units of the jump plane, and the jump test against the
 // previous point's value.
 template<int C>
@@ -415,20 +420,20 @@ struct Smoothed<3>
 {
     Float4 value; // r, g, b and a fourth lane that is never used
 
-    static PELTA_ALWAYS_INLINE Float4 cell(const std::uint16_t *p)
+    // The channels of a packed word (see JumpPlane).
+    static PELTA_ALWAYS_INLINE Float4 cell(std::uint32_t w)
     {
-        return Float4 {float(p[0]), float(p[1]), float(p[2]), 0.0f};
+        return Float4 {float(w & 1023u), float((w >> 10) & 1023u), float((w >> 20) & 1023u), 0.0f};
     }
 
     template<bool Fma>
     static PELTA_ALWAYS_INLINE Smoothed at(
-        const std::uint16_t *plane, float x, float y, const Frame &f)
+        const std::uint32_t *plane, float x, float y, const Frame &f)
     {
         const JumpCorners k = jumpCornersAt(x, y, f);
-        const std::uint16_t *top = plane + k.top * 3;
-        const std::uint16_t *bottom = plane + k.bottom * 3;
-        const Float4 upper = blendLanes<Fma>(cell(top), cell(top + 3), k.fx);
-        const Float4 lower = blendLanes<Fma>(cell(bottom), cell(bottom + 3), k.fx);
+        const Float4 upper = blendLanes<Fma>(cell(plane[k.top]), cell(plane[k.top + 1]), k.fx);
+        const Float4 lower
+            = blendLanes<Fma>(cell(plane[k.bottom]), cell(plane[k.bottom + 1]), k.fx);
         return {blendLanes<Fma>(upper, lower, k.fy)};
     }
     // The threshold jumpsFrom compares with: squaredLimit of sigma in units.
@@ -466,6 +471,12 @@ PELTA_ALWAYS_INLINE unsigned laneBits(Int8 mask)
 #endif
 }
 
+// 0, 1, ..., 7: lane l's own number in lane l.
+PELTA_ALWAYS_INLINE Int8 laneNumbers()
+{
+    return Int8 {0, 1, 2, 3, 4, 5, 6, 7};
+}
+
 // Where the paths of one pixel went: position k of path m (k = 0 is the pixel itself), and the
 // table entry each path draws next (its closing move's first draw).
 struct Walks
@@ -484,21 +495,34 @@ PELTA_ALWAYS_INLINE Int8 nearestCells(Float8 v)
     return whole - (fraction >= 0.5f) + (fraction <= -0.5f); // true lanes are -1
 }
 
-// Lane l of the result is base[index[l] * C + channel]. Plain loads: the processor's gather
-// instruction measured slower here (AMD Zen 4).
-template<int C>
-PELTA_ALWAYS_INLINE Float8 gather(const float *base, Int8 index, int channel)
+// Elements index[l] and index[l] + 1 of base into lane l of first and second: the two lie side
+// by side, so one 8-byte load per lane brings both, and two shuffles part them. T: a float or a
+// 32-bit word, V: vectors of 8 of them.
+template<typename V, typename T>
+PELTA_ALWAYS_INLINE void pairsAt(const T *base, Int8 index, V &first, V &second)
 {
-    Float8 v;
-    for (int l = 0; l < kWalkLanes; ++l)
-        v[l] = base[std::ptrdiff_t(index[l]) * C + channel];
-    return v;
+    static_assert(sizeof(T) == 4 && sizeof(V) == 32, "8 lanes of 4 bytes");
+    using Pairs = unsigned long long __attribute__((vector_size(32)));
+    Pairs low;
+    Pairs high;
+    for (int l = 0; l < 4; ++l) {
+        unsigned long long pair;
+        std::memcpy(&pair, base + index[l], sizeof pair);
+        low[l] = pair;
+        std::memcpy(&pair, base + index[l + 4], sizeof pair);
+        high[l] = pair;
+    }
+    V a;
+    V b;
+    std::memcpy(&a, &low, sizeof a);
+    std::memcpy(&b, &high, sizeof b);
+    first = __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14);
+    second = __builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15);
 }
 
 // The smoothed value of every lane's point, channel by channel: Smoothed<C>::at in lanes, the
 // same operations in the same order.
 using UInt8 = unsigned __attribute__((vector_size(32)));
-using UShort8 = unsigned short __attribute__((vector_size(16)));
 
 template<int C>
 struct LaneSmoothed
@@ -507,7 +531,7 @@ struct LaneSmoothed
 
     template<bool Fma>
     static PELTA_ALWAYS_INLINE LaneSmoothed at(
-        const std::uint16_t *plane, Float8 x, Float8 y, const Frame &f)
+        const JumpWord<C> *plane, Float8 x, Float8 y, const Frame &f)
     {
         const Float8 xc = x < f.right ? x : f.right - 1.0f;
         const Float8 yc = y < f.bottom ? y : f.bottom - 1.0f;
@@ -532,8 +556,8 @@ struct LaneSmoothed
     }
 
     // The channels of each lane's cell (side 0) and of the cell right of it (side 1), one load
-    // per lane, transposed into one vector per side and channel.
-    static PELTA_ALWAYS_INLINE void pairs(const std::uint16_t *plane, Int8 cell, Float8 (*out)[C])
+    // per lane.
+    static PELTA_ALWAYS_INLINE void pairs(const JumpWord<C> *plane, Int8 cell, Float8 (*out)[C])
     {
         if constexpr (C == 1) {
             UInt8 both;
@@ -545,35 +569,12 @@ struct LaneSmoothed
             out[0][0] = __builtin_convertvector(both & 0xffffu, Float8);
             out[1][0] = __builtin_convertvector(both >> 16, Float8);
         } else {
-            // Eight rows of r, g, b, r', g', b' and two more values, transposed in three rounds
-            // of interleaving: pairs of values, pairs of pairs, halves.
-            UShort8 v[kWalkLanes];
-            for (int l = 0; l < kWalkLanes; ++l)
-                std::memcpy(&v[l], plane + std::ptrdiff_t(cell[l]) * 3, sizeof v[l]);
-            UShort8 t[8];
-            for (int i = 0; i < 4; ++i) {
-                t[2 * i]
-                    = __builtin_shufflevector(v[2 * i], v[2 * i + 1], 0, 8, 1, 9, 2, 10, 3, 11);
-                t[2 * i + 1]
-                    = __builtin_shufflevector(v[2 * i], v[2 * i + 1], 4, 12, 5, 13, 6, 14, 7, 15);
-            }
-            UShort8 u[6];
-            for (int h = 0; h < 2; ++h) {
-                const UShort8 *q = t + 4 * h;
-                u[3 * h] = __builtin_shufflevector(q[0], q[2], 0, 1, 8, 9, 2, 3, 10, 11);
-                u[3 * h + 1] = __builtin_shufflevector(q[0], q[2], 4, 5, 12, 13, 6, 7, 14, 15);
-                u[3 * h + 2] = __builtin_shufflevector(q[1], q[3], 0, 1, 8, 9, 2, 3, 10, 11);
-            }
-            for (int k = 0; k < 3; ++k) {
-                const UShort8 even
-                    = __builtin_shufflevector(u[k], u[k + 3], 0, 1, 2, 3, 8, 9, 10, 11);
-                const UShort8 odd
-                    = __builtin_shufflevector(u[k], u[k + 3], 4, 5, 6, 7, 12, 13, 14, 15);
-                // Columns 2k and 2k + 1: r, g, b of the cell, then r, g, b of its neighbour.
-                const int first = 2 * k;
-                out[first / 3][first % 3] = __builtin_convertvector(even, Float8);
-                out[(first + 1) / 3][(first + 1) % 3] = __builtin_convertvector(odd, Float8);
-            }
+            UInt8 words[2];
+            pairsAt(plane, cell, words[0], words[1]);
+            for (int side = 0; side < 2; ++side)
+                for (int c = 0; c < C; ++c)
+                    out[side][c] = __builtin_convertvector(
+                        __builtin_convertvector((words[side] >> (10 * c)) & 1023u, Int8), Float8);
         }
     }
 
@@ -624,6 +625,11 @@ struct PathStream
     int base = 0; // of pixel started - 1
     Smoothed<C> start;
 
+    static PELTA_ALWAYS_INLINE const JumpWord<C> *jumpWords(const Inputs &in)
+    {
+        return static_cast<const JumpWord<C> *>(in.smooth);
+    }
+
     PELTA_ALWAYS_INLINE void beginRow(int paths)
     {
         slot = Int8 {};
@@ -661,7 +667,8 @@ struct PathStream
                 }
                 pending[s] = paths;
                 base = table.pixelBase(imageX, imageY);
-                start = Smoothed<C>::template at<Fma>(in.smooth, float(imageX), float(imageY), f);
+                start
+                    = Smoothed<C>::template at<Fma>(jumpWords(in), float(imageX), float(imageY), f);
                 const int following = table.pixelBase(imageX + 1, imageY);
                 for (int m = 0; m < paths; ++m)
                     __builtin_prefetch(table.values() + table.pathStart(following, m));
@@ -678,18 +685,21 @@ struct PathStream
                 idle |= 1u << l; // the lane is still free
                 continue;
             }
-            slot[l] = s;
-            path[l] = m;
-            step[l] = 1;
-            next[l] = table.pathStart(base, m);
-            qx[l] = walks[s].x[0][m];
-            qy[l] = walks[s].y[0][m];
+            // Lane l set by selects over whole vectors: storing into one lane would leave the
+            // vectors in memory, and the next try would wait for the stores to reach them.
+            const Int8 here = laneNumbers() == l;
+            slot = here ? s : slot;
+            path = here ? m : path;
+            step = here ? 1 : step;
+            next = here ? table.pathStart(base, m) : next;
+            qx = here ? walks[s].x[0][m] : qx;
+            qy = here ? walks[s].y[0][m] : qy;
             if constexpr (C == 1)
-                smoothQ.value[0][l] = start.value;
+                smoothQ.value[0] = here ? start.value : smoothQ.value[0];
             else
                 for (int c = 0; c < C; ++c)
-                    smoothQ.value[c][l] = start.value[c];
-            active[l] = -1;
+                    smoothQ.value[c] = here ? start.value[c] : smoothQ.value[c];
+            active |= here;
         }
     }
 
@@ -702,15 +712,16 @@ struct PathStream
         const int size = in.table->size();
         const float scale = in.params.stepScale;
         // The table repeats its first entries after its end: next + 1 needs no wrap test.
-        const Float8 zx = gather<1>(values, next, 0);
-        const Float8 zy = gather<1>(values, next + 1, 0);
+        Float8 zx;
+        Float8 zy;
+        pairsAt(values, next, zx, zy);
         Float8 px = qx + zx * scale;
         px = px < f.right ? px : f.right;
         px = px > f.left ? px : f.left;
         Float8 py = qy + zy * scale;
         py = py < f.bottom ? py : f.bottom;
         py = py > f.top ? py : f.top;
-        const LaneSmoothed<C> smoothP = LaneSmoothed<C>::template at<Fma>(in.smooth, px, py, f);
+        const LaneSmoothed<C> smoothP = LaneSmoothed<C>::template at<Fma>(jumpWords(in), px, py, f);
         const Int8 accepted = active & ~smoothP.template jumpsFrom<Fma>(smoothQ, in.jumpLimit);
         // Every lane writes the point it tried into the slot of its current step: a refused
         // one is overwritten by the next try, the accepted one stays, and idle lanes write

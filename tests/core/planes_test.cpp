@@ -44,9 +44,10 @@ TEST(Planes, ClampedAccessAndBilinearSamplingFollowTheBorderRules)
     EXPECT_EQ(colour.sampleBilinear(1.0f, 0.5f), Vec3(20.0f, 10.0f, 40.0f));
 }
 
-// The edge test's copy: sixteenths of a level (an 8-bit image's smoothing) kept exactly, finer
-// values rounded half up, the range limited, each row ending in a copy of its last cell.
-TEST(JumpPlanes, HoldSixteenthsExactlyRoundFinerValuesAndRepeatTheLastCell)
+// The edge test's copy: its units kept exactly (gray: sixteenths of a level, an 8-bit image's
+// smoothing, and finer; colour: quarters, red in the lowest bits), finer values rounded half up,
+// the range limited, each row ending in a copy of its last cell.
+TEST(JumpPlanes, HoldTheirUnitsExactlyRoundFinerValuesAndRepeatTheLastCell)
 {
     GrayPlane smooth(3, 2);
     const float values[] = {0.0625f, 254.9375f, 17.0f, -2.0f, 300.0f, 1.0f / 512.0f};
@@ -57,4 +58,14 @@ TEST(JumpPlanes, HoldSixteenthsExactlyRoundFinerValuesAndRepeatTheLastCell)
     const std::uint16_t expected[] = {16, 65264, 4352, 4352, 0, 65535, 1, 1};
     EXPECT_TRUE(std::equal(std::begin(expected), std::end(expected), jump.data()));
     EXPECT_EQ(jump.at(5, -1, 0), 4352.0f);
+
+    ColorPlane smoothColour(2, 1);
+    smoothColour.at(0, 0) = Vec3(0.25f, 254.875f, 300.0f);
+    smoothColour.at(1, 0) = Vec3(-1.0f, 17.0f, 0.125f);
+    JumpPlane<Vec3> jumpColour(2, 1);
+    ASSERT_TRUE(jumpColour.fillRows(smoothColour, 0, 1, control));
+    const std::uint32_t words[] = {1u | 1020u << 10 | 1023u << 20, 68u << 10 | 1u << 20};
+    EXPECT_TRUE(std::equal(std::begin(words), std::end(words), jumpColour.data()));
+    EXPECT_EQ(jumpColour.data()[2], words[1]);
+    EXPECT_EQ(jumpColour.at(3, 0, 1), 68.0f);
 }

@@ -29,28 +29,25 @@ bool jumps(Vec3 a, Vec3 b, float sigma)
 }
 
 // Cell (x, y) of the jump plane, clamped, as floats.
-float jumpCell(const JumpPlane<float> &plane, int x, int y)
+template<typename Cell>
+Cell jumpCell(const JumpPlane<Cell> &plane, int x, int y)
 {
-    return plane.at(x, y, 0);
+    if constexpr (std::is_same_v<Cell, Vec3>)
+        return {plane.at(x, y, 0), plane.at(x, y, 1), plane.at(x, y, 2)};
+    else
+        return plane.at(x, y, 0);
 }
 
-Vec3 jumpCell(const JumpPlane<Vec3> &plane, int x, int y)
-{
-    return {plane.at(x, y, 0), plane.at(x, y, 1), plane.at(x, y, 2)};
-}
+// The workers' blend, per component for a colour.
+using ::blend;
 
-// The bilinear sample of Plane::sampleBilinear (the same corners and fractions) with the
-// workers' blend: along x in both rows, then along y.
-float blendOf(float a, float b, float t)
-{
-    return blend(a, b, t);
-}
-
-Vec3 blendOf(Vec3 a, Vec3 b, float t)
+Vec3 blend(Vec3 a, Vec3 b, float t)
 {
     return {blend(a.r, b.r, t), blend(a.g, b.g, t), blend(a.b, b.b, t)};
 }
 
+// The bilinear sample of Plane::sampleBilinear (the same corners and fractions) with the
+// workers' blend: along x in both rows, then along y.
 template<template<typename> class Grid, typename Cell>
 Cell blendSample(const Grid<Cell> &plane, float x, float y)
 {
@@ -74,9 +71,9 @@ Cell blendSample(const Grid<Cell> &plane, float x, float y)
         else
             return jumpCell(plane, cx, cy);
     };
-    const Cell top = blendOf(cell(x0, y0), cell(x1, y0), fx);
-    const Cell bottom = blendOf(cell(x0, y1), cell(x1, y1), fx);
-    return blendOf(top, bottom, fy);
+    const Cell top = blend(cell(x0, y0), cell(x1, y0), fx);
+    const Cell bottom = blend(cell(x0, y1), cell(x1, y1), fx);
+    return blend(top, bottom, fy);
 }
 
 // sum + w * v, rounded once per component.
@@ -193,11 +190,11 @@ bool referenceRows(const RowInputs<Cell> &in, ThreadControl &control, int rowBeg
                     for (int dx = -r; dx <= r; ++dx) {
                         const int x0 = cx + dx;
                         const int y0 = cy + dy;
-                        const Cell top = blendOf(in.src.at(x0, y0), in.src.at(x0 + 1, y0), fx);
+                        const Cell top = blend(in.src.at(x0, y0), in.src.at(x0 + 1, y0), fx);
                         const Cell bottom
-                            = blendOf(in.src.at(x0, y0 + 1), in.src.at(x0 + 1, y0 + 1), fx);
+                            = blend(in.src.at(x0, y0 + 1), in.src.at(x0 + 1, y0 + 1), fx);
                         Cell &cell = patchBuffer[std::size_t((f + dy) * side + f + dx)];
-                        cell = fusedAdd(w, blendOf(top, bottom, fy), cell);
+                        cell = fusedAdd(w, blend(top, bottom, fy), cell);
                     }
             };
 
