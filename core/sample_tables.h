@@ -1,4 +1,4 @@
-// NormalTable (standard normal samples read through wrapping cursors) and the ExpTable.
+// NormalTable (standard normal samples, read in stretches fixed by the pixel) and the ExpTable.
 #pragma once
 
 #include "page_memory.h"
@@ -47,34 +47,9 @@ private:
     int rear_ = 0;
 };
 
-// One path's view of a NormalTable: a cursor over the shared, read-only samples. A value type,
-// owned and advanced by one thread only; the samples outlive it.
-class NormalCursor
-{
-public:
-    NormalCursor(const float *values, int size, int position)
-        : values_(values)
-        , last_(size - 1)
-        , cursor_(position)
-    { }
-
-    // Advances to the next entry, wrapping from the last entry to entry 0, and returns it.
-    float nextSample()
-    {
-        cursor_ = cursor_ < last_ ? cursor_ + 1 : 0;
-        return values_[cursor_];
-    }
-    int position() const { return cursor_; }
-
-private:
-    const float *values_;
-    int last_;
-    int cursor_;
-};
-
 // kNormalTableSize standard normal samples (Kinderman-Monahan ratio of uniforms over rand()),
-// and the position the table starts from. Owns its samples. Immutable once built: every
-// path draws through a cursor of its own, so any number of threads may share one table.
+// and the position the table starts from. Owns its samples. Immutable once built, so any
+// number of threads may share one table.
 //
 // Where a pixel's paths draw is fixed by the pixel's place in the image: a well-mixed hash of
 // the start and the pixel's coordinates picks a base spread uniformly over the table, and path m
@@ -127,18 +102,6 @@ public:
     {
         return int((std::int64_t(base) + std::int64_t(path) * kPathDraws) % size_);
     }
-
-    // A cursor whose first draw is entry `first`.
-    NormalCursor cursorAt(int first) const
-    {
-        return {values_.get(), size_, first == 0 ? size_ - 1 : first - 1};
-    }
-
-    // The cursor of path `path` of the pixel whose base is `base` (see pathStart).
-    NormalCursor pathCursor(int base, int path) const { return cursorAt(pathStart(base, path)); }
-
-    // A cursor whose first draw is the entry after start().
-    NormalCursor cursor() const { return {values_.get(), size_, start_}; }
 
 private:
     // In a huge-page mapping: see page_memory.h.
