@@ -208,32 +208,18 @@ private slots:
 
     // Only a regular file is read; anything else is refused with its reason (the tool's tests
     // show the others), a FIFO without blocking: an alarm ends the test instead of a hang.
-    void readsOnlyRegularFiles_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("error");
-        QTest::newRow("FIFO") << "fifo.png"
-                              << "is not a regular file";
-        QTest::newRow("no permission") << "locked.png"
-                                       << "permission denied";
-    }
-
     void readsOnlyRegularFiles()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, error);
-        if (name == "locked.png" && ::geteuid() == 0)
-            QSKIP("root reads any file");
         QTemporaryDir dir;
         QVERIFY(noiseImage(20, 10).save(dir.filePath("image.png")));
         QVERIFY(QFile::copy(dir.filePath("image.png"), dir.filePath("locked.png")));
         QVERIFY(QFile::setPermissions(dir.filePath("locked.png"), {}));
         QCOMPARE(::mkfifo(qPrintable(dir.filePath("fifo.png")), 0600), 0);
         ::alarm(20);
-        const ImageReadResult read = readImageFile(dir.filePath(name));
+        QCOMPARE(readImageFile(dir.filePath("fifo.png")).errorText, "is not a regular file");
         ::alarm(0);
-        QCOMPARE(read.errorText, error);
-        QVERIFY(read.image.isNull());
+        if (::geteuid() != 0) // root reads any file
+            QCOMPARE(readImageFile(dir.filePath("locked.png")).errorText, "permission denied");
     }
 
     // Without replacing, a name taken before the commit is never written over, also where the
