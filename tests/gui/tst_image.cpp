@@ -88,42 +88,27 @@ private slots:
     }
 
     // The suffix names the format; the file reads back within exactly its pixels and display copy.
-    // A failed write keeps the old file and leaves no temporary beside it (a real full disk, in
-    // every common format, is the full-disk CI stage's).
-    void writeAndReadBack_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("error"); // empty: written; "*": any
-        QTest::newRow("upper-case BMP") << "OUT.BMP" << QString();
-        QTest::newRow("unknown suffix") << "old.xyz" << QString("Unsupported image format");
-        // TIFF's encoder seeks back to patch its header, which hides a failed write from a file.
-        QTest::newRow("TIFF, half-way") << "half-way.tif"
-                                        << "*";
-    }
-
+    // A write that fails half-way keeps the old file, and neither leaves a temporary beside it:
+    // TIFF's encoder seeks back to patch its header, which hides a failed write from a file (a
+    // real full disk, in every common format, is the full-disk CI stage's).
     void writeAndReadBack()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, error);
         QTemporaryDir dir;
-        const QString path = dir.filePath(name);
-        QVERIFY(putFile(path, "the old file"));
         const QImage image = noiseImage(200, 200);
-        FailingSaveFile file(path);
-        file.room = name.startsWith("half-way") ? 1000 : file.room;
-        QString shown;
-        const bool written = writeImage(image, file, &shown);
-        QCOMPARE(written, error.isEmpty());
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {name});
-        if (written) {
-            QCOMPARE(QImageReader(path).format(), QFileInfo(name).suffix().toLower().toLatin1());
-            COMPARE_IMAGES(
-                readImageFile(path, 320000).image.convertToFormat(image.format()), image);
-            QCOMPARE(readImageFile(path, 319999).errorText, tooLarge);
-        } else {
-            QCOMPARE(fileBytes(path), "the old file");
-            QVERIFY2(error == "*" ? !shown.isEmpty() : shown == error, qPrintable(shown));
-        }
+        const QString path = dir.filePath("OUT.BMP"), tiff = dir.filePath("half-way.tif");
+        QVERIFY(putFile(path, "the old file") && putFile(tiff, "the old file"));
+        QSaveFile file(path);
+        QVERIFY(writeImage(image, file, nullptr));
+        QCOMPARE(QImageReader(path).format(), "bmp");
+        COMPARE_IMAGES(readImageFile(path, 320000).image.convertToFormat(image.format()), image);
+        QCOMPARE(readImageFile(path, 319999).errorText, tooLarge);
+        FailingSaveFile failing(tiff);
+        failing.room = 1000;
+        QString error;
+        QVERIFY(!writeImage(image, failing, &error) && !error.isEmpty());
+        QCOMPARE(fileBytes(tiff), "the old file");
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+            QStringList({"half-way.tif", "OUT.BMP"}));
     }
 
     // A photograph tagged by a camera, opened and saved in another format: turned upright once,
