@@ -275,8 +275,11 @@ private slots:
         QCOMPARE(wheel(-1440), 157); // the limit
     }
 
-    // An accepted Denoise, undone and redone, stays in the view the user had.
-    void denoiseUndoRedoKeepView()
+    // An accepted Denoise, undone and redone, stays in the view the user had. Only an unsaved
+    // Denoise asks before the walk leaves it: Cancel keeps it, Undo leaves it, Redo brings it
+    // back, saving ends it. Cancel in the dialog, after a preview, leaves the image and the
+    // history as they were: Redo still brings back the denoised image, unsaved.
+    void denoiseHistory()
     {
         const auto window = folderWindow();
         press(*window, "++++");
@@ -292,15 +295,7 @@ private slots:
             COMPARE_IMAGES(shownImage(window.get()), keys == "u" ? original : denoised);
             QCOMPARE(view(*window), before);
         }
-    }
 
-    // Only an unsaved Denoise asks before the walk leaves it: Cancel keeps it, Undo leaves it,
-    // Redo brings it back, saving ends it. Cancel in the dialog, after a preview, leaves the
-    // image and the history as they were: Redo still brings back the denoised image, unsaved.
-    void walkAsksForDenoised()
-    {
-        const auto window = folderWindow();
-        QCOMPARE(denoiseWith(*window, 30, QDialogButtonBox::Ok), QString());
         QCOMPARE(step(*window, "", Qt::Key_Space, QMessageBox::Cancel), "a2.png" + kSize);
         QCOMPARE(step(*window, "u", Qt::Key_Space), "a10.png" + kSize);
         QCOMPARE(step(*window, "dur", Qt::Key_Backspace, QMessageBox::Discard), "a2.png" + kSize);
