@@ -269,18 +269,12 @@ private slots:
         // The plan ends as the denoise does: refused, level 0, a byte short, then done.
         DenoiseRequest request {20, seeded_};
         const std::int64_t bytes = planDenoise(image, request).bytes;
-        const struct
-        {
-            int level;
-            std::int64_t limit;
-            RunStatus status;
-        } steps[] = {{0, bytes, RunStatus::InvalidLevel}, {20, bytes - 1, RunStatus::OutOfMemory},
-            {20, bytes, RunStatus::Done}};
-        for (const auto &step : steps) {
-            request.level = step.level;
-            request.options.memoryLimit = step.limit;
+        for (const auto &[level, limit, status] : {std::tuple(0, bytes, RunStatus::InvalidLevel),
+                 {20, bytes - 1, RunStatus::OutOfMemory}, {20, bytes, RunStatus::Done}}) {
+            request.level = level;
+            request.options.memoryLimit = limit;
             const RunStatus planned = planDenoise(image, request).status;
-            QCOMPARE(planned, refused ? RunStatus::UnsupportedColorModel : step.status);
+            QCOMPARE(planned, refused ? RunStatus::UnsupportedColorModel : status);
             QCOMPARE(denoiseQImage(image, request), planned);
             if (planned != RunStatus::Done)
                 COMPARE_IMAGES(image, before);
