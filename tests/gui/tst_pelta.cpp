@@ -220,20 +220,6 @@ private slots:
         QCOMPARE(after("f+"), "800x600 sd+-nf");
     }
 
-    // Space and Backspace walk the pictures folder (a1, a2, a10, a broken b.png, a text file) in
-    // natural order, wrapping past the broken file; notes.txt is no image.
-    void folderWalk()
-    {
-        const auto window = folderWindow();
-        action(*window, 'u')->setEnabled(true);
-        const QString skip = kSize + "; skipped \"b.png\" (Unsupported image format)";
-        QCOMPARE(step(*window, "", Qt::Key_Space), "a10.png" + kSize);
-        QCOMPARE(step(*window, "", Qt::Key_Space), "a1.png" + skip);
-        QCOMPARE(step(*window, "", Qt::Key_Backspace), "a10.png" + skip);
-        QCOMPARE(step(*window, "", Qt::Key_Backspace), "a2.png" + kSize);
-        QCOMPARE(states(*window), "sd+-nf");
-    }
-
     // The menu's zoom keeps the centre, the wheel's the point under the mouse. At the far end of
     // the old range: only a range already grown with the label allows the new value, so a bar
     // moved before the resize would stay.
@@ -275,13 +261,23 @@ private slots:
         QCOMPARE(wheel(-1440), 157); // the limit
     }
 
-    // An accepted Denoise, undone and redone, stays in the view the user had. Only an unsaved
-    // Denoise asks before the walk leaves it: Cancel keeps it, Undo leaves it, Redo brings it
-    // back, saving ends it. Cancel in the dialog, after a preview, leaves the image and the
-    // history as they were: Redo still brings back the denoised image, unsaved.
-    void denoiseHistory()
+    // Space and Backspace walk the pictures folder (a1, a2, a10, a broken b.png, a text file) in
+    // natural order, wrapping past the broken file; notes.txt is no image. An accepted Denoise,
+    // undone and redone, stays in the view the user had. Only an unsaved Denoise asks before the
+    // walk leaves it: Cancel keeps it, Undo leaves it, Redo brings it back, saving ends it.
+    // Cancel in the dialog, after a preview, leaves the image and the history as they were: Redo
+    // still brings back the denoised image, unsaved.
+    void folderWalkAndDenoiseHistory()
     {
         const auto window = folderWindow();
+        action(*window, 'u')->setEnabled(true);
+        const QString skip = kSize + "; skipped \"b.png\" (Unsupported image format)";
+        QCOMPARE(step(*window, "", Qt::Key_Space), "a10.png" + kSize);
+        QCOMPARE(step(*window, "", Qt::Key_Space), "a1.png" + skip);
+        QCOMPARE(step(*window, "", Qt::Key_Backspace), "a10.png" + skip);
+        QCOMPARE(step(*window, "", Qt::Key_Backspace), "a2.png" + kSize);
+        QCOMPARE(states(*window), "sd+-nf");
+
         press(*window, "++++");
         scroll(*window)->horizontalScrollBar()->setValue(17);
         scroll(*window)->verticalScrollBar()->setValue(INT_MAX);
