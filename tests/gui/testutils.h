@@ -82,10 +82,8 @@ inline QString imageDifference(const QImage &actual, const QImage &expected, int
     for (int i = 0, n = actual == expected ? 0 : w * actual.height(); i < n; ++i) {
         const QColor a = actual.pixelColor(i % w, i / w), e = expected.pixelColor(i % w, i / w);
         if (a.rgba64() != e.rgba64() && count++ == 0)
-            first = QString("(%1, %2): %3, expected %4")
-                        .arg(i % w)
-                        .arg(i / w)
-                        .arg(a.name(QColor::HexArgb), e.name(QColor::HexArgb));
+            first = QString::asprintf("(%d, %d): %s, expected %s", i % w, i / w,
+                qPrintable(a.name(QColor::HexArgb)), qPrintable(e.name(QColor::HexArgb)));
     }
     return count * 1000 <= qint64(perMille) * w * actual.height()
         ? QString()
