@@ -13,12 +13,10 @@ inline QImage noiseImage(
     int w, int h, quint32 seed = 1, QImage::Format format = QImage::Format_RGB32)
 {
     QImage image(w, h, format);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            image.setPixel(
-                x, y, (seed >> 8) | (image.hasAlphaChannel() ? seed << 24 : 0xff000000u));
-        }
+    for (int i = 0; i < w * h; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        image.setPixel(
+            i % w, i / w, (seed >> 8) | (image.hasAlphaChannel() ? seed << 24 : 0xff000000u));
     }
     return image;
 }
