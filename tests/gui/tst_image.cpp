@@ -46,9 +46,8 @@ static QImage quadrants()
     QImage image(48, 32, QImage::Format_RGB32);
     const QRgb colours[]
         = {qRgb(232, 34, 34), qRgb(9, 202, 11), qRgb(30, 40, 220), qRgb(240, 240, 240)};
-    for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 48; ++x)
-            image.setPixel(x, y, colours[(x >= 24) + 2 * (y >= 16)]);
+    for (int i = 0; i < 48 * 32; ++i)
+        image.setPixel(i % 48, i / 48, colours[(i % 48 >= 24) + 2 * (i / 48 >= 16)]);
     return image;
 }
 
@@ -363,9 +362,7 @@ private slots:
         whole->transform->forward(evenedPlane);
         QVERIFY(whole->level > std::max(noiseLevelFor(whole->transform->stabilisedSigma()),
                     noiseLevelFor(estimateNoiseLevel(evenedPlane).value_or(0.0f))));
-        const QImage part = tall.copy(0, 0, 480, 40);
-        QImage plain = part;
-        QImage evened = part;
+        QImage plain = tall.copy(0, 0, 480, 40), evened = plain;
         QCOMPARE(denoiseQImage(plain, {whole->level, seeded_}), RunStatus::Done);
         QCOMPARE(denoiseQImage(evened, {whole->level, seeded_, whole->transform}), RunStatus::Done);
         QVERIFY(evened != plain);
