@@ -66,19 +66,16 @@ private slots:
         QTest::newRow("output folder given")
             << in << BatchNaming {"in", "", ""}
             << QStringList {"in ! cannot read in: it is the output folder"};
-        const auto overwrite = [](const QString &folder) {
-            return BatchNaming {folder, "", "", false, true};
-        };
         QTest::newRow("same output twice")
-            << QStringList {"r/sub/a.png", "r/a.png"} << overwrite("r/out")
+            << QStringList {"r/sub/a.png", "r/a.png"} << BatchNaming {"r/out", "", "", false, true}
             << QStringList {"r/sub/a.png >> r/out/a.png",
                    "r/a.png ! cannot write r/out/a.png: an earlier input of the batch is written "
                    "there"};
         QTest::newRow("output is an input by another name")
-            << a << overwrite("r/linked")
+            << a << BatchNaming {"r/linked", "", "", false, true}
             << QStringList {"r/a.png ! cannot write r/linked/a.png: it is one of the inputs"};
         QTest::newRow("output links to a FIFO")
-            << a << overwrite("r/pipe")
+            << a << BatchNaming {"r/pipe", "", "", false, true}
             << QStringList {"r/a.png ! cannot write r/pipe/a.png: it is not a regular file"};
     }
 
