@@ -310,10 +310,10 @@ private slots:
             QCOMPARE(int(out.pixelColor(x, 0).rgba64().red()), fine ? sixteen[x] : levels[x] * 257);
     }
 
-    // Reading the pixels and writing them back are stages of the denoise: reports come before
-    // the first worker row (reading, smoothing, directions) and after the last (normalising,
-    // writing, 100). A cancel stops the reading at once (no stage after it reports), and the
-    // writing before its end (no 100).
+    // Reading the pixels and writing them back are stages of the denoise: reports come from 0
+    // before the first worker row (reading, smoothing, directions) and after the last
+    // (normalising, writing, 100). A cancel stops the reading at once (no stage after it reports),
+    // and the writing before its end (no 100).
     void progressAndCancel()
     {
         const QImage before = noiseImage(30, 200);
@@ -328,7 +328,8 @@ private slots:
         options.hooks = &hooks;
         QCOMPARE(denoiseQImage(image, {20, options}), RunStatus::Done);
         const std::vector<int> &reports = full.reports;
-        QVERIFY(atFirstRow >= 3 && reports.size() - atLastRow >= 3 && reports.back() == 100);
+        QVERIFY(reports.front() == 0 && atFirstRow >= 3 && reports.size() - atLastRow >= 3
+            && reports.back() == 100);
         options.hooks = nullptr;
         for (const std::size_t at : {std::size_t(1), reports.size() - 1}) {
             RecordingObserver cancelling;
