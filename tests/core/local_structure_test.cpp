@@ -33,7 +33,7 @@ void expectStructures(std::initializer_list<Case> cases, Structure structure)
 {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        const LocalStructure s = structure(ramp<Cell>(8, 6, c.value), c.x, c.y, 0.4f);
+        const LocalStructure s = structure(ramp<Cell>(8, 6, c.value), c.x, c.y, 0.4f, 0, 0);
         EXPECT_NEAR(s.strength, c.strength, 1e-5f);
         EXPECT_NEAR(s.dirX, c.dirX, 1e-5f);
         EXPECT_NEAR(s.dirY, c.dirY, 1e-5f);
@@ -62,9 +62,7 @@ TEST(GrayLocalStructure, GivesTheGradientOnRampsAndAtTheBorders)
             {"left", mixed, 0, 3, a, 0.5f / a, 10.0f / a},
             {"top", mixed, 3, 0, b, 1.0f / b, 5.0f / b},
             {"bottom right", mixed, 7, 5, c, 0.5f / c, 5.0f / c}},
-        [](const GrayPlane &p, float x, float y, float h) {
-            return grayLocalStructure(p, x, y, h);
-        });
+        grayLocalStructure);
     // A gradient of exactly 0.0001 (samples 0.0004 and 0.0002, two apart) still has a direction.
     const Ramp faint = [](int x, int) { return 0.0001f * float(x); };
     EXPECT_EQ(grayLocalStructure(ramp<float>(8, 6, faint), 3, 2, 1.0f).dirX, 1.0f);
@@ -83,9 +81,7 @@ TEST(ColorLocalStructure, GivesTheLeadingEigenvectorOnRampsAndAtTheBorders)
                 diagonal},
             {"left", kX, 0, 2, std::sqrt(0.75f), 0.0f, 0.0f},
             {"bottom", kY, 3, 5, std::sqrt(0.75f), 0.0f, 1.5f / (1.5f + 0.0001f)}},
-        [](const ColorPlane &p, float x, float y, float h) {
-            return colorLocalStructure(p, x, y, h);
-        });
+        colorLocalStructure);
 
     EXPECT_EQ(colorLocalStructure(ramp<Vec3>(1, 1, kConstant), 0, 0, 0.4f).strength, 0.0f);
 }

@@ -40,12 +40,10 @@ template<typename Cell>
 Plane<Cell> denoised(const Plane<Cell> &src, int level, const RunOptions &options)
 {
     Plane<Cell> out;
-    RunStatus status;
     if constexpr (std::is_same_v<Cell, float>)
-        status = denoiseGray(src, level, out, options);
+        EXPECT_EQ(denoiseGray(src, level, out, options), RunStatus::Done);
     else
-        status = denoiseColor(src, level, out, options);
-    EXPECT_EQ(status, RunStatus::Done);
+        EXPECT_EQ(denoiseColor(src, level, out, options), RunStatus::Done);
     return out;
 }
 

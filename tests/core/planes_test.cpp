@@ -29,15 +29,11 @@ TEST(Planes, ClampedAccessAndBilinearSamplingFollowTheBorderRules)
             plane.at(x, y) = float(10 * y + x * x);
     EXPECT_EQ(plane.at(-1, -1), 0.0f);
     EXPECT_EQ(plane.at(9, -3), 9.0f);
-    const struct
-    {
-        float x, y, value;
-    } samples[] = {{2.0f, 1.0f, 14.0f}, {0.5f, 0.0f, 0.5f}, {1.0f, 1.5f, 16.0f}, {1.5f, 0.5f, 7.5f},
-        {-3.0f, 2.0f, 20.0f},
-        {3.5f, 0.0f, 9.0f}, // between W - 1 and W the right corner is clamped instead
-        {4.0f, 3.0f, 29.0f}, {1e9f, -1e9f, 9.0f}, {std::nanf(""), 1.0f, 10.0f}};
-    for (const auto &s : samples)
-        EXPECT_FLOAT_EQ(plane.sampleBilinear(s.x, s.y), s.value) << s.x << ", " << s.y;
+    for (const auto &[x, y, value] : {std::tuple(2.0f, 1.0f, 14.0f), {0.5f, 0.0f, 0.5f},
+             {1.0f, 1.5f, 16.0f}, {1.5f, 0.5f, 7.5f}, {-3.0f, 2.0f, 20.0f},
+             {3.5f, 0.0f, 9.0f}, // between W - 1 and W the right corner is clamped instead
+             {4.0f, 3.0f, 29.0f}, {1e9f, -1e9f, 9.0f}, {std::nanf(""), 1.0f, 10.0f}})
+        EXPECT_FLOAT_EQ(plane.sampleBilinear(x, y), value) << x << ", " << y;
     ColorPlane colour(3, 2);
     colour.at(1, 0) = Vec3(10.0f, 20.0f, 40.0f);
     colour.at(1, 1) = Vec3(30.0f, 0.0f, 40.0f);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -27,14 +28,10 @@ void expectSameAsOnRand(unsigned seed, const NormalTable &table)
             values.push_back(x);
     }
     ASSERT_EQ(table.size(), kNormalTableSize);
-    int differences = 0;
-    int first = -1;
-    for (int i = 0; i < kNormalTableSize; ++i)
-        if (std::memcmp(&values[std::size_t(i)], table.values() + i, sizeof(float)) != 0) {
-            first = first < 0 ? i : first;
-            ++differences;
-        }
-    EXPECT_EQ(differences, 0) << "seed " << seed << ", first at " << first;
+    const auto same = [](float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    const auto first = std::mismatch(values.begin(), values.end(), table.values(), same).first;
+    EXPECT_TRUE(first == values.end())
+        << "seed " << seed << ", first at " << first - values.begin();
     EXPECT_EQ(table.start(), ::rand() % (kNormalTableSize - 1));
 }
 

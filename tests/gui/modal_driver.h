@@ -101,10 +101,8 @@ inline QImage shownImage(const QWidget *widget)
 inline QStringList leakedTopLevelWidgets()
 {
     QStringList names;
-    const QWidgetList widgets = QApplication::topLevelWidgets();
-    for (const QWidget *widget : widgets) {
+    for (const QWidget *widget : QApplication::topLevelWidgets())
         if (widget->windowType() != Qt::Desktop)
             names.append(widget->metaObject()->className());
-    }
     return names;
 }

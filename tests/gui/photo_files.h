@@ -61,19 +61,16 @@ inline QString tagOf(const QString &path, const QString &key)
     try {
         auto image = Exiv2::ImageFactory::open(path.toStdString());
         image->readMetadata();
+        const auto valueIn = [](const auto &data, const auto &name) {
+            const auto it = data.findKey(name);
+            return it == data.end() ? QString() : QString::fromStdString(it->toString());
+        };
         const std::string name = key.toStdString();
-        if (key.startsWith("Exif.")) {
-            const auto it = image->exifData().findKey(Exiv2::ExifKey(name));
-            return it == image->exifData().end() ? QString()
-                                                 : QString::fromStdString(it->toString());
-        }
-        if (key.startsWith("Iptc.")) {
-            const auto it = image->iptcData().findKey(Exiv2::IptcKey(name));
-            return it == image->iptcData().end() ? QString()
-                                                 : QString::fromStdString(it->toString());
-        }
-        const auto it = image->xmpData().findKey(Exiv2::XmpKey(name));
-        return it == image->xmpData().end() ? QString() : QString::fromStdString(it->toString());
+        if (key.startsWith("Exif."))
+            return valueIn(image->exifData(), Exiv2::ExifKey(name));
+        if (key.startsWith("Iptc."))
+            return valueIn(image->iptcData(), Exiv2::IptcKey(name));
+        return valueIn(image->xmpData(), Exiv2::XmpKey(name));
     } catch (const Exiv2::AnyError &) {
         return {};
     }

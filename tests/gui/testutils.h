@@ -13,12 +13,10 @@ inline QImage noiseImage(
     int w, int h, quint32 seed = 1, QImage::Format format = QImage::Format_RGB32)
 {
     QImage image(w, h, format);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            image.setPixel(
-                x, y, (seed >> 8) | (image.hasAlphaChannel() ? seed << 24 : 0xff000000u));
-        }
+    for (int i = 0; i < w * h; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        image.setPixel(
+            i % w, i / w, (seed >> 8) | (image.hasAlphaChannel() ? seed << 24 : 0xff000000u));
     }
     return image;
 }
@@ -82,10 +80,8 @@ inline QString imageDifference(const QImage &actual, const QImage &expected, int
     for (int i = 0, n = actual == expected ? 0 : w * actual.height(); i < n; ++i) {
         const QColor a = actual.pixelColor(i % w, i / w), e = expected.pixelColor(i % w, i / w);
         if (a.rgba64() != e.rgba64() && count++ == 0)
-            first = QString("(%1, %2): %3, expected %4")
-                        .arg(i % w)
-                        .arg(i / w)
-                        .arg(a.name(QColor::HexArgb), e.name(QColor::HexArgb));
+            first = QString::asprintf("(%d, %d): %s, expected %s", i % w, i / w,
+                qPrintable(a.name(QColor::HexArgb)), qPrintable(e.name(QColor::HexArgb)));
     }
     return count * 1000 <= qint64(perMille) * w * actual.height()
         ? QString()

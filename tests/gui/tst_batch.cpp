@@ -27,17 +27,14 @@ class tst_Batch : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(QDir(dir_.path()).mkpath("in/sub") && QDir(dir_.path()).mkpath("in/clean"));
-        QVERIFY(noiseImage(30, 20, 1).save(dir_.filePath("in/a.png")));
-        QVERIFY(noiseImage(30, 20, 2).save(dir_.filePath("in/b.jpg"), "jpeg"));
-        QVERIFY(noiseImage(30, 20, 3).save(dir_.filePath("in/sub/c.png")));
-        // What an earlier run with --suffix -c -o in/clean wrote.
-        QVERIFY(noiseImage(30, 20, 4).save(dir_.filePath("in/clean/a-c.png")));
-        // r/a.png, and what its output may not be: a hard link to it, a link to a FIFO.
-        for (const char *folder : {"r/sub", "r/out", "r/linked", "r/pipe"})
-            QVERIFY(QDir(dir_.path()).mkpath(folder));
-        for (const char *file : {"r/a.png", "r/sub/a.png", "r/out/a.png"})
+        // in/clean/a-c.png: what an earlier run with --suffix -c -o in/clean wrote. r/a.png, and
+        // what its output may not be: a hard link to it, a link to a FIFO.
+        for (const QString file : {"in/a.png", "in/b.jpg", "in/sub/c.png", "in/clean/a-c.png",
+                 "r/a.png", "r/sub/a.png", "r/out/a.png"}) {
+            QVERIFY(QDir(dir_.path()).mkpath(QFileInfo(file).path()));
             QVERIFY(noiseImage(30, 20).save(dir_.filePath(file)));
+        }
+        QVERIFY(QDir(dir_.path()).mkpath("r/linked") && QDir(dir_.path()).mkpath("r/pipe"));
         QCOMPARE(::link(qPrintable(dir_.filePath("r/a.png")),
                      qPrintable(dir_.filePath("r/linked/a.png"))),
             0);
@@ -69,19 +66,16 @@ private slots:
         QTest::newRow("output folder given")
             << in << BatchNaming {"in", "", ""}
             << QStringList {"in ! cannot read in: it is the output folder"};
-        const auto overwrite = [](const QString &folder) {
-            return BatchNaming {folder, "", "", false, true};
-        };
         QTest::newRow("same output twice")
-            << QStringList {"r/sub/a.png", "r/a.png"} << overwrite("r/out")
+            << QStringList {"r/sub/a.png", "r/a.png"} << BatchNaming {"r/out", "", "", false, true}
             << QStringList {"r/sub/a.png >> r/out/a.png",
                    "r/a.png ! cannot write r/out/a.png: an earlier input of the batch is written "
                    "there"};
         QTest::newRow("output is an input by another name")
-            << a << overwrite("r/linked")
+            << a << BatchNaming {"r/linked", "", "", false, true}
             << QStringList {"r/a.png ! cannot write r/linked/a.png: it is one of the inputs"};
         QTest::newRow("output links to a FIFO")
-            << a << overwrite("r/pipe")
+            << a << BatchNaming {"r/pipe", "", "", false, true}
             << QStringList {"r/a.png ! cannot write r/pipe/a.png: it is not a regular file"};
     }
 
@@ -108,17 +102,16 @@ private slots:
     void lanesWriteWhatOneAtATimeWrites()
     {
         QVERIFY(QDir(dir_.path()).mkpath("lanes") && QDir(dir_.path()).mkpath("one"));
-        QStringList inputs;
-        for (int k = 0; k < 4; ++k) {
-            inputs.append(dir_.filePath(QString("lanes/%1.png").arg(k)));
-            QVERIFY(noiseImage(90 + 8 * k, 70, quint32(k)).save(inputs.last()));
-        }
         FileSettings settings;
         settings.level = 30;
         settings.quiet = true;
         const auto one = [this](int k) { return dir_.filePath(QString("one/%1.png").arg(k)); };
-        for (int k = 0; k < 4; ++k)
+        QStringList inputs;
+        for (int k = 0; k < 4; ++k) {
+            inputs.append(dir_.filePath(QString("lanes/%1.png").arg(k)));
+            QVERIFY(noiseImage(90 + 8 * k, 70, quint32(k)).save(inputs.last()));
             QCOMPARE(runOneFile({inputs[k], one(k), QString()}, settings, 77u), 0);
+        }
 
         // Each lane's first row waits (a minute at most) until a second lane is in a run.
         std::mutex mutex;

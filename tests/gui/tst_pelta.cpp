@@ -149,6 +149,7 @@ private slots:
         ModalDriver driver;
         QString seen, title, text;
         const QString dropped = imageFile(noiseImage(30, 20), "drop.png");
+        QVERIFY(tagAsCamera(good, 1) && tagAsCamera(dropped, 1));
         action(window, 'u')->setEnabled(true);
         QVERIFY(dropFile(dropped));
         QTRY_COMPARE(status(window), "Opened \"" + dropped + "\", 30x20, Depth: 32");
@@ -169,20 +170,23 @@ private slots:
             title + ' ' + text, "pelta Cannot load " + bad + ": " + readImageFile(bad).errorText);
         QCOMPARE(states(window), "sd+-nf");
 
-        // Save As writes the image on display and names the window after the file.
-        driver.expect<QFileDialog>([&](QFileDialog *dialog) { acceptFile(dialog, file("a.bmp")); });
+        // Save As writes the image on display with the file's metadata and names the window
+        // after the file.
+        driver.expect<QFileDialog>([&](QFileDialog *dialog) { acceptFile(dialog, file("a.png")); });
         press(window, "s");
         QCOMPARE(driver.problems() + status(window) + ' ' + window.windowFilePath() + ' '
                 + window.windowTitle(),
-            "Wrote \"" + file("a.bmp") + "\" " + file("a.bmp") + " a.bmp[*]");
+            "Wrote \"" + file("a.png") + "\" " + file("a.png") + " a.png[*]");
         COMPARE_IMAGES(
-            QImage(file("a.bmp")).convertToFormat(QImage::Format_RGB32), noiseImage(31, 17));
+            QImage(file("a.png")).convertToFormat(QImage::Format_RGB32), noiseImage(31, 17));
+        QCOMPARE(tagOf(file("a.png"), "Exif.Image.Artist"), "A. Photographer");
         driver.acceptBox(&title, &text);
         QVERIFY(!window.writeImageFile(file("notes.xyz")));
         QCOMPARE(driver.problems() + text,
             "Cannot write " + file("notes.xyz") + ": Unsupported image format");
 
-        // A pasted image has no file, so no folder to walk, and is no part of the history.
+        // A pasted image has no file, so no folder to walk and no metadata, and is no part of the
+        // history.
         QGuiApplication::clipboard()->setText("only words");
         QVERIFY(QMetaObject::invokeMethod(&window, "paste"));
         QCOMPARE(status(window), "No image in clipboard");
@@ -194,69 +198,32 @@ private slots:
         QCOMPARE(status(window) + window.windowFilePath() + ' ' + window.windowTitle() + ' '
                 + states(window),
             "Obtained image from clipboard, 31x17, Depth: 32 Pasted image[*] sud+-nf");
+        QVERIFY(window.writeImageFile(file("pasted.png")));
+        QCOMPARE(tagOf(file("pasted.png"), "Exif.Image.Artist"), QString());
     }
 
-    // Save As carries the metadata of the file opened; a pasted image has none.
-    void saveAsCarriesMetadata()
-    {
-        QVERIFY(noiseImage(30, 20).save(file("photo.jpg")) && tagAsCamera(file("photo.jpg"), 1));
-        Pelta window;
-        QVERIFY(window.loadImageFile(file("photo.jpg")));
-        QVERIFY(window.writeImageFile(file("saved.jpg")));
-        QCOMPARE(tagOf(file("saved.jpg"), "Exif.Image.Artist"), "A. Photographer");
-        QVERIFY(QMetaObject::invokeMethod(&window, "copy")
-            && QMetaObject::invokeMethod(&window, "paste"));
-        QVERIFY(window.writeImageFile(file("pasted.jpg")));
-        QCOMPARE(tagOf(file("pasted.jpg"), "Exif.Image.Artist"), QString());
-    }
-
-    void zoom_data()
-    {
-        QTest::addColumn<QString>("keys");
-        QTest::addColumn<QSize>("label");
-        QTest::addColumn<QString>("states");
-        QTest::newRow("in 5") << "+++++" << QSize(1953, 1465) << "sd-nf";
-        QTest::newRow("out 5") << "-----" << QSize(210, 157) << "sd+nf";
-        QTest::newRow("normal, out") << "+++++n-" << QSize(512, 384) << "sd+-nf";
-        QTest::newRow("fit") << "-----f" << QSize() << "sfF";
-        QTest::newRow("fit off, in") << "-----ff+" << QSize(800, 600) << "sd+-nf";
-    }
-
-    void zoom()
-    {
-        QFETCH(QString, keys);
-        QFETCH(QSize, label);
-        QFETCH(QString, states);
-        const auto window = shownWindow(imageFile(noiseImage(640, 480)));
-        press(*window, keys);
-        const QScrollArea *area = scroll(*window);
-        QCOMPARE(area->widget()->size(), label.isEmpty() ? area->maximumViewportSize() : label);
-        QCOMPARE(::states(*window), states);
-    }
-
-    // Space and Backspace walk the pictures folder (a1, a2, a10, a broken b.png, a text file) in
-    // natural order, wrapping past the broken file; notes.txt is no image.
-    void folderWalk()
-    {
-        const auto window = folderWindow();
-        action(*window, 'u')->setEnabled(true);
-        const QString skip = kSize + "; skipped \"b.png\" (Unsupported image format)";
-        QCOMPARE(step(*window, "", Qt::Key_Space), "a10.png" + kSize);
-        QCOMPARE(step(*window, "", Qt::Key_Space), "a1.png" + skip);
-        QCOMPARE(step(*window, "", Qt::Key_Backspace), "a10.png" + skip);
-        QCOMPARE(step(*window, "", Qt::Key_Backspace), "a2.png" + kSize);
-        QCOMPARE(states(*window), "sd+-nf");
-    }
-
+    // Five steps reach either limit, where that step is no longer offered; Normal Size is 100 %;
+    // Fit to Window fills the viewport with only Save As and itself on, and leaves it at 100 %.
     // The menu's zoom keeps the centre, the wheel's the point under the mouse. At the far end of
     // the old range: only a range already grown with the label allows the new value, so a bar
     // moved before the resize would stay.
-    void zoomKeepsItsPoint()
+    void zoom()
     {
         const auto window = folderWindow();
+        const auto after = [&window](const QString &keys) {
+            press(*window, keys);
+            const QSize label = scroll(*window)->widget()->size();
+            return QString("%1x%2 ").arg(label.width()).arg(label.height()) + states(*window);
+        };
+        QCOMPARE(after("+++++"), "1465x916 sd-nf");
+        QCOMPARE(after("n-"), "384x240 sd+-nf");
+        QCOMPARE(after("----"), "157x98 sd+nf");
+        const QSize page = scroll(*window)->maximumViewportSize();
+        QCOMPARE(after("f"), QString("%1x%2 sfF").arg(page.width()).arg(page.height()));
+        QCOMPARE(after("f+"), "600x375 sd+-nf");
+
         QScrollBar *horizontal = scroll(*window)->horizontalScrollBar();
         QScrollBar *vertical = scroll(*window)->verticalScrollBar();
-        press(*window, "+");
         horizontal->setValue(horizontal->maximum());
         vertical->setValue(vertical->maximum() / 2);
         const int h = horizontal->value(), v = vertical->value(), end = horizontal->maximum();
@@ -289,10 +256,23 @@ private slots:
         QCOMPARE(wheel(-1440), 157); // the limit
     }
 
-    // An accepted Denoise, undone and redone, stays in the view the user had.
-    void denoiseUndoRedoKeepView()
+    // Space and Backspace walk the pictures folder (a1, a2, a10, a broken b.png, a text file) in
+    // natural order, wrapping past the broken file; notes.txt is no image. An accepted Denoise,
+    // undone and redone, stays in the view the user had. Only an unsaved Denoise asks before the
+    // walk leaves it: Cancel keeps it, Undo leaves it, Redo brings it back, saving ends it.
+    // Cancel in the dialog, after a preview, leaves the image and the history as they were: Redo
+    // still brings back the denoised image, unsaved.
+    void folderWalkAndDenoiseHistory()
     {
         const auto window = folderWindow();
+        action(*window, 'u')->setEnabled(true);
+        const QString skip = kSize + "; skipped \"b.png\" (Unsupported image format)";
+        QCOMPARE(step(*window, "", Qt::Key_Space), "a10.png" + kSize);
+        QCOMPARE(step(*window, "", Qt::Key_Space), "a1.png" + skip);
+        QCOMPARE(step(*window, "", Qt::Key_Backspace), "a10.png" + skip);
+        QCOMPARE(step(*window, "", Qt::Key_Backspace), "a2.png" + kSize);
+        QCOMPARE(states(*window), "sd+-nf");
+
         press(*window, "++++");
         scroll(*window)->horizontalScrollBar()->setValue(17);
         scroll(*window)->verticalScrollBar()->setValue(INT_MAX);
@@ -306,15 +286,7 @@ private slots:
             COMPARE_IMAGES(shownImage(window.get()), keys == "u" ? original : denoised);
             QCOMPARE(view(*window), before);
         }
-    }
 
-    // Only an unsaved Denoise asks before the walk leaves it: Cancel keeps it, Undo leaves it,
-    // Redo brings it back, saving ends it. Cancel in the dialog, after a preview, leaves the
-    // image and the history as they were: Redo still brings back the denoised image, unsaved.
-    void walkAsksForDenoised()
-    {
-        const auto window = folderWindow();
-        QCOMPARE(denoiseWith(*window, 30, QDialogButtonBox::Ok), QString());
         QCOMPARE(step(*window, "", Qt::Key_Space, QMessageBox::Cancel), "a2.png" + kSize);
         QCOMPARE(step(*window, "u", Qt::Key_Space), "a10.png" + kSize);
         QCOMPARE(step(*window, "dur", Qt::Key_Backspace, QMessageBox::Discard), "a2.png" + kSize);

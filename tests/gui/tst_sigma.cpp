@@ -113,14 +113,10 @@ private slots:
         QCOMPARE(f.level, estimated);
 
         QWidget *area = f.dialog.findChild<QScrollArea *>()->viewport();
-        const auto mouse = [area](QEvent::Type type, QPoint pos, Qt::MouseButtons buttons) {
-            QMouseEvent event(type, pos, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
-                buttons, Qt::NoModifier);
-            QApplication::sendEvent(area, &event);
-        };
-        mouse(QEvent::MouseButtonPress, {100, 100}, Qt::LeftButton);
-        mouse(QEvent::MouseMove, {-2000, 3000}, Qt::LeftButton);
-        mouse(QEvent::MouseButtonRelease, {-2000, 3000}, Qt::NoButton);
+        QTest::mousePress(area, Qt::LeftButton, {}, {100, 100});
+        QMouseEvent drag(QEvent::MouseMove, {-2000, 3000}, Qt::NoButton, Qt::LeftButton, {});
+        QApplication::sendEvent(area, &drag);
+        QTest::mouseRelease(area, Qt::LeftButton, {}, {-2000, 3000});
         const QImage denoised = f.preview();
         QVERIFY(denoised != original(344, 0));
         QTest::mousePress(f.find<QPushButton>("Compare"), Qt::LeftButton);
