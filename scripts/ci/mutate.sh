@@ -6,5 +6,5 @@ set -euo pipefail
 start=$SECONDS
 cd "$(dirname "$0")/../.."
 PELTA_SETUP_NO_BUILD=1 source scripts/setup.sh
-timeout --signal=INT 1200 python3 scripts/mutate.py
+timeout --signal=INT 2400 python3 scripts/mutate.py
 echo "mutate: $((SECONDS - start)) s"
