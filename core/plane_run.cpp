@@ -72,7 +72,7 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
     const int height = source.height();
 
     // Zeroed planes; large ones are fresh pages (see page_memory.h) that the stages below touch
-    // first, band by band on the threads that use them.
+    // first, slice by slice on the threads that use them.
     Plane<Cell> smooth(width, height);
     GrayPlane dirX(width, height);
     GrayPlane dirY(width, height);
@@ -87,10 +87,9 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
     // Every direction row reads the smoothed rows next to it, so smoothing ends on every band
     // before any direction is computed, and the directions are complete before any worker
     // starts.
-    const std::vector<RowRange> bands = splitRows(height, threads);
     StagedProgress staged(options.observer);
     const auto stage = [&](int from, int to, const RowWork &work) {
-        return runRowStage(bands, work, staged.stage(from, to));
+        return runRowStage(height, threads, work, staged.stage(from, to));
     };
     RunStatus status = stage(0, kSmoothedAt, [&](ThreadControl &control, int rowBegin, int rowEnd) {
         return presmoothRows(source, smooth, rowBegin, rowEnd, control);

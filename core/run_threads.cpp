@@ -20,16 +20,6 @@ int hardwareThreads()
     return n == 0 ? 1 : int(std::min<unsigned>(n, INT_MAX));
 }
 
-std::vector<RowRange> splitRows(int height, int threads)
-{
-    const std::int64_t n = std::max(1, std::min(threads, height));
-    std::vector<RowRange> bands;
-    bands.reserve(std::size_t(n));
-    for (std::int64_t k = 0; k < n; ++k)
-        bands.push_back({int(k * height / n), int((k + 1) * height / n)});
-    return bands;
-}
-
 namespace {
 
 int chunkHeight(int radius, int chunkRows)
@@ -344,25 +334,24 @@ RunStatus runChunks(int threads, int radius, int originY, Plane<Cell> &accum, Gr
     return runOnThreads(n, task, observer, &progress, hooks);
 }
 
-RunStatus runRowStage(
-    const std::vector<RowRange> &bands, const RowWork &work, RunObserver *observer)
+RunStatus runRowStage(int rows, int threads, const RowWork &work, RunObserver *observer)
 {
-    int rows = 0;
-    for (const RowRange band : bands)
-        rows += band.end - band.begin;
     RunProgress progress;
     progress.rows = std::max(rows, 1);
-    // A band in slices, so that the calling thread sees the rows done and reports them.
-    const ThreadTask task = [&](int k, ThreadControl &control) {
-        const RowRange band = bands[std::size_t(k)];
-        for (int y = band.begin; y < band.end; y += kStageSliceRows) {
-            const int end = std::min(y + kStageSliceRows, band.end);
+    const int slices = (std::max(rows, 0) + kStageSliceRows - 1) / kStageSliceRows;
+    // Each thread takes the next slice as it frees up, so that none waits at the end of a stage
+    // for one that the system gave less time.
+    std::atomic<int> nextSlice {0};
+    const ThreadTask task = [&](int, ThreadControl &control) {
+        for (int k = nextSlice.fetch_add(1); k < slices; k = nextSlice.fetch_add(1)) {
+            const int y = k * kStageSliceRows;
+            const int end = std::min(y + kStageSliceRows, rows);
             if (!control.beginRow(y) || !work(control, y, end))
                 return;
             progress.rowsDone.fetch_add(end - y, std::memory_order_relaxed);
         }
     };
-    return runOnThreads(int(bands.size()), task, observer, &progress);
+    return runOnThreads(std::clamp(threads, 1, std::max(slices, 1)), task, observer, &progress);
 }
 
 template RunStatus runChunks<float>(int, int, int, GrayPlane &, GrayPlane &,

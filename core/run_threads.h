@@ -30,10 +30,6 @@ constexpr bool operator==(RowRange a, RowRange b)
 // std::thread::hardware_concurrency(), or 1 when the system cannot tell.
 int hardwareThreads();
 
-// The bands of the stages around the workers: N = `threads` (at least 1, at most one per row)
-// shares of the rows, band k being [k * H / N, (k + 1) * H / N) in integer arithmetic.
-std::vector<RowRange> splitRows(int height, int threads);
-
 // The chunks of a run whose workers write up to `radius` rows beyond their own: edges at every
 // image row (plane row + originY) that is a multiple of max(chunkRows, 2 * radius), so that
 // only the two chunks next to an edge write the rows around it. Where the edges lie depends on
@@ -83,12 +79,12 @@ RunStatus runOnThreads(int n, const ThreadTask &task, RunObserver *observer,
 // A stage's work on rows [rowBegin, rowEnd); false when the control stopped it.
 using RowWork = std::function<bool(ThreadControl &control, int rowBegin, int rowEnd)>;
 
-// The rows a stage's band is handed at a time, between two looks at the rows done.
+// The rows a stage's thread is handed at a time, between two looks at the rows done.
 constexpr int kStageSliceRows = 16;
 
-// Runs `work` over every band through runOnThreads, in slices of kStageSliceRows rows, and
-// reports the share of all rows done (0..99) like the workers: for the stages around the row
-// workers (pre-smoothing, directions, normalisation) and the image's conversions, whose rows are
-// independent of each other.
-RunStatus runRowStage(
-    const std::vector<RowRange> &bands, const RowWork &work, RunObserver *observer);
+// Runs `work` over rows [0, rows) through runOnThreads on up to `threads` threads (at least 1),
+// each taking the next slice of kStageSliceRows rows as it frees up, and reports the share of
+// all rows done (0..99) like the workers: for the stages around the row workers (pre-smoothing,
+// directions, normalisation) and the image's conversions, whose rows are independent of each
+// other, so that any thread count and timing give the same planes.
+RunStatus runRowStage(int rows, int threads, const RowWork &work, RunObserver *observer);
