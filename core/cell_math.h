@@ -36,18 +36,11 @@ inline float blend(float a, float b, float t)
     return std::fma(t, b - a, a);
 }
 
-// The workers' own cut-off of the weights: a patch whose weight would be exp(-x) with x of
-// kFarthest / 1000 or more (below exp(-5), 0.7 % of the weight of an equal patch) counts with
-// weight 0, where the plain non-local-means weight goes on down to exp(-29). Its share of an
-// estimate is next to nothing (on photographs the result stays within a few hundredths of a dB,
-// often above), and the workers skip adding its patch: 5 to 20 % of the places a walk reaches.
-constexpr int kFarthest = 5000;
-
 // The weights interpolate exp(-x) between points 16 / 1000 apart: every 16th entry of the
-// ExpTable up to kFarthest, entries that stay in the processor's nearest cache, where the whole
+// ExpTable, 1814 entries (7 KB) that stay in the processor's nearest cache, where the whole
 // table's 120 KB do not. The interpolation differs from exp by less than 3e-5.
 constexpr int kWeightStep = 16;
-constexpr int kWeightEntries = kFarthest / kWeightStep + 2;
+constexpr int kWeightEntries = 29000 / kWeightStep + 2;
 
 // weights[i] = expTable[i * kWeightStep] for the kWeightEntries entries.
 inline void fillWeightTable(float *weights, const float *expTable)
@@ -71,14 +64,14 @@ struct WeightScale
     { }
 };
 
-// The weight at position t >= 0 of the weight table: 0 from t = kFarthest / kWeightStep on,
-// else the table interpolated between entries floor(t) and floor(t) + 1 (difference times
-// fraction plus entry, rounded once).
+// The weight at position t >= 0 of the weight table: 0 from exp(-29) on (t = 29000 /
+// kWeightStep), else the table interpolated between entries floor(t) and floor(t) + 1
+// (difference times fraction plus entry, rounded once).
 inline float weightAt(const float *weights, float t)
 {
     // Looked up at 0 where the result is 0, and chosen without a branch: whether a patch is too
     // far away to count is as good as random.
-    const bool beyond = t >= float(kFarthest) / float(kWeightStep);
+    const bool beyond = t >= 29000.0f / float(kWeightStep);
     const float u = beyond ? 0.0f : t;
     const int i = int(u);
     const float w = std::fma(u - float(i), weights[i + 1] - weights[i], weights[i]);

@@ -863,7 +863,7 @@ struct Pixel
         const Vector zero {};
         Vector t = fused<Fma>(d, zero + scale.factor, zero + scale.bias);
         t = t > 0.0f ? t : zero;
-        const Index beyond = t >= float(kFarthest) / float(kWeightStep);
+        const Index beyond = t >= 29000.0f / float(kWeightStep);
         const Vector u = beyond ? zero : t;
         const Index i = __builtin_convertvector(u, Index);
         const Vector low = gatherLanes<Fma, Vector>(weights, i);

@@ -108,8 +108,7 @@ float distance(const Plane<Cell> &src, int x1, int y1, int x2, int y2, int r)
     return sum;
 }
 
-// The non-local-means weight: exp(-max(d - 2 m sigma^2, 0) / scale), from the table, 0 below
-// the workers' cut-off (kFarthest).
+// The non-local-means weight: exp(-max(d - 2 m sigma^2, 0) / scale), from the table.
 // weights: the weight table (fillWeightTable).
 float weightOf(float d, const DenoiseParams &params, const float *weights)
 {
