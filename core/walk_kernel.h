@@ -829,6 +829,10 @@ struct Pixel
     static constexpr int kMostPlaces = kWalkLanes * (kMaxSteps - 1);
     // The weights of the places the walks reached, see weighPlaces.
     alignas(64) float weight[padded(kMostPlaces, L)];
+    // The patches run() adds, in order: weight and path point (the places and closing moves).
+    float addWeight[kMostPlaces + kWalkLanes];
+    float addX[kMostPlaces + kWalkLanes];
+    float addY[kMostPlaces + kWalkLanes];
     int slot[kMaxSteps][kWalkLanes];
 
     // Squared differences of the patches whose top-left cells are at a and b (rows `stride`
@@ -955,23 +959,27 @@ struct Pixel
             }
             return;
         }
-        // Each row's samples gathered into vectors (0 beyond the patch) and added as above:
-        // every lane is the same fused product and sum as a cell on its own.
+        // The samples gathered into rows of vectors (0 beyond the patch) and added as above:
+        // every lane is the same fused product and sum as a cell on its own. The sampling loop
+        // stays rolled (this path is rare, and unrolled it doubled the worker's compile time).
         const float fx = px - float(xi);
         const float fy = py - float(yi);
         const Vector weight = Vector {} + w;
-#pragma GCC unroll 16
+        alignas(64) float samples[kSide][kPadded] = {};
+#pragma GCC unroll 1
         for (int j = 0; j < kSide; ++j) {
-            alignas(64) float samples[kPadded] = {};
             for (int dx = -R; dx <= R; ++dx) {
                 const Corners k = offsetCornersAt(x0 + dx, y0 + j - R, fx, fy, f);
                 for (int c = 0; c < C; ++c)
-                    samples[(R + dx) * C + c] = sampleChannel<C>(src, k, c);
+                    samples[j][(R + dx) * C + c] = sampleChannel<C>(src, k, c);
             }
+        }
+#pragma GCC unroll 16
+        for (int j = 0; j < kSide; ++j) {
 #pragma GCC unroll 16
             for (int v = 0; v < kVectors; ++v)
                 patch.row[j][v]
-                    = fused<Fma>(weight, load<Vector>(samples + v * kLanes), patch.row[j][v]);
+                    = fused<Fma>(weight, load<Vector>(samples[j] + v * kLanes), patch.row[j][v]);
         }
     }
 
@@ -990,18 +998,21 @@ struct Pixel
         const WeightScale scale(p.weightScale, (float(p.patchValues) * -2.0f) * p.sigmaSq);
         const float *values = in.table->values();
 
-        Sum patch {};
         weighPlaces(in, f, own - in.src, w, scale);
+        // First the weights, closing moves and the list of patches to add, in the order they
+        // are added, without a branch on a weight: whether a place counts is as good as random.
+        // A weight of 0 adds exactly nothing (w * v + s is s), so such places are left out.
         float weightSum = 0.0f;
+        int adds = 0;
         for (int m = 0; m < p.pathsPerPixel - 1; ++m) {
             for (int k = 1; k < p.stepsPerPath; ++k) {
-                if (slot[k][m] >= 0) {
-                    const float weightHere = weight[slot[k][m]];
-                    weightSum += weightHere;
-                    // A weight of 0 adds exactly nothing (w * v + s is s).
-                    if (weightHere > 0.0f)
-                        add(patch, in.src, weightHere, w.x[k][m], w.y[k][m], f);
-                }
+                const int at = slot[k][m];
+                const float weightHere = at >= 0 ? weight[at] : 0.0f;
+                weightSum += weightHere;
+                addWeight[adds] = weightHere;
+                addX[adds] = w.x[k][m];
+                addY[adds] = w.y[k][m];
+                adds += weightHere > 0.0f ? 1 : 0;
 
                 if (k == p.stepsPerPath - 1 && weightSum > kClosingAfter) {
                     // The path's next two draws, from the previous point along the structure.
@@ -1012,14 +1023,19 @@ struct Pixel
                     const float sy = sampleChannel<1>(in.dirY, q, 0);
                     const float cx = f.clampX(qx + values[w.next[m]] * sx);
                     const float cy = f.clampY(qy + values[w.next[m] + 1] * sy);
-                    if (usableCell(nearestCell(cx) - f.originX, nearestCell(cy) - f.originY, R,
-                            width, height)) {
-                        weightSum += kClosingWeight;
-                        add(patch, in.src, kClosingWeight, cx, cy, f);
-                    }
+                    const bool usable = usableCell(
+                        nearestCell(cx) - f.originX, nearestCell(cy) - f.originY, R, width, height);
+                    weightSum += usable ? kClosingWeight : 0.0f;
+                    addWeight[adds] = kClosingWeight;
+                    addX[adds] = cx;
+                    addY[adds] = cy;
+                    adds += usable ? 1 : 0;
                 }
             }
         }
+        Sum patch {};
+        for (int i = 0; i < adds; ++i)
+            add(patch, in.src, addWeight[i], addX[i], addY[i], f);
 
         if (weightSum > kLeastWeightSum) {
             // Every share is the patch sum times the inverse of the weight sum.
