@@ -19,9 +19,10 @@
 // of a level, 10 bits each, packed into a 32-bit word from the lowest bits up. Each value is
 // rounded to the nearest whole unit (halves up) and limited to the bits it has. Each row holds
 // one cell more than the image, a copy of its last cell, so the two cells of a bilinear sample's
-// row always lie side by side and one load brings both, every channel at once. Half (gray) or a
-// third (colour) of the floats' memory, and the run keeps only this copy while the workers
-// run.
+// row always lie side by side and one load brings both, every channel at once; and the plane
+// holds one row more, a copy of its last row, so the lower cells of a sample are always one row
+// on from the upper ones, and one cell index serves both rows. Half (gray) or a third (colour)
+// of the floats' memory, and the run keeps only this copy while the workers run.
 template<typename Cell>
 class JumpPlane
 {
@@ -41,7 +42,7 @@ public:
     // A width x height plane of zeros. Throws std::bad_alloc like Plane.
     JumpPlane(int width, int height)
     {
-        const std::int64_t words = (std::int64_t(width) + 1) * height;
+        const std::int64_t words = (std::int64_t(width) + 1) * (std::int64_t(height) + 1);
         if (width < 0 || height < 0 || std::int64_t(width) * height > Plane<Cell>::kMaxCells)
             throw std::bad_alloc();
         if (width > 0 && height > 0) {
@@ -85,6 +86,8 @@ public:
                 out[x] = Word(word);
             }
             out[width_] = out[width_ - 1];
+            if (y == height_ - 1)
+                std::memcpy(out + rowCells(), out, std::size_t(rowCells()) * sizeof(Word));
         }
         return true;
     }

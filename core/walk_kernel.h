@@ -66,7 +66,7 @@ constexpr int padded(int n, int lanes)
 struct Inputs
 {
     const float *src;
-    const void *smooth; // a JumpPlane's words (JumpWord<C>), rows of width + 1 cells
+    const void *smooth; // a JumpPlane's words (JumpWord<C>): height + 1 rows of width + 1 cells
     const float *dirX;
     const float *dirY;
     const float *weights; // kWeightEntries, see fillWeightTable
@@ -505,11 +505,12 @@ PELTA_ALWAYS_INLINE void pairsAt(const T *base, Int8 index, V &first, V &second)
     using Pairs = unsigned long long __attribute__((vector_size(32)));
     Pairs low;
     Pairs high;
+    // The indices as unsigned: a lane's index reaches an address without a sign extension.
     for (int l = 0; l < 4; ++l) {
         unsigned long long pair;
-        std::memcpy(&pair, base + index[l], sizeof pair);
+        std::memcpy(&pair, base + unsigned(index[l]), sizeof pair);
         low[l] = pair;
-        std::memcpy(&pair, base + index[l + 4], sizeof pair);
+        std::memcpy(&pair, base + unsigned(index[l + 4]), sizeof pair);
         high[l] = pair;
     }
     V a;
@@ -540,14 +541,15 @@ struct LaneSmoothed
         const Int8 x0 = xi - f.originX;
         const Int8 y0 = yi - f.originY;
         const int rowCells = f.width + 1;
+        // The lower cells lie one row on from the upper ones (below its last row the plane
+        // holds a copy of it): one index serves both rows.
         const Int8 top = y0 * rowCells + x0;
-        const Int8 bottom = y0 + 1 < f.height ? top + rowCells : top;
         const Float8 fx = xc - __builtin_convertvector(xi, Float8);
         const Float8 fy = yc - __builtin_convertvector(yi, Float8);
         Float8 upper[2][C];
         Float8 lower[2][C];
         pairs(plane, top, upper);
-        pairs(plane, bottom, lower);
+        pairs(plane + rowCells, top, lower);
         LaneSmoothed s;
         for (int c = 0; c < C; ++c)
             s.value[c] = blendLanes<Fma>(blendLanes<Fma>(upper[0][c], upper[1][c], fx),
@@ -563,7 +565,7 @@ struct LaneSmoothed
             UInt8 both;
             for (int l = 0; l < kWalkLanes; ++l) {
                 std::uint32_t v;
-                std::memcpy(&v, plane + cell[l], sizeof v);
+                std::memcpy(&v, plane + unsigned(cell[l]), sizeof v);
                 both[l] = v;
             }
             out[0][0] = __builtin_convertvector(both & 0xffffu, Float8);
@@ -734,8 +736,8 @@ struct PathStream
         float *xs = walks[0].x[0];
         float *ys = walks[0].y[0];
         for (int l = 0; l < kWalkLanes; ++l) {
-            xs[at[l]] = px[l];
-            ys[at[l]] = py[l];
+            xs[unsigned(at[l])] = px[l];
+            ys[unsigned(at[l])] = py[l];
         }
         qx = accepted ? px : qx;
         qy = accepted ? py : qy;

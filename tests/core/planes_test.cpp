@@ -42,7 +42,8 @@ TEST(Planes, ClampedAccessAndBilinearSamplingFollowTheBorderRules)
 
 // The edge test's copy: its units kept exactly (gray: sixteenths of a level, an 8-bit image's
 // smoothing, and finer; colour: quarters, red in the lowest bits), finer values rounded half up,
-// the range limited, each row ending in a copy of its last cell.
+// the range limited, each row ending in a copy of its last cell, the plane in a copy of its last
+// row.
 TEST(JumpPlanes, HoldTheirUnitsExactlyRoundFinerValuesAndRepeatTheLastCell)
 {
     GrayPlane smooth(3, 2);
@@ -51,7 +52,7 @@ TEST(JumpPlanes, HoldTheirUnitsExactlyRoundFinerValuesAndRepeatTheLastCell)
     JumpPlane<float> jump(3, 2);
     ThreadControl control;
     ASSERT_TRUE(jump.fillRows(smooth, 0, 2, control));
-    const std::uint16_t expected[] = {16, 65264, 4352, 4352, 0, 65535, 1, 1};
+    const std::uint16_t expected[] = {16, 65264, 4352, 4352, 0, 65535, 1, 1, 0, 65535, 1, 1};
     EXPECT_TRUE(std::equal(std::begin(expected), std::end(expected), jump.data()));
     EXPECT_EQ(jump.at(5, -1, 0), 4352.0f);
 
