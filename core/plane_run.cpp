@@ -28,7 +28,7 @@ std::int64_t runWorkingSetBytes(int width, int height, bool color, bool buildsTa
     // The direction planes and the jump test's narrow copy of the smoothed plane all along; at
     // first the smoothed plane of the cell type, later instead the sums of the cell type and the
     // counts.
-    const std::int64_t jumpBytes = (std::int64_t(width) + 1) * height
+    const std::int64_t jumpBytes = (std::int64_t(width) + 1) * (std::int64_t(height) + 1)
         * std::int64_t(color ? sizeof(JumpPlane<Vec3>::Word) : sizeof(JumpPlane<float>::Word));
     std::int64_t bytes
         = jumpBytes + cells * (std::int64_t(cellSize) + 3 * std::int64_t(sizeof(float)));
