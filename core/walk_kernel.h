@@ -17,6 +17,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <type_traits>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -353,6 +354,19 @@ PELTA_ALWAYS_INLINE V fused(V a, V b, V c)
     for (int i = 0; i < int(sizeof(V) / sizeof(float)); ++i)
         r[i] = std::fma(a[i], b[i], c[i]);
     return r;
+}
+
+// Keeps v in a register from here on: the compiler would otherwise read each use from memory
+// again, and those reads, not the arithmetic, bound the patch loops. Only where vectors fit in
+// registers (the targets with fused multiply-add).
+template<bool Fma, typename V>
+PELTA_ALWAYS_INLINE void keepInRegister(V &v)
+{
+#if PELTA_WORKER_DISPATCH
+    if constexpr (Fma)
+        __asm__("" : "+v"(v));
+#endif
+    (void)v;
 }
 
 // blend in every lane.
@@ -923,6 +937,43 @@ struct Pixel
         return mask;
     }
 
+    // Whether the cells right of a patch row lie within its padded vectors, the row's last
+    // cell's right neighbour included: then one load per vector brings both corners.
+    static constexpr bool kShiftRight = kPadded >= kRow + C;
+
+    // Lanes [S, S + L) of a followed by b.
+    template<int S, std::size_t... I>
+    static PELTA_ALWAYS_INLINE Vector shiftedLanes(Vector a, Vector b, std::index_sequence<I...>)
+    {
+        return __builtin_shufflevector(a, b, (int(I) + S)...);
+    }
+
+    // The cells of the patch row at p blended along x with their right neighbours (fraction
+    // fx), vector by vector. The neighbours are the same floats C lanes on: taken from the
+    // loaded vectors where they lie within them, otherwise loaded again.
+    static PELTA_ALWAYS_INLINE void blendRow(const float *p, float fx, Vector (&out)[kVectors])
+    {
+        if constexpr (kShiftRight) {
+            Vector cells[kVectors];
+#pragma GCC unroll 16
+            for (int v = 0; v < kVectors; ++v) {
+                cells[v] = load<Vector>(p + v * kLanes);
+                keepInRegister<Fma>(cells[v]);
+            }
+#pragma GCC unroll 16
+            for (int v = 0; v < kVectors; ++v)
+                out[v] = blendLanes<Fma>(cells[v],
+                    shiftedLanes<C>(cells[v], cells[v + 1 < kVectors ? v + 1 : v],
+                        std::make_index_sequence<kLanes> {}),
+                    fx);
+        } else {
+#pragma GCC unroll 16
+            for (int v = 0; v < kVectors; ++v)
+                out[v] = blendLanes<Fma>(
+                    load<Vector>(p + v * kLanes), load<Vector>(p + v * kLanes + C), fx);
+        }
+    }
+
     // patch += w * the bilinear samples of src at (px + dx, py + dy) for dx, dy in [-R, R].
     // Inside the image every sample of the patch has the fractions of (px, py), so the patch is
     // a blend of four shifted blocks of whole cells with the same four weights; near the border,
@@ -943,20 +994,16 @@ struct Pixel
             const std::ptrdiff_t stride = std::ptrdiff_t(width) * C;
             const float *base = src + std::ptrdiff_t(y0 - R) * stride + std::ptrdiff_t(x0 - R) * C;
             Vector upper[kVectors];
-#pragma GCC unroll 16
-            for (int v = 0; v < kVectors; ++v)
-                upper[v] = blendLanes<Fma>(
-                    load<Vector>(base + v * kLanes), load<Vector>(base + v * kLanes + C), fx);
+            blendRow(base, fx, upper);
 #pragma GCC unroll 16
             for (int j = 0; j < kSide; ++j) {
-                const float *row = base + (j + 1) * stride;
+                Vector lower[kVectors];
+                blendRow(base + (j + 1) * stride, fx, lower);
 #pragma GCC unroll 16
                 for (int v = 0; v < kVectors; ++v) {
-                    const Vector lower = blendLanes<Fma>(
-                        load<Vector>(row + v * kLanes), load<Vector>(row + v * kLanes + C), fx);
-                    patch.row[j][v]
-                        = fused<Fma>(weight, blendLanes<Fma>(upper[v], lower, fy), patch.row[j][v]);
-                    upper[v] = lower;
+                    patch.row[j][v] = fused<Fma>(
+                        weight, blendLanes<Fma>(upper[v], lower[v], fy), patch.row[j][v]);
+                    upper[v] = lower[v];
                 }
             }
             return;
