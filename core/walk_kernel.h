@@ -913,19 +913,33 @@ struct Pixel
         }
         static constexpr SumOrder<L> kOrder;
         for (int b = 0; b < count; b += L) {
-            Vector sums[L];
             if (b + L <= count) {
+                Vector sums[L];
                 for (int o = 0; o < L; ++o)
                     sums[kOrder.of[o]]
                         = distanceLanes(in.src + own, in.src + places[b + o], stride);
+                store(weight + b, weightLanes(in.weights, Lanes<L>::sums(sums), scale));
             } else {
-                for (int o = 0; o < L; ++o)
-                    sums[kOrder.of[o]] = b + o < count
-                        ? distanceLanes(in.src + own, in.src + places[b + o], stride)
-                        : Vector {};
+                // The last few places, each summed on its own in the tree of Lanes<L>::sums:
+                // the zero vectors that would fill the batch add nothing.
+                Vector d {};
+                for (int o = 0; b + o < count; ++o)
+                    d[o] = treeSum(distanceLanes(in.src + own, in.src + places[b + o], stride));
+                store(weight + b, weightLanes(in.weights, d, scale));
             }
-            store(weight + b, weightLanes(in.weights, Lanes<L>::sums(sums), scale));
         }
+    }
+
+    // The sum of v's lanes as Lanes<L>::sums adds them: lane i + lane i + L / 2, then the
+    // halves of that, and so on.
+    static PELTA_ALWAYS_INLINE float treeSum(Vector v)
+    {
+        float x[kLanes];
+        std::memcpy(x, &v, sizeof x);
+        for (int h = kLanes / 2; h >= 1; h /= 2)
+            for (int i = 0; i < h; ++i)
+                x[i] = x[i] + x[i + h];
+        return x[0];
     }
 
     // 1 in the lanes of the last vector of a row that belong to the patch, 0 beyond it.
