@@ -18,6 +18,17 @@ double levelIntegral(double a, double b)
 constexpr int kNormalSteps = 96;
 constexpr double kNormalStep = 1.0 / 16.0;
 
+// Applies `map` to every pixel's cell, row by row (rows may lie further apart than the width).
+template<typename Cell, typename Map>
+void eachCell(Plane<Cell> &plane, Map map)
+{
+    for (int y = 0; y < plane.height(); ++y) {
+        Cell *row = plane.row(y);
+        for (int x = 0; x < plane.width(); ++x)
+            map(row[x]);
+    }
+}
+
 } // namespace
 
 StabilisingTransform::StabilisingTransform(const NoiseCurve &curve)
@@ -135,43 +146,32 @@ float StabilisingTransform::unbiasedInverse(int c, float y) const
 
 void StabilisingTransform::forward(GrayPlane &plane) const
 {
-    float *v = plane.data();
-    for (std::int64_t i = 0; i < plane.cellCount(); ++i)
-        v[i] = forward(0, v[i]);
+    eachCell(plane, [&](float &v) { v = forward(0, v); });
 }
 
 void StabilisingTransform::forward(ColorPlane &plane) const
 {
-    Vec3 *v = plane.data();
-    for (std::int64_t i = 0; i < plane.cellCount(); ++i)
-        v[i] = Vec3(forward(0, v[i].r), forward(1, v[i].g), forward(2, v[i].b));
+    eachCell(plane, [&](Vec3 &v) { v = Vec3(forward(0, v.r), forward(1, v.g), forward(2, v.b)); });
 }
 
 void StabilisingTransform::inverse(GrayPlane &plane) const
 {
-    float *v = plane.data();
-    for (std::int64_t i = 0; i < plane.cellCount(); ++i)
-        v[i] = inverse(0, v[i]);
+    eachCell(plane, [&](float &v) { v = inverse(0, v); });
 }
 
 void StabilisingTransform::inverse(ColorPlane &plane) const
 {
-    Vec3 *v = plane.data();
-    for (std::int64_t i = 0; i < plane.cellCount(); ++i)
-        v[i] = Vec3(inverse(0, v[i].r), inverse(1, v[i].g), inverse(2, v[i].b));
+    eachCell(plane, [&](Vec3 &v) { v = Vec3(inverse(0, v.r), inverse(1, v.g), inverse(2, v.b)); });
 }
 
 void StabilisingTransform::unbiasedInverse(GrayPlane &plane) const
 {
-    float *v = plane.data();
-    for (std::int64_t i = 0; i < plane.cellCount(); ++i)
-        v[i] = unbiasedInverse(0, v[i]);
+    eachCell(plane, [&](float &v) { v = unbiasedInverse(0, v); });
 }
 
 void StabilisingTransform::unbiasedInverse(ColorPlane &plane) const
 {
-    Vec3 *v = plane.data();
-    for (std::int64_t i = 0; i < plane.cellCount(); ++i)
-        v[i] = Vec3(
-            unbiasedInverse(0, v[i].r), unbiasedInverse(1, v[i].g), unbiasedInverse(2, v[i].b));
+    eachCell(plane, [&](Vec3 &v) {
+        v = Vec3(unbiasedInverse(0, v.r), unbiasedInverse(1, v.g), unbiasedInverse(2, v.b));
+    });
 }

@@ -63,9 +63,10 @@ bool dispatch(const RowInputs<Cell> &inputs, ThreadControl &control, int rowBegi
         "the workers read the jump plane's words");
     std::array<float, kWeightEntries> weights;
     fillWeightTable(weights.data(), inputs.expTable);
-    const walk::Inputs in {reinterpret_cast<const float *>(inputs.src.data()), inputs.smooth.data(),
-        inputs.dirX.data(), inputs.dirY.data(), weights.data(), &inputs.table, inputs.params,
-        walk::Smoothed<C>::limitFor(inputs.params.sigma), inputs.originX, inputs.originY};
+    const walk::Inputs in {reinterpret_cast<const float *>(inputs.src.data()), inputs.src.pitch(),
+        inputs.smooth.data(), inputs.dirX.data(), inputs.dirY.data(), weights.data(), &inputs.table,
+        inputs.params, walk::Smoothed<C>::limitFor(inputs.params.sigma), inputs.originX,
+        inputs.originY};
     switch (target) {
 #if PELTA_WORKER_DISPATCH
     case WorkerTarget::X86_64_V4:

@@ -63,10 +63,12 @@ constexpr int padded(int n, int lanes)
 }
 
 // RowInputs as raw interleaved floats: cell (x, y) channel c of a plane with C channels is at
-// ((y * width) + x) * C + c.
+// ((y * pitch) + x) * C + c, where the pitch of the source is srcPitch and that of the other
+// planes their width.
 struct Inputs
 {
     const float *src;
+    int srcPitch; // cells from one row of src to the next
     const void *smooth; // a JumpPlane's words (JumpWord<C>): height + 1 rows of width + 1 cells
     const float *dirX;
     const float *dirY;
@@ -85,6 +87,7 @@ struct Frame
 {
     int width;
     int height;
+    int pitch; // of the source plane
     int originX; // 0 or more
     int originY;
     float left; // originX, originY, originX + width, originY + height as floats (exact)
@@ -92,9 +95,10 @@ struct Frame
     float right;
     float bottom;
 
-    Frame(int width, int height, int originX, int originY)
+    Frame(int width, int height, int pitch, int originX, int originY)
         : width(width)
         , height(height)
+        , pitch(pitch)
         , originX(originX)
         , originY(originY)
         , left(float(originX))
@@ -125,7 +129,7 @@ struct Corners
     float fx, fy;
 };
 
-// The corners of a patch cell: cell (x0, y0) of the plane and the cells right of and below it,
+// The corners of a patch cell: cell (x0, y0) of the source and the cells right of and below it,
 // each coordinate limited to the plane, with the fractions of the path point the patch is
 // sampled at. Where both corners of an axis are clamped to the same cell the fraction has no
 // effect (blend(a, a, t) is a), so a cell beyond the border reads the border cell.
@@ -134,8 +138,8 @@ PELTA_ALWAYS_INLINE Corners offsetCornersAt(int x0, int y0, float fx, float fy, 
     const auto limit = [](int v, int size) { return v < 0 ? 0 : (v < size ? v : size - 1); };
     const int left = limit(x0, f.width);
     const int right = limit(x0 + 1, f.width);
-    const std::ptrdiff_t row0 = std::ptrdiff_t(limit(y0, f.height)) * f.width;
-    const std::ptrdiff_t row1 = std::ptrdiff_t(limit(y0 + 1, f.height)) * f.width;
+    const std::ptrdiff_t row0 = std::ptrdiff_t(limit(y0, f.height)) * f.pitch;
+    const std::ptrdiff_t row1 = std::ptrdiff_t(limit(y0 + 1, f.height)) * f.pitch;
     return {row0 + left, row0 + right, row1 + left, row1 + right, fx, fy};
 }
 
@@ -896,7 +900,7 @@ struct Pixel
         const Walks &w, const WeightScale &scale)
     {
         const DenoiseParams &p = in.params;
-        const std::ptrdiff_t stride = std::ptrdiff_t(f.width) * C;
+        const std::ptrdiff_t stride = std::ptrdiff_t(f.pitch) * C;
         const int paths = p.pathsPerPixel - 1;
         std::ptrdiff_t places[kMostPlaces] = {}; // of the patches' top-left cells in src
         int count = 0;
@@ -1005,7 +1009,7 @@ struct Pixel
             const float fx = px - float(xi);
             const float fy = py - float(yi);
             const Vector weight = Vector {} + w;
-            const std::ptrdiff_t stride = std::ptrdiff_t(width) * C;
+            const std::ptrdiff_t stride = std::ptrdiff_t(f.pitch) * C;
             const float *base = src + std::ptrdiff_t(y0 - R) * stride + std::ptrdiff_t(x0 - R) * C;
             Vector upper[kVectors];
             blendRow(base, fx, upper);
@@ -1056,7 +1060,7 @@ struct Pixel
         const DenoiseParams &p = in.params;
         const int width = p.width;
         const int height = p.height;
-        const std::ptrdiff_t stride = std::ptrdiff_t(width) * C;
+        const std::ptrdiff_t stride = std::ptrdiff_t(f.pitch) * C;
         const float *own = in.src + std::ptrdiff_t(y - R) * stride + std::ptrdiff_t(x - R) * C;
         const WeightScale scale(p.weightScale, (float(p.patchValues) * -2.0f) * p.sigmaSq);
         const float *values = in.table->values();
@@ -1139,7 +1143,7 @@ PELTA_ALWAYS_INLINE bool rows(
     const int f = in.params.patchRadius;
     if (f < 0 || f > MaxR)
         throw std::invalid_argument("patch radius out of range");
-    const Frame frame(width, height, in.originX, in.originY);
+    const Frame frame(width, height, in.srcPitch, in.originX, in.originY);
     if (in.params.pathsPerPixel - 1 > kWalkLanes || in.params.stepsPerPath > kMaxSteps)
         throw std::invalid_argument("more paths or steps than the walks hold");
     PathStream<C, Fma> stream;

@@ -122,7 +122,8 @@ RunStatus runOn(QImage &image, const DenoiseRequest &request, std::int64_t resul
 
     Plane<Cell> values;
     {
-        Plane<Cell> source(image.width(), image.height());
+        // Rows spread over the cache's sets: the workers read many rows of it at once.
+        Plane<Cell> source(image.width(), image.height(), Plane<Cell>::spreadPitch(image.width()));
         RunStatus status = runRowStage(
             image.height(), threads,
             [&](ThreadControl &, int rowBegin, int rowEnd) {
@@ -322,14 +323,16 @@ DenoisePlan planDenoise(const QSize &size, QImage::Format format, const DenoiseR
     const bool color = plan.path == DenoisePath::Color;
     const int width = std::max(size.width(), 0);
     const int height = std::max(size.height(), 0);
-    const std::int64_t cells = std::int64_t(width) * height;
-    const std::int64_t cellBytes = color ? std::int64_t(sizeof(Vec3)) : std::int64_t(sizeof(float));
+    // The source plane, its rows spread as runOn lays them out.
+    const std::int64_t sourceBytes = color
+        ? std::int64_t(ColorPlane::spreadPitch(width)) * height * std::int64_t(sizeof(Vec3))
+        : std::int64_t(GrayPlane::spreadPitch(width)) * height * std::int64_t(sizeof(float));
     // The result image, as QImage lays out its lines: each padded to 32 bits.
     const int depth = QImage::toPixelFormat(format).bitsPerPixel();
     const std::int64_t resultBytes = (std::int64_t(width) * depth + 31) / 32 * 4 * height;
     const RunOptions &options = request.options;
     plan.bytes = runWorkingSetBytes(width, height, color, !options.table, runThreads(options))
-        + cells * cellBytes + resultBytes;
+        + sourceBytes + resultBytes;
     if (request.level < 1) {
         plan.status = RunStatus::InvalidLevel;
         return plan;

@@ -40,6 +40,33 @@ TEST(Planes, ClampedAccessAndBilinearSamplingFollowTheBorderRules)
     EXPECT_EQ(colour.sampleBilinear(1.0f, 0.5f), Vec3(20.0f, 10.0f, 40.0f));
 }
 
+// Rows a pitch apart: access and sampling step by the pitch. Widths whose rows would fall into
+// the same cache sets get a few cells more, others keep their width.
+TEST(Planes, RowsLieAPitchApart)
+{
+    GrayPlane plane(4, 3, 6);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x)
+            plane.at(x, y) = float(10 * y + x * x);
+    EXPECT_EQ(plane.row(2) - plane.row(0), 12);
+    EXPECT_EQ(plane.row(1)[3], 19.0f);
+    EXPECT_EQ(plane.at(9, 5), 29.0f);
+    EXPECT_FLOAT_EQ(plane.sampleBilinear(1.5f, 0.5f), 7.5f);
+    EXPECT_EQ(plane.row(0)[4], 0.0f); // between the rows
+    EXPECT_THROW(GrayPlane(5, 2, 4), std::bad_alloc);
+
+    for (const int width : {512, 2048, 4096}) {
+        EXPECT_GT(GrayPlane::spreadPitch(width), width);
+        EXPECT_LE(GrayPlane::spreadPitch(width), width + 16);
+        EXPECT_GT(ColorPlane::spreadPitch(width), width);
+        EXPECT_LE(ColorPlane::spreadPitch(width), width + 16);
+    }
+    for (const int width : {500, 2000, 6000}) {
+        EXPECT_EQ(GrayPlane::spreadPitch(width), width);
+        EXPECT_EQ(ColorPlane::spreadPitch(width), width);
+    }
+}
+
 // The edge test's copy: its units kept exactly (gray: sixteenths of a level, an 8-bit image's
 // smoothing, and finer; colour: quarters, red in the lowest bits), finer values rounded half up,
 // the range limited, each row ending in a copy of its last cell, the plane in a copy of its last

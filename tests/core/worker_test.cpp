@@ -64,6 +64,10 @@ void expectSameAsReference(
         EXPECT_EQ(maxDifference(fast.count, reference.count), 0.0f);
         EXPECT_EQ(maxDifference(fast.accum, reference.accum), 0.0f);
         EXPECT_EQ(maxDifference(fast.estimate, reference.estimate), 0.0f);
+        // A source whose rows lie further apart than its width, as the image adapter makes them.
+        const Outcome<Cell> spread = runWorker(withPitch(src, src.width() + 7, Cell(1000.0f)),
+            level, table, Worker::Fast, firstRow, target);
+        EXPECT_EQ(maxDifference(spread.accum, reference.accum), 0.0f);
     }
 }
 

@@ -32,15 +32,19 @@ std::int64_t valueCount(const Plane<Cell> &plane)
     return plane.cellCount() * (std::is_same_v<Cell, Vec3> ? 3 : 1);
 }
 
-// A plane of the same size whose values are f(value) in order; with f the identity, a copy
-// (planes themselves cannot be copied, by design).
+// A plane of the same size and pitch whose values are f(value), the cells between rows included;
+// with f the identity, a copy (planes themselves cannot be copied, by design).
 template<typename Cell, typename F>
 Plane<Cell> mapped(const Plane<Cell> &plane, F f)
 {
-    Plane<Cell> out(plane.width(), plane.height());
-    auto *values = reinterpret_cast<float *>(out.data());
-    for (std::int64_t i = 0; i < valueCount(plane); ++i)
-        values[i] = f(valuesOf(plane)[i]);
+    Plane<Cell> out(plane.width(), plane.height(), plane.pitch());
+    const std::int64_t perRow = std::int64_t(plane.pitch()) * (std::is_same_v<Cell, Vec3> ? 3 : 1);
+    for (int y = 0; y < plane.height(); ++y) {
+        const auto *in = reinterpret_cast<const float *>(plane.row(y));
+        auto *values = reinterpret_cast<float *>(out.row(y));
+        for (std::int64_t i = 0; i < perRow; ++i)
+            values[i] = f(in[i]);
+    }
     return out;
 }
 
@@ -48,6 +52,19 @@ template<typename Cell>
 Plane<Cell> copyOf(const Plane<Cell> &plane)
 {
     return mapped(plane, [](float v) { return v; });
+}
+
+// A copy whose rows lie `pitch` cells apart, the cells between them set to `gap`: a reader
+// that takes those cells for pixels, or steps rows by the width, reads something else.
+template<typename Cell>
+Plane<Cell> withPitch(const Plane<Cell> &plane, int pitch, Cell gap)
+{
+    Plane<Cell> out(plane.width(), plane.height(), pitch);
+    for (int y = 0; y < plane.height(); ++y) {
+        std::copy(plane.row(y), plane.row(y) + plane.width(), out.row(y));
+        std::fill(out.row(y) + plane.width(), out.row(y) + pitch, gap);
+    }
+    return out;
 }
 
 // A clean test scene with smooth areas and sharp edges: a slow diagonal ramp, then a bright
