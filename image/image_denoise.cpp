@@ -32,14 +32,22 @@ bool readsThroughColor(const QImage &image)
     return format.premultiplied() == QPixelFormat::Premultiplied || format.redSize() > 8;
 }
 
+// std::roundf for values from 0 to 2^23, halves away from zero, without a call into the maths
+// library (the plain x86-64 target has no rounding instruction): v less its whole part is exact.
+int roundedNonNegative(float v)
+{
+    const int whole = int(v);
+    return whole + (v - float(whole) >= 0.5f ? 1 : 0);
+}
+
 int wholeLevel(float v)
 {
-    return int(std::roundf(clampToPixel(v)));
+    return roundedNonNegative(clampToPixel(v));
 }
 
 quint16 sixteenBitLevel(float v)
 {
-    return quint16(std::roundf(clampToPixel(v) * kSixteenBitStep));
+    return quint16(roundedNonNegative(clampToPixel(v) * kSixteenBitStep));
 }
 
 QRgba64 toRgba64(Vec3 v, quint16 alpha)
