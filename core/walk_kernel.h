@@ -629,16 +629,22 @@ struct PathStream
 {
     static constexpr int kSlots = 8;
 
+    // What each lane walks: a path of a pixel in a slot, where it stands, what it draws next.
+    struct Lanes
+    {
+        Int8 slot;
+        Int8 path;
+        Int8 step; // 1 to steps - 1 while walking; kMaxSteps (the spare row) when idle
+        Int8 next;
+        Int8 active;
+        Float8 qx;
+        Float8 qy;
+        LaneSmoothed<C> smoothQ;
+    };
+
     Walks walks[kSlots]; // pixel p's walks in slot p % kSlots
     int pending[kSlots]; // paths of the slot's pixel not yet done
-    Int8 slot;
-    Int8 path;
-    Int8 step; // 1 to steps - 1 while walking; kMaxSteps (the spare row) when idle
-    Int8 next;
-    Int8 active;
-    Float8 qx;
-    Float8 qy;
-    LaneSmoothed<C> smoothQ;
+    Lanes lanes;
     int started = 0; // pixels whose first path has been handed out
     int issuedPath = 0; // the next path of pixel started - 1 to hand out (paths: all of them)
     int done = 0; // pixels whose walks have been used
@@ -652,26 +658,27 @@ struct PathStream
 
     PELTA_ALWAYS_INLINE void beginRow(int paths)
     {
-        slot = Int8 {};
-        path = Int8 {};
-        step = Int8 {} + kMaxSteps;
-        next = Int8 {};
-        active = Int8 {};
-        qx = Float8 {};
-        qy = Float8 {};
+        lanes.slot = Int8 {};
+        lanes.path = Int8 {};
+        lanes.step = Int8 {} + kMaxSteps;
+        lanes.next = Int8 {};
+        lanes.active = Int8 {};
+        lanes.qx = Float8 {};
+        lanes.qy = Float8 {};
         for (int c = 0; c < C; ++c)
-            smoothQ.value[c] = Float8 {};
+            lanes.smoothQ.value[c] = Float8 {};
         started = 0;
         issuedPath = paths;
         done = 0;
     }
 
     // Hands the next paths to idle lanes, starting pixels as needed (up to `width`).
-    PELTA_ALWAYS_INLINE void fill(const Inputs &in, const Frame &f, int imageY, int width)
+    PELTA_ALWAYS_INLINE void fill(
+        Lanes &state, const Inputs &in, const Frame &f, int imageY, int width)
     {
         const NormalTable &table = *in.table;
         const int paths = in.params.pathsPerPixel - 1;
-        for (unsigned idle = ~laneBits(active) & 0xffu; idle != 0; idle &= idle - 1) {
+        for (unsigned idle = ~laneBits(state.active) & 0xffu; idle != 0; idle &= idle - 1) {
             const int l = __builtin_ctz(idle);
             if (issuedPath >= paths) {
                 if (started == width || started - done == kSlots)
@@ -708,25 +715,23 @@ struct PathStream
             // Lane l set by selects over whole vectors: storing into one lane would leave the
             // vectors in memory, and the next try would wait for the stores to reach them.
             const Int8 here = laneNumbers() == l;
-            slot = here ? s : slot;
-            path = here ? m : path;
-            step = here ? 1 : step;
-            next = here ? table.pathStart(base, m) : next;
-            qx = here ? walks[s].x[0][m] : qx;
-            qy = here ? walks[s].y[0][m] : qy;
+            state.slot = here ? s : state.slot;
+            state.path = here ? m : state.path;
+            state.step = here ? 1 : state.step;
+            state.next = here ? table.pathStart(base, m) : state.next;
+            state.qx = here ? walks[s].x[0][m] : state.qx;
+            state.qy = here ? walks[s].y[0][m] : state.qy;
             if constexpr (C == 1)
-                smoothQ.value[0] = here ? start.value : smoothQ.value[0];
+                state.smoothQ.value[0] = here ? start.value : state.smoothQ.value[0];
             else
                 for (int c = 0; c < C; ++c)
-                    smoothQ.value[c] = here ? start.value[c] : smoothQ.value[c];
-            active |= here;
+                    state.smoothQ.value[c] = here ? start.value[c] : state.smoothQ.value[c];
+            state.active |= here;
         }
     }
 
-    PELTA_ALWAYS_INLINE bool walking() const { return laneBits(active) != 0; }
-
     // One try for every walking lane; a lane whose path is done notes where its draws stopped.
-    PELTA_ALWAYS_INLINE void advance(const Inputs &in, const Frame &f)
+    PELTA_ALWAYS_INLINE void advance(Lanes &state, const Inputs &in, const Frame &f)
     {
         const float *values = in.table->values();
         const int size = in.table->size();
@@ -734,15 +739,16 @@ struct PathStream
         // The table repeats its first entries after its end: next + 1 needs no wrap test.
         Float8 zx;
         Float8 zy;
-        pairsAt(values, next, zx, zy);
-        Float8 px = qx + zx * scale;
+        pairsAt(values, state.next, zx, zy);
+        Float8 px = state.qx + zx * scale;
         px = px < f.right ? px : f.right;
         px = px > f.left ? px : f.left;
-        Float8 py = qy + zy * scale;
+        Float8 py = state.qy + zy * scale;
         py = py < f.bottom ? py : f.bottom;
         py = py > f.top ? py : f.top;
         const LaneSmoothed<C> smoothP = LaneSmoothed<C>::template at<Fma>(jumpWords(in), px, py, f);
-        const Int8 accepted = active & ~smoothP.template jumpsFrom<Fma>(smoothQ, in.jumpLimit);
+        const Int8 accepted
+            = state.active & ~smoothP.template jumpsFrom<Fma>(state.smoothQ, in.jumpLimit);
         // Every lane writes the point it tried into the slot of its current step: a refused
         // one is overwritten by the next try, the accepted one stays, and idle lanes write
         // into the spare row. No branch on the outcome.
@@ -750,27 +756,27 @@ struct PathStream
                 && offsetof(Walks, y) == sizeof(Walks::x) && sizeof(Walks) % sizeof(float) == 0,
             "walks indexed as floats");
         constexpr int kWalkFloats = int(sizeof(Walks) / sizeof(float));
-        const Int8 at = slot * kWalkFloats + step * kWalkLanes + path;
+        const Int8 at = state.slot * kWalkFloats + state.step * kWalkLanes + state.path;
         float *xs = walks[0].x[0];
         float *ys = walks[0].y[0];
         for (int l = 0; l < kWalkLanes; ++l) {
             xs[unsigned(at[l])] = px[l];
             ys[unsigned(at[l])] = py[l];
         }
-        qx = accepted ? px : qx;
-        qy = accepted ? py : qy;
-        smoothQ.takeWhere(accepted, smoothP);
-        step -= accepted; // true lanes are -1
-        Int8 advanced = next + 2;
+        state.qx = accepted ? px : state.qx;
+        state.qy = accepted ? py : state.qy;
+        state.smoothQ.takeWhere(accepted, smoothP);
+        state.step -= accepted; // true lanes are -1
+        Int8 advanced = state.next + 2;
         advanced = advanced >= size ? advanced - size : advanced;
-        next = active ? advanced : next;
-        const Int8 finished = active & (step >= in.params.stepsPerPath);
-        active &= ~finished;
-        step = finished ? Int8 {} + kMaxSteps : step;
+        state.next = state.active ? advanced : state.next;
+        const Int8 finished = state.active & (state.step >= in.params.stepsPerPath);
+        state.active &= ~finished;
+        state.step = finished ? Int8 {} + kMaxSteps : state.step;
         for (unsigned bits = laneBits(finished); bits != 0; bits &= bits - 1) {
             const int l = __builtin_ctz(bits);
-            walks[slot[l]].next[path[l]] = next[l];
-            --pending[slot[l]];
+            walks[state.slot[l]].next[state.path[l]] = state.next[l];
+            --pending[state.slot[l]];
         }
     }
 
@@ -778,6 +784,25 @@ struct PathStream
     PELTA_ALWAYS_INLINE const Walks *ready() const
     {
         return done < started && pending[done % kSlots] == 0 ? &walks[done % kSlots] : nullptr;
+    }
+
+    // Walks until the next pixel in order is ready (up to `width`) and returns its walks. The
+    // tries follow one another without a pixel's estimate in between, and the lanes' state is a
+    // local copy meanwhile, so that it stays in registers from try to try.
+    PELTA_ALWAYS_INLINE const Walks *walkToNext(
+        const Inputs &in, const Frame &f, int imageY, int width)
+    {
+        const Walks *w = ready();
+        if (w != nullptr)
+            return w;
+        Lanes state = lanes;
+        do {
+            fill(state, in, f, imageY, width);
+            advance(state, in, f);
+            w = ready();
+        } while (w == nullptr);
+        lanes = state;
+        return w;
     }
 };
 
@@ -1162,10 +1187,8 @@ PELTA_ALWAYS_INLINE bool rows(
         const int imageY = y + in.originY;
         stream.beginRow(in.params.pathsPerPixel - 1);
         while (stream.done < width) {
-            stream.fill(in, frame, imageY, width);
-            if (stream.walking())
-                stream.advance(in, frame);
-            for (const Walks *w = stream.ready(); w; w = stream.ready()) {
+            for (const Walks *w = stream.walkToNext(in, frame, imageY, width); w;
+                 w = stream.ready()) {
                 if (!control.betweenPixels()) {
                     finished = false;
                     break;
