@@ -203,6 +203,7 @@ struct Lanes<8>
 {
     using Vector = Float8;
     using Index = Int8;
+    using Words = unsigned __attribute__((vector_size(32)));
 
     static PELTA_ALWAYS_INLINE Float8 sums(Float8 *v)
     {
@@ -222,6 +223,7 @@ struct Lanes<16>
 {
     using Vector = Float16;
     using Index = Int16;
+    using Words = unsigned __attribute__((vector_size(64)));
 
     static PELTA_ALWAYS_INLINE Float16 sums(Float16 *v)
     {
@@ -464,10 +466,11 @@ struct Smoothed<3>
     }
 };
 
-// Walks in lanes: the paths of one pixel are walked together, one path per lane of 8. Each lane
+// Walks in lanes: paths are walked side by side, one per lane of a vector of 8 or 16. Each lane
 // draws from its own stretch of the table, so a lane whose move is refused draws again while the
 // others go on; the lanes' positions, draws and decisions are exactly those of walking the paths
-// one after another, only the chains of dependent operations run side by side.
+// one after another, only the chains of dependent operations run side by side. A pixel has at
+// most kWalkLanes paths.
 
 constexpr int kWalkLanes = 8;
 constexpr int kMaxSteps = 8;
@@ -489,10 +492,20 @@ PELTA_ALWAYS_INLINE unsigned laneBits(Int8 mask)
 #endif
 }
 
-// 0, 1, ..., 7: lane l's own number in lane l.
-PELTA_ALWAYS_INLINE Int8 laneNumbers()
+PELTA_ALWAYS_INLINE unsigned laneBits(Int16 mask)
 {
-    return Int8 {0, 1, 2, 3, 4, 5, 6, 7};
+    return laneBits(Int8(__builtin_shufflevector(mask, mask, 0, 1, 2, 3, 4, 5, 6, 7)))
+        | laneBits(Int8(__builtin_shufflevector(mask, mask, 8, 9, 10, 11, 12, 13, 14, 15))) << 8;
+}
+
+// 0, 1, 2, ...: lane l's own number in lane l, for vectors I of whole numbers.
+template<typename I>
+PELTA_ALWAYS_INLINE I laneNumbers()
+{
+    I v {};
+    for (int l = 0; l < int(sizeof v / sizeof v[0]); ++l)
+        v[l] = l;
+    return v;
 }
 
 // Where the paths of one pixel went: position k of path m (k = 0 is the pixel itself), and the
@@ -539,33 +552,51 @@ PELTA_ALWAYS_INLINE void pairsAt(const T *base, Int8 index, V &first, V &second)
     second = __builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15);
 }
 
+// pairsAt for 16 lanes, as two halves of 8. V: vectors of 16 floats or 32-bit words.
+template<typename V, typename T>
+PELTA_ALWAYS_INLINE void pairsAt(const T *base, Int16 index, V &first, V &second)
+{
+    static_assert(sizeof(V) == 64, "16 lanes of 4 bytes");
+    using Half = std::conditional_t<std::is_same_v<V, Float16>, Float8, Lanes<8>::Words>;
+    Half half[2][2];
+    pairsAt(base, Int8(__builtin_shufflevector(index, index, 0, 1, 2, 3, 4, 5, 6, 7)), half[0][0],
+        half[0][1]);
+    pairsAt(base, Int8(__builtin_shufflevector(index, index, 8, 9, 10, 11, 12, 13, 14, 15)),
+        half[1][0], half[1][1]);
+    first = __builtin_shufflevector(
+        half[0][0], half[1][0], 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    second = __builtin_shufflevector(
+        half[0][1], half[1][1], 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+}
+
 // The smoothed value of every lane's point, channel by channel: Smoothed<C>::at in lanes, the
 // same operations in the same order.
-using UInt8 = unsigned __attribute__((vector_size(32)));
-
-template<int C>
+template<int C, int N>
 struct LaneSmoothed
 {
-    Float8 value[C];
+    using F = typename Lanes<N>::Vector;
+    using I = typename Lanes<N>::Index;
+    using U = typename Lanes<N>::Words;
+
+    F value[C];
 
     template<bool Fma>
-    static PELTA_ALWAYS_INLINE LaneSmoothed at(
-        const JumpWord<C> *plane, Float8 x, Float8 y, const Frame &f)
+    static PELTA_ALWAYS_INLINE LaneSmoothed at(const JumpWord<C> *plane, F x, F y, const Frame &f)
     {
-        const Float8 xc = x < f.right ? x : f.right - 1.0f;
-        const Float8 yc = y < f.bottom ? y : f.bottom - 1.0f;
-        const Int8 xi = __builtin_convertvector(xc, Int8);
-        const Int8 yi = __builtin_convertvector(yc, Int8);
-        const Int8 x0 = xi - f.originX;
-        const Int8 y0 = yi - f.originY;
+        const F xc = x < f.right ? x : f.right - 1.0f;
+        const F yc = y < f.bottom ? y : f.bottom - 1.0f;
+        const I xi = __builtin_convertvector(xc, I);
+        const I yi = __builtin_convertvector(yc, I);
+        const I x0 = xi - f.originX;
+        const I y0 = yi - f.originY;
         const int rowCells = f.width + 1;
         // The lower cells lie one row on from the upper ones (below its last row the plane
         // holds a copy of it): one index serves both rows.
-        const Int8 top = y0 * rowCells + x0;
-        const Float8 fx = xc - __builtin_convertvector(xi, Float8);
-        const Float8 fy = yc - __builtin_convertvector(yi, Float8);
-        Float8 upper[2][C];
-        Float8 lower[2][C];
+        const I top = y0 * rowCells + x0;
+        const F fx = xc - __builtin_convertvector(xi, F);
+        const F fy = yc - __builtin_convertvector(yi, F);
+        F upper[2][C];
+        F lower[2][C];
         pairs(plane, top, upper);
         pairs(plane + rowCells, top, lower);
         LaneSmoothed s;
@@ -577,43 +608,43 @@ struct LaneSmoothed
 
     // The channels of each lane's cell (side 0) and of the cell right of it (side 1), one load
     // per lane.
-    static PELTA_ALWAYS_INLINE void pairs(const JumpWord<C> *plane, Int8 cell, Float8 (*out)[C])
+    static PELTA_ALWAYS_INLINE void pairs(const JumpWord<C> *plane, I cell, F (*out)[C])
     {
         if constexpr (C == 1) {
-            UInt8 both;
-            for (int l = 0; l < kWalkLanes; ++l) {
+            U both;
+            for (int l = 0; l < N; ++l) {
                 std::uint32_t v;
                 std::memcpy(&v, plane + unsigned(cell[l]), sizeof v);
                 both[l] = v;
             }
-            out[0][0] = __builtin_convertvector(both & 0xffffu, Float8);
-            out[1][0] = __builtin_convertvector(both >> 16, Float8);
+            out[0][0] = __builtin_convertvector(both & 0xffffu, F);
+            out[1][0] = __builtin_convertvector(both >> 16, F);
         } else {
-            UInt8 words[2];
+            U words[2];
             pairsAt(plane, cell, words[0], words[1]);
             for (int side = 0; side < 2; ++side)
                 for (int c = 0; c < C; ++c)
                     out[side][c] = __builtin_convertvector(
-                        __builtin_convertvector((words[side] >> (10 * c)) & 1023u, Int8), Float8);
+                        __builtin_convertvector((words[side] >> (10 * c)) & 1023u, I), F);
         }
     }
 
     // Lanes whose move from q crosses an edge, as Smoothed<C>::jumpsFrom decides it.
     template<bool Fma>
-    PELTA_ALWAYS_INLINE Int8 jumpsFrom(const LaneSmoothed &q, float limit) const
+    PELTA_ALWAYS_INLINE I jumpsFrom(const LaneSmoothed &q, float limit) const
     {
         if constexpr (C == 1) {
-            const Float8 d = value[0] - q.value[0];
+            const F d = value[0] - q.value[0];
             return (d > limit) | (-d > limit);
         } else {
-            const Float8 r = value[0] - q.value[0];
-            const Float8 g = value[1] - q.value[1];
-            const Float8 b = value[2] - q.value[2];
+            const F r = value[0] - q.value[0];
+            const F g = value[1] - q.value[1];
+            const F b = value[2] - q.value[2];
             return fused<Fma>(b, b, fused<Fma>(g, g, r * r)) > limit;
         }
     }
 
-    PELTA_ALWAYS_INLINE void takeWhere(Int8 mask, const LaneSmoothed &other)
+    PELTA_ALWAYS_INLINE void takeWhere(I mask, const LaneSmoothed &other)
     {
         for (int c = 0; c < C; ++c)
             value[c] = mask ? other.value[c] : value[c];
@@ -623,23 +654,27 @@ struct LaneSmoothed
 // The paths of a row's pixels as one stream through the lanes: a lane that finishes a path takes
 // the next one, of the same pixel or of the next, so no lane waits for the slowest path of a
 // pixel. Pixels are handed out in order, up to kSlots at a time, and complete in order: a
-// pixel's walks are whole once all its paths are done.
-template<int C, bool Fma>
+// pixel's walks are whole once all its paths are done. N lanes (8 or 16): with 16, the paths of
+// two or three pixels are under way at once.
+template<int C, bool Fma, int N>
 struct PathStream
 {
+    using F = typename Lanes<N>::Vector;
+    using I = typename Lanes<N>::Index;
+    static constexpr unsigned kAllLanes = (1u << N) - 1;
     static constexpr int kSlots = 8;
 
     // What each lane walks: a path of a pixel in a slot, where it stands, what it draws next.
     struct Lanes
     {
-        Int8 slot;
-        Int8 path;
-        Int8 step; // 1 to steps - 1 while walking; kMaxSteps (the spare row) when idle
-        Int8 next;
-        Int8 active;
-        Float8 qx;
-        Float8 qy;
-        LaneSmoothed<C> smoothQ;
+        I slot;
+        I path;
+        I step; // 1 to steps - 1 while walking; kMaxSteps (the spare row) when idle
+        I next;
+        I active;
+        F qx;
+        F qy;
+        LaneSmoothed<C, N> smoothQ;
     };
 
     Walks walks[kSlots]; // pixel p's walks in slot p % kSlots
@@ -658,15 +693,15 @@ struct PathStream
 
     PELTA_ALWAYS_INLINE void beginRow(int paths)
     {
-        lanes.slot = Int8 {};
-        lanes.path = Int8 {};
-        lanes.step = Int8 {} + kMaxSteps;
-        lanes.next = Int8 {};
-        lanes.active = Int8 {};
-        lanes.qx = Float8 {};
-        lanes.qy = Float8 {};
+        lanes.slot = I {};
+        lanes.path = I {};
+        lanes.step = I {} + kMaxSteps;
+        lanes.next = I {};
+        lanes.active = I {};
+        lanes.qx = F {};
+        lanes.qy = F {};
         for (int c = 0; c < C; ++c)
-            lanes.smoothQ.value[c] = Float8 {};
+            lanes.smoothQ.value[c] = F {};
         started = 0;
         issuedPath = paths;
         done = 0;
@@ -678,7 +713,7 @@ struct PathStream
     {
         const NormalTable &table = *in.table;
         const int paths = in.params.pathsPerPixel - 1;
-        for (unsigned idle = ~laneBits(state.active) & 0xffu; idle != 0; idle &= idle - 1) {
+        for (unsigned idle = ~laneBits(state.active) & kAllLanes; idle != 0; idle &= idle - 1) {
             const int l = __builtin_ctz(idle);
             if (issuedPath >= paths) {
                 if (started == width || started - done == kSlots)
@@ -714,7 +749,7 @@ struct PathStream
             }
             // Lane l set by selects over whole vectors: storing into one lane would leave the
             // vectors in memory, and the next try would wait for the stores to reach them.
-            const Int8 here = laneNumbers() == l;
+            const I here = laneNumbers<I>() == l;
             state.slot = here ? s : state.slot;
             state.path = here ? m : state.path;
             state.step = here ? 1 : state.step;
@@ -737,17 +772,18 @@ struct PathStream
         const int size = in.table->size();
         const float scale = in.params.stepScale;
         // The table repeats its first entries after its end: next + 1 needs no wrap test.
-        Float8 zx;
-        Float8 zy;
+        F zx;
+        F zy;
         pairsAt(values, state.next, zx, zy);
-        Float8 px = state.qx + zx * scale;
+        F px = state.qx + zx * scale;
         px = px < f.right ? px : f.right;
         px = px > f.left ? px : f.left;
-        Float8 py = state.qy + zy * scale;
+        F py = state.qy + zy * scale;
         py = py < f.bottom ? py : f.bottom;
         py = py > f.top ? py : f.top;
-        const LaneSmoothed<C> smoothP = LaneSmoothed<C>::template at<Fma>(jumpWords(in), px, py, f);
-        const Int8 accepted
+        const LaneSmoothed<C, N> smoothP
+            = LaneSmoothed<C, N>::template at<Fma>(jumpWords(in), px, py, f);
+        const I accepted
             = state.active & ~smoothP.template jumpsFrom<Fma>(state.smoothQ, in.jumpLimit);
         // Every lane writes the point it tried into the slot of its current step: a refused
         // one is overwritten by the next try, the accepted one stays, and idle lanes write
@@ -756,10 +792,10 @@ struct PathStream
                 && offsetof(Walks, y) == sizeof(Walks::x) && sizeof(Walks) % sizeof(float) == 0,
             "walks indexed as floats");
         constexpr int kWalkFloats = int(sizeof(Walks) / sizeof(float));
-        const Int8 at = state.slot * kWalkFloats + state.step * kWalkLanes + state.path;
+        const I at = state.slot * kWalkFloats + state.step * kWalkLanes + state.path;
         float *xs = walks[0].x[0];
         float *ys = walks[0].y[0];
-        for (int l = 0; l < kWalkLanes; ++l) {
+        for (int l = 0; l < N; ++l) {
             xs[unsigned(at[l])] = px[l];
             ys[unsigned(at[l])] = py[l];
         }
@@ -767,12 +803,12 @@ struct PathStream
         state.qy = accepted ? py : state.qy;
         state.smoothQ.takeWhere(accepted, smoothP);
         state.step -= accepted; // true lanes are -1
-        Int8 advanced = state.next + 2;
+        I advanced = state.next + 2;
         advanced = advanced >= size ? advanced - size : advanced;
         state.next = state.active ? advanced : state.next;
-        const Int8 finished = state.active & (state.step >= in.params.stepsPerPath);
+        const I finished = state.active & (state.step >= in.params.stepsPerPath);
         state.active &= ~finished;
-        state.step = finished ? Int8 {} + kMaxSteps : state.step;
+        state.step = finished ? I {} + kMaxSteps : state.step;
         for (unsigned bits = laneBits(finished); bits != 0; bits &= bits - 1) {
             const int l = __builtin_ctz(bits);
             walks[state.slot[l]].next[state.path[l]] = state.next[l];
@@ -1155,6 +1191,14 @@ constexpr int lanesFor(int channels, int radius, int maxLanes)
     return maxLanes >= 16 && channels * (2 * radius + 1) > 8 ? 16 : 8;
 }
 
+// The lanes of the path stream for C channels when vectors of up to maxLanes floats are at hand:
+// colour paths fill the widest vectors; gray ones, with a single channel to blend per try, are
+// mostly lane-by-lane loads and stores, which cost more per lane in 16-lane vectors.
+constexpr int streamLanesFor(int channels, int maxLanes)
+{
+    return channels == 3 && maxLanes >= 16 ? 16 : 8;
+}
+
 // Rows [rowBegin, rowEnd) for C channels with patch radii up to MaxR and vectors of up to L
 // floats: the body of denoiseRows.
 // Fma: whether the target has fused multiply-add instructions.
@@ -1171,7 +1215,7 @@ PELTA_ALWAYS_INLINE bool rows(
     const Frame frame(width, height, in.srcPitch, in.originX, in.originY);
     if (in.params.pathsPerPixel - 1 > kWalkLanes || in.params.stepsPerPath > kMaxSteps)
         throw std::invalid_argument("more paths or steps than the walks hold");
-    PathStream<C, Fma> stream;
+    PathStream<C, Fma, streamLanesFor(C, L)> stream;
     bool finished = true;
     Pixel<C, 0, lanesFor(C, 0, L), Fma> p0;
     Pixel<C, (MaxR >= 1 ? 1 : 0), lanesFor(C, 1, L), Fma> p1;
