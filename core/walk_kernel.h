@@ -336,6 +336,44 @@ PELTA_TARGET_V4 inline Float16 gatherInstruction(const float *base, Int16 index)
 }
 #endif
 
+// p[0] and p[1] in lanes 0 and 1, zeros above: one 8-byte load. (Built from a narrower vector
+// with vector extensions, the compiler passes it through memory.)
+#if PELTA_WORKER_DISPATCH
+PELTA_TARGET_V3 inline __m128 pairInstruction(const float *p)
+{
+    double bits;
+    std::memcpy(&bits, p, sizeof bits);
+    return _mm_castpd_ps(_mm_set_sd(bits));
+}
+PELTA_TARGET_V3 inline Float8 pairInstruction(const float *p, Float8)
+{
+    const __m256 v = _mm256_zextps128_ps256(pairInstruction(p));
+    Float8 r;
+    std::memcpy(&r, &v, sizeof r);
+    return r;
+}
+PELTA_TARGET_V4 inline Float16 pairInstruction(const float *p, Float16)
+{
+    const __m512 v = _mm512_zextps128_ps512(pairInstruction(p));
+    Float16 r;
+    std::memcpy(&r, &v, sizeof r);
+    return r;
+}
+#endif
+
+template<bool Fma, typename V>
+PELTA_ALWAYS_INLINE V pairLanes(const float *p)
+{
+#if PELTA_WORKER_DISPATCH
+    if constexpr (Fma)
+        return pairInstruction(p, V {});
+#endif
+    V r {};
+    r[0] = p[0];
+    r[1] = p[1];
+    return r;
+}
+
 template<bool Fma, typename V, typename I>
 PELTA_ALWAYS_INLINE V gatherLanes(const float *base, I index)
 {
@@ -1016,9 +1054,14 @@ struct Pixel
         return mask;
     }
 
-    // Whether the cells right of a patch row lie within its padded vectors, the row's last
-    // cell's right neighbour included: then one load per vector brings both corners.
-    static constexpr bool kShiftRight = kPadded >= kRow + C;
+    // Floats of the right neighbours of a patch row's last cell beyond its padded vectors (0 or
+    // less: none, one load per vector brings both corners).
+    static constexpr int kTail = kRow + C - kPadded;
+    // Whether the neighbours are taken from the loaded vectors, with an 8-byte load for a tail
+    // of up to two floats: a second full-width load at an offset of C floats spans two cache
+    // lines almost every time, and on processors whose loads bound the patch loops it costs
+    // more than the shuffle. The shuffles of two-vector rows need the wider instruction sets.
+    static constexpr bool kShiftRight = kTail <= 0 || (Fma && kTail <= 2);
 
     // Lanes [S, S + L) of a followed by b.
     template<int S, std::size_t... I>
@@ -1029,7 +1072,7 @@ struct Pixel
 
     // The cells of the patch row at p blended along x with their right neighbours (fraction
     // fx), vector by vector. The neighbours are the same floats C lanes on: taken from the
-    // loaded vectors where they lie within them, otherwise loaded again.
+    // loaded vectors (and the tail) where kShiftRight, otherwise loaded again.
     static PELTA_ALWAYS_INLINE void blendRow(const float *p, float fx, Vector (&out)[kVectors])
     {
         if constexpr (kShiftRight) {
@@ -1039,10 +1082,13 @@ struct Pixel
                 cells[v] = load<Vector>(p + v * kLanes);
                 keepInRegister<Fma>(cells[v]);
             }
+            Vector beyond = cells[kVectors - 1];
+            if constexpr (kTail > 0)
+                beyond = pairLanes<Fma, Vector>(p + kPadded);
 #pragma GCC unroll 16
             for (int v = 0; v < kVectors; ++v)
                 out[v] = blendLanes<Fma>(cells[v],
-                    shiftedLanes<C>(cells[v], cells[v + 1 < kVectors ? v + 1 : v],
+                    shiftedLanes<C>(cells[v], v + 1 < kVectors ? cells[v + 1] : beyond,
                         std::make_index_sequence<kLanes> {}),
                     fx);
         } else {
