@@ -564,47 +564,46 @@ PELTA_ALWAYS_INLINE Int8 nearestCells(Float8 v)
     return whole - (fraction >= 0.5f) + (fraction <= -0.5f); // true lanes are -1
 }
 
+// Pairs of 4-byte elements, one per 64-bit lane: 4 and 8 of them.
+using Pairs4 = unsigned long long __attribute__((vector_size(32)));
+using Pairs8 = unsigned long long __attribute__((vector_size(64)));
+
 // Elements index[l] and index[l] + 1 of base into lane l of first and second: the two lie side
-// by side, so one 8-byte load per lane brings both, and two shuffles part them. T: a float or a
-// 32-bit word, V: vectors of 8 of them.
-template<typename V, typename T>
-PELTA_ALWAYS_INLINE void pairsAt(const T *base, Int8 index, V &first, V &second)
+// by side, so one 8-byte load per lane brings both. The pairs of lanes 4k, 4k + 1 go to 128-bit
+// block k of one vector and those of lanes 4k + 2, 4k + 3 to block k of another, so that one
+// shuffle within the blocks parts them in lane order. T: a float or a 32-bit word, V: vectors of
+// 8 or 16 of them, I: their indices.
+template<typename V, typename T, typename I>
+PELTA_ALWAYS_INLINE void pairsAt(const T *base, I index, V &first, V &second)
 {
-    static_assert(sizeof(T) == 4 && sizeof(V) == 32, "8 lanes of 4 bytes");
-    using Pairs = unsigned long long __attribute__((vector_size(32)));
-    Pairs low;
-    Pairs high;
+    static_assert(sizeof(T) == 4 && sizeof(V) == sizeof(I), "lanes of 4 bytes");
+    constexpr int kLanes = int(sizeof(V) / sizeof(T));
+    using Pairs = std::conditional_t<kLanes == 8, Pairs4, Pairs8>;
+    Pairs even;
+    Pairs odd;
     // The indices as unsigned: a lane's index reaches an address without a sign extension.
-    for (int l = 0; l < 4; ++l) {
-        unsigned long long pair;
-        std::memcpy(&pair, base + unsigned(index[l]), sizeof pair);
-        low[l] = pair;
-        std::memcpy(&pair, base + unsigned(index[l + 4]), sizeof pair);
-        high[l] = pair;
+    for (int k = 0; k < kLanes / 4; ++k) {
+        for (int j = 0; j < 2; ++j) {
+            unsigned long long pair;
+            std::memcpy(&pair, base + unsigned(index[4 * k + j]), sizeof pair);
+            even[2 * k + j] = pair;
+            std::memcpy(&pair, base + unsigned(index[4 * k + 2 + j]), sizeof pair);
+            odd[2 * k + j] = pair;
+        }
     }
     V a;
     V b;
-    std::memcpy(&a, &low, sizeof a);
-    std::memcpy(&b, &high, sizeof b);
-    first = __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14);
-    second = __builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15);
-}
-
-// pairsAt for 16 lanes, as two halves of 8. V: vectors of 16 floats or 32-bit words.
-template<typename V, typename T>
-PELTA_ALWAYS_INLINE void pairsAt(const T *base, Int16 index, V &first, V &second)
-{
-    static_assert(sizeof(V) == 64, "16 lanes of 4 bytes");
-    using Half = std::conditional_t<std::is_same_v<V, Float16>, Float8, Lanes<8>::Words>;
-    Half half[2][2];
-    pairsAt(base, Int8(__builtin_shufflevector(index, index, 0, 1, 2, 3, 4, 5, 6, 7)), half[0][0],
-        half[0][1]);
-    pairsAt(base, Int8(__builtin_shufflevector(index, index, 8, 9, 10, 11, 12, 13, 14, 15)),
-        half[1][0], half[1][1]);
-    first = __builtin_shufflevector(
-        half[0][0], half[1][0], 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    second = __builtin_shufflevector(
-        half[0][1], half[1][1], 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    std::memcpy(&a, &even, sizeof a);
+    std::memcpy(&b, &odd, sizeof b);
+    if constexpr (kLanes == 8) {
+        first = __builtin_shufflevector(a, b, 0, 2, 8, 10, 4, 6, 12, 14);
+        second = __builtin_shufflevector(a, b, 1, 3, 9, 11, 5, 7, 13, 15);
+    } else {
+        first = __builtin_shufflevector(
+            a, b, 0, 2, 16, 18, 4, 6, 20, 22, 8, 10, 24, 26, 12, 14, 28, 30);
+        second = __builtin_shufflevector(
+            a, b, 1, 3, 17, 19, 5, 7, 21, 23, 9, 11, 25, 27, 13, 15, 29, 31);
+    }
 }
 
 // The smoothed value of every lane's point, channel by channel: Smoothed<C>::at in lanes, the
