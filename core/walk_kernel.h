@@ -1000,33 +1000,38 @@ struct Pixel
         const DenoiseParams &p = in.params;
         const std::ptrdiff_t stride = std::ptrdiff_t(f.pitch) * C;
         const int paths = p.pathsPerPixel - 1;
-        std::ptrdiff_t places[kMostPlaces] = {}; // of the patches' top-left cells in src
+        // The patches' top-left cells in src, counted in cells (a plane has fewer than 2^31), a
+        // step's paths at once: each step writes all kWalkLanes lanes, and the next step's
+        // places overwrite those beyond its paths.
+        int places[kMostPlaces + kWalkLanes];
+        const int ownCell = int(own / C);
         int count = 0;
         for (int k = 1; k < p.stepsPerPath; ++k, count += paths) {
             const Int8 rx = nearestCells(load<Float8>(w.x[k])) - f.originX;
             const Int8 ry = nearestCells(load<Float8>(w.y[k])) - f.originY;
             const Int8 fits = (rx >= R) & (ry >= R) & (rx + R < f.width) & (ry + R < f.height);
-            for (int m = 0; m < paths; ++m) {
-                slot[k][m] = fits[m] != 0 ? count + m : -1;
-                places[count + m] = fits[m] != 0
-                    ? std::ptrdiff_t(ry[m] - R) * stride + std::ptrdiff_t(rx[m] - R) * C
-                    : own;
-            }
+            const Int8 slots = fits ? count + laneNumbers<Int8>() : Int8 {} - 1;
+            std::memcpy(slot[k], &slots, sizeof slots);
+            // Zero rows and columns where the patch does not fit: no product of lanes that are
+            // not places at all.
+            const Int8 cells
+                = fits ? (fits & (ry - R)) * f.pitch + (fits & (rx - R)) : Int8 {} + ownCell;
+            std::memcpy(places + count, &cells, sizeof cells);
         }
+        const auto place = [&](int i) { return in.src + std::ptrdiff_t(places[i]) * C; };
         static constexpr SumOrder<L> kOrder;
         for (int b = 0; b < count; b += L) {
             if (b + L <= count) {
                 Vector sums[L];
                 for (int o = 0; o < L; ++o)
-                    sums[kOrder.of[o]]
-                        = distanceLanes(in.src + own, in.src + places[b + o], stride);
+                    sums[kOrder.of[o]] = distanceLanes(in.src + own, place(b + o), stride);
                 store(weight + b, weightLanes(in.weights, Lanes<L>::sums(sums), scale));
             } else {
                 // The last few places, each summed on its own in the tree of Lanes<L>::sums:
                 // the zero vectors that would fill the batch add nothing.
                 Vector d {};
                 for (int o = 0; b + o < count; ++o)
-                    d[o] = treeSum(distanceLanes(in.src + own, in.src + places[b + o], stride));
+                    d[o] = treeSum(distanceLanes(in.src + own, place(b + o), stride));
                 store(weight + b, weightLanes(in.weights, d, scale));
             }
         }
