@@ -714,7 +714,9 @@ struct PathStream
         LaneSmoothed<C, N> smoothQ;
     };
 
-    Walks walks[kSlots]; // pixel p's walks in slot p % kSlots
+    Walks walks[kSlots]; // pixel p's walks in slot slotOf(p)
+    // Pixel numbers are never negative: as unsigned, the remainder is a mask.
+    static PELTA_ALWAYS_INLINE int slotOf(int pixel) { return int(unsigned(pixel) % kSlots); }
     int pending[kSlots]; // paths of the slot's pixel not yet done
     Lanes lanes;
     int started = 0; // pixels whose first path has been handed out
@@ -758,7 +760,7 @@ struct PathStream
                 // Pixel `started` begins: its slot, base, smoothed value; the next pixel's
                 // table lines are asked for meanwhile.
                 const int imageX = f.originX + started;
-                const int s = started % kSlots;
+                const int s = slotOf(started);
                 for (int m = 0; m < kWalkLanes; ++m) {
                     walks[s].x[0][m] = float(imageX);
                     walks[s].y[0][m] = float(imageY);
@@ -776,7 +778,7 @@ struct PathStream
                 if (paths <= 0)
                     continue;
             }
-            const int s = (started - 1) % kSlots;
+            const int s = slotOf(started - 1);
             const int m = issuedPath++;
             if (in.params.stepsPerPath < 2) { // a path without moves: done at once
                 walks[s].next[m] = table.pathStart(base, m);
@@ -856,7 +858,7 @@ struct PathStream
     // The walks of the next pixel in order, once they are whole; null otherwise.
     PELTA_ALWAYS_INLINE const Walks *ready() const
     {
-        return done < started && pending[done % kSlots] == 0 ? &walks[done % kSlots] : nullptr;
+        return done < started && pending[slotOf(done)] == 0 ? &walks[slotOf(done)] : nullptr;
     }
 
     // Walks until the next pixel in order is ready (up to `width`) and returns its walks. The
