@@ -948,12 +948,15 @@ struct Pixel
     // Most places a pixel's walks reach: 8 paths of 7 moves.
     static constexpr int kMostPlaces = kWalkLanes * (kMaxSteps - 1);
     // The weights of the places the walks reached, see weighPlaces.
-    alignas(64) float weight[padded(kMostPlaces, L)];
+    alignas(64) float weight[padded(kMostPlaces, L)] = {};
+    // Which of them have patches that fit (all bits one) and which do not (0), in the same
+    // order; the lanes beyond a step's paths are overwritten by the next step's, and those past
+    // the last step's stay 0.
+    alignas(64) int fitting[padded(kMostPlaces, L) + kWalkLanes] = {};
     // The patches run() adds, in order: weight and path point (the places and closing moves).
     float addWeight[kMostPlaces + kWalkLanes];
     float addX[kMostPlaces + kWalkLanes];
     float addY[kMostPlaces + kWalkLanes];
-    int slot[kMaxSteps][kWalkLanes];
 
     // Squared differences of the patches whose top-left cells are at a and b (rows `stride`
     // floats apart), accumulated lane by lane: their sum over the lanes (Lanes<L>::sums) is the
@@ -993,9 +996,9 @@ struct Pixel
     }
 
     // The weight of every place of the walks whose patch fits (patchWeight of its distance
-    // from the pixel's own patch at src + own), L at a time: weight[slot[k][m]] for step k of
-    // path m, slot -1 where the patch does not fit (its distance is taken from the own patch,
-    // and never used).
+    // from the pixel's own patch at src + own), L at a time: weight[(k - 1) * paths + m] for
+    // step k of path m, 0 where the patch does not fit (its distance is taken from the own
+    // patch, and never used).
     PELTA_ALWAYS_INLINE void weighPlaces(const Inputs &in, const Frame &f, std::ptrdiff_t own,
         const Walks &w, const WeightScale &scale)
     {
@@ -1012,8 +1015,7 @@ struct Pixel
             const Int8 rx = nearestCells(load<Float8>(w.x[k])) - f.originX;
             const Int8 ry = nearestCells(load<Float8>(w.y[k])) - f.originY;
             const Int8 fits = (rx >= R) & (ry >= R) & (rx + R < f.width) & (ry + R < f.height);
-            const Int8 slots = fits ? count + laneNumbers<Int8>() : Int8 {} - 1;
-            std::memcpy(slot[k], &slots, sizeof slots);
+            std::memcpy(fitting + count, &fits, sizeof fits);
             // Zero rows and columns where the patch does not fit: no product of lanes that are
             // not places at all.
             const Int8 cells
@@ -1021,20 +1023,26 @@ struct Pixel
             std::memcpy(places + count, &cells, sizeof cells);
         }
         const auto place = [&](int i) { return in.src + std::ptrdiff_t(places[i]) * C; };
+        const auto fitsAt = [&](int b) {
+            typename Lanes<L>::Index mask;
+            std::memcpy(&mask, fitting + b, sizeof mask);
+            return mask;
+        };
         static constexpr SumOrder<L> kOrder;
         for (int b = 0; b < count; b += L) {
             if (b + L <= count) {
                 Vector sums[L];
                 for (int o = 0; o < L; ++o)
                     sums[kOrder.of[o]] = distanceLanes(in.src + own, place(b + o), stride);
-                store(weight + b, weightLanes(in.weights, Lanes<L>::sums(sums), scale));
+                store(weight + b,
+                    fitsAt(b) ? weightLanes(in.weights, Lanes<L>::sums(sums), scale) : Vector {});
             } else {
                 // The last few places, each summed on its own in the tree of Lanes<L>::sums:
                 // the zero vectors that would fill the batch add nothing.
                 Vector d {};
                 for (int o = 0; b + o < count; ++o)
                     d[o] = treeSum(distanceLanes(in.src + own, place(b + o), stride));
-                store(weight + b, weightLanes(in.weights, d, scale));
+                store(weight + b, fitsAt(b) ? weightLanes(in.weights, d, scale) : Vector {});
             }
         }
     }
@@ -1184,10 +1192,10 @@ struct Pixel
         // A weight of 0 adds exactly nothing (w * v + s is s), so such places are left out.
         float weightSum = 0.0f;
         int adds = 0;
-        for (int m = 0; m < p.pathsPerPixel - 1; ++m) {
+        const int paths = p.pathsPerPixel - 1;
+        for (int m = 0; m < paths; ++m) {
             for (int k = 1; k < p.stepsPerPath; ++k) {
-                const int at = slot[k][m];
-                const float weightHere = at >= 0 ? weight[at] : 0.0f;
+                const float weightHere = weight[(k - 1) * paths + m];
                 weightSum += weightHere;
                 addWeight[adds] = weightHere;
                 addX[adds] = w.x[k][m];
