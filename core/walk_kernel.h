@@ -1201,24 +1201,25 @@ struct Pixel
                 addX[adds] = w.x[k][m];
                 addY[adds] = w.y[k][m];
                 adds += weightHere > 0.0f ? 1 : 0;
-
-                if (k == p.stepsPerPath - 1 && weightSum > kClosingAfter) {
-                    // The path's next two draws, from the previous point along the structure.
-                    const float qx = w.x[k - 1][m];
-                    const float qy = w.y[k - 1][m];
-                    const Corners q = pathCornersAt(qx, qy, f);
-                    const float sx = sampleChannel<1>(in.dirX, q, 0);
-                    const float sy = sampleChannel<1>(in.dirY, q, 0);
-                    const float cx = f.clampX(qx + values[w.next[m]] * sx);
-                    const float cy = f.clampY(qy + values[w.next[m] + 1] * sy);
-                    const bool usable = usableCell(
-                        nearestCell(cx) - f.originX, nearestCell(cy) - f.originY, R, width, height);
-                    weightSum += usable ? kClosingWeight : 0.0f;
-                    addWeight[adds] = kClosingWeight;
-                    addX[adds] = cx;
-                    addY[adds] = cy;
-                    adds += usable ? 1 : 0;
-                }
+            }
+            // After the path's last place (if it has any).
+            const int k = p.stepsPerPath - 1;
+            if (k >= 1 && weightSum > kClosingAfter) {
+                // The path's next two draws, from the previous point along the structure.
+                const float qx = w.x[k - 1][m];
+                const float qy = w.y[k - 1][m];
+                const Corners q = pathCornersAt(qx, qy, f);
+                const float sx = sampleChannel<1>(in.dirX, q, 0);
+                const float sy = sampleChannel<1>(in.dirY, q, 0);
+                const float cx = f.clampX(qx + values[w.next[m]] * sx);
+                const float cy = f.clampY(qy + values[w.next[m] + 1] * sy);
+                const bool usable = usableCell(
+                    nearestCell(cx) - f.originX, nearestCell(cy) - f.originY, R, width, height);
+                weightSum += usable ? kClosingWeight : 0.0f;
+                addWeight[adds] = kClosingWeight;
+                addX[adds] = cx;
+                addY[adds] = cy;
+                adds += usable ? 1 : 0;
             }
         }
         Sum patch {};
