@@ -950,8 +950,9 @@ struct Pixel
     // The weights of the places the walks reached, see weighPlaces.
     alignas(64) float weight[padded(kMostPlaces, L)] = {};
     // Which of them have patches that fit (all bits one) and which do not (0), in the same
-    // order; the lanes beyond a step's paths are overwritten by the next step's, and those past
-    // the last step's stay 0.
+    // order. Each step writes all kWalkLanes lanes and the next step's places overwrite those
+    // beyond its paths; entries past the last place mean nothing, and their weights are never
+    // read.
     alignas(64) int fitting[padded(kMostPlaces, L) + kWalkLanes] = {};
     // The patches run() adds, in order: weight and path point (the places and closing moves).
     float addWeight[kMostPlaces + kWalkLanes];
