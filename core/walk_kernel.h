@@ -714,7 +714,9 @@ struct PathStream
         LaneSmoothed<C, N> smoothQ;
     };
 
-    Walks walks[kSlots]; // pixel p's walks in slot slotOf(p)
+    // Pixel p's walks in slot slotOf(p). Zeroed once: the lanes of paths a run does not have
+    // are read with the others and never written.
+    Walks walks[kSlots] = {};
     // Pixel numbers are never negative: as unsigned, the remainder is a mask.
     static PELTA_ALWAYS_INLINE int slotOf(int pixel) { return int(unsigned(pixel) % kSlots); }
     int pending[kSlots]; // paths of the slot's pixel not yet done
@@ -1017,10 +1019,11 @@ struct Pixel
             const Int8 ry = nearestCells(load<Float8>(w.y[k])) - f.originY;
             const Int8 fits = (rx >= R) & (ry >= R) & (rx + R < f.width) & (ry + R < f.height);
             std::memcpy(fitting + count, &fits, sizeof fits);
-            // Zero rows and columns where the patch does not fit: no product of lanes that are
-            // not places at all.
-            const Int8 cells
-                = fits ? (fits & (ry - R)) * f.pitch + (fits & (rx - R)) : Int8 {} + ownCell;
+            // Where the patch does not fit (lanes beyond the paths included), R before any
+            // arithmetic: no lane's row or column can overflow.
+            const Int8 row = (fits ? ry : Int8 {} + R) - R;
+            const Int8 column = (fits ? rx : Int8 {} + R) - R;
+            const Int8 cells = fits ? row * f.pitch + column : Int8 {} + ownCell;
             std::memcpy(places + count, &cells, sizeof cells);
         }
         const auto place = [&](int i) { return in.src + std::ptrdiff_t(places[i]) * C; };
