@@ -579,8 +579,8 @@ PELTA_ALWAYS_INLINE void pairsAt(const T *base, I index, V &first, V &second)
     static_assert(sizeof(T) == 4 && sizeof(V) == sizeof(I), "lanes of 4 bytes");
     constexpr int kLanes = int(sizeof(V) / sizeof(T));
     using Pairs = std::conditional_t<kLanes == 8, Pairs4, Pairs8>;
-    Pairs even;
-    Pairs odd;
+    Pairs even {};
+    Pairs odd {};
     // The indices as unsigned: a lane's index reaches an address without a sign extension.
     for (int k = 0; k < kLanes / 4; ++k) {
         for (int j = 0; j < 2; ++j) {
