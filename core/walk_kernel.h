@@ -956,10 +956,19 @@ struct Pixel
     // beyond its paths; entries past the last place mean nothing, and their weights are never
     // read.
     alignas(64) int fitting[padded(kMostPlaces, L) + kWalkLanes] = {};
-    // The patches run() adds, in order: weight and path point (the places and closing moves).
-    float addWeight[kMostPlaces + kWalkLanes];
-    float addX[kMostPlaces + kWalkLanes];
-    float addY[kMostPlaces + kWalkLanes];
+    // Where the patch of each place is added from, in the order of the weights, and of each
+    // path's closing move at kMostPlaces + m: the path point, its fractions and the block of
+    // whole cells the patch blends (see blockAt). Like the fit masks, each step writes all
+    // kWalkLanes lanes.
+    static constexpr int kPoints = kMostPlaces + kWalkLanes;
+    alignas(32) int block[kPoints];
+    alignas(32) float pointX[kPoints];
+    alignas(32) float pointY[kPoints];
+    alignas(32) float fractionX[kPoints];
+    alignas(32) float fractionY[kPoints];
+    // The patches run() adds, in order: weight and point (an index of the arrays above).
+    float addWeight[kPoints];
+    int addPoint[kPoints];
 
     // Squared differences of the patches whose top-left cells are at a and b (rows `stride`
     // floats apart), accumulated lane by lane: their sum over the lanes (Lanes<L>::sums) is the
@@ -998,6 +1007,48 @@ struct Pixel
         return beyond ? zero : w;
     }
 
+    // The top-left cell of the block of whole cells (a side of 2R + 2) that the patch at a path
+    // point blends, and the point's fractions, as add() takes them; -1 where the block reaches
+    // past the plane, so that the patch is sampled near the border cell by cell. V, I: a float
+    // and an int, or vectors of them.
+    template<typename V, typename I>
+    static PELTA_ALWAYS_INLINE I blockAt(V px, V py, const Frame &f, V &fx, V &fy)
+    {
+        I xi;
+        I yi;
+        if constexpr (std::is_same_v<I, int>) {
+            xi = int(px);
+            yi = int(py);
+            fx = px - float(xi);
+            fy = py - float(yi);
+        } else {
+            xi = __builtin_convertvector(px, I);
+            yi = __builtin_convertvector(py, I);
+            fx = px - __builtin_convertvector(xi, V);
+            fy = py - __builtin_convertvector(yi, V);
+        }
+        const I x0 = xi - f.originX;
+        const I y0 = yi - f.originY;
+        const I inside = (x0 >= R) & (x0 + R + 1 < f.width) & (y0 >= R) & (y0 + R + 1 < f.height);
+        // R where the block does not fit, before any arithmetic: no row or column overflows.
+        const I row = (inside ? y0 : I {} + R) - R;
+        const I column = (inside ? x0 : I {} + R) - R;
+        return inside ? row * f.pitch + column : I {} - 1;
+    }
+
+    // Where the patches of a step's places are added from, into the point arrays at `at`.
+    PELTA_ALWAYS_INLINE void locate(Float8 x, Float8 y, const Frame &f, int at)
+    {
+        Float8 fx;
+        Float8 fy;
+        const Int8 cells = blockAt<Float8, Int8>(x, y, f, fx, fy);
+        std::memcpy(block + at, &cells, sizeof cells);
+        store(pointX + at, x);
+        store(pointY + at, y);
+        store(fractionX + at, fx);
+        store(fractionY + at, fy);
+    }
+
     // The weight of every place of the walks whose patch fits (patchWeight of its distance
     // from the pixel's own patch at src + own), L at a time: weight[(k - 1) * paths + m] for
     // step k of path m, 0 where the patch does not fit (its distance is taken from the own
@@ -1015,8 +1066,11 @@ struct Pixel
         const int ownCell = int(own / C);
         int count = 0;
         for (int k = 1; k < p.stepsPerPath; ++k, count += paths) {
-            const Int8 rx = nearestCells(load<Float8>(w.x[k])) - f.originX;
-            const Int8 ry = nearestCells(load<Float8>(w.y[k])) - f.originY;
+            const Float8 x = load<Float8>(w.x[k]);
+            const Float8 y = load<Float8>(w.y[k]);
+            locate(x, y, f, count);
+            const Int8 rx = nearestCells(x) - f.originX;
+            const Int8 ry = nearestCells(y) - f.originY;
             const Int8 fits = (rx >= R) & (ry >= R) & (rx + R < f.width) & (ry + R < f.height);
             std::memcpy(fitting + count, &fits, sizeof fits);
             // Where the patch does not fit (lanes beyond the paths included), R before any
@@ -1117,43 +1171,41 @@ struct Pixel
         }
     }
 
-    // patch += w * the bilinear samples of src at (px + dx, py + dy) for dx, dy in [-R, R].
-    // Inside the image every sample of the patch has the fractions of (px, py), so the patch is
-    // a blend of four shifted blocks of whole cells with the same four weights; near the border,
-    // where sampling clamps, each sample is taken on its own.
+    // patch += w * the bilinear samples of src at (px + dx, py + dy) for dx, dy in [-R, R],
+    // where the point has fractions fx, fy and the block blockAt gives starts at `corner`. Inside
+    // the image every sample of the patch has the fractions of the point, so the patch is a
+    // blend of four shifted blocks of whole cells with the same four weights.
     static PELTA_ALWAYS_INLINE void add(
+        Sum &patch, const float *corner, float w, float fx, float fy, const Frame &f)
+    {
+        const Vector weight = Vector {} + w;
+        const std::ptrdiff_t stride = std::ptrdiff_t(f.pitch) * C;
+        Vector upper[kVectors];
+        blendRow(corner, fx, upper);
+#pragma GCC unroll 16
+        for (int j = 0; j < kSide; ++j) {
+            Vector lower[kVectors];
+            blendRow(corner + (j + 1) * stride, fx, lower);
+#pragma GCC unroll 16
+            for (int v = 0; v < kVectors; ++v) {
+                patch.row[j][v]
+                    = fused<Fma>(weight, blendLanes<Fma>(upper[v], lower[v], fy), patch.row[j][v]);
+                upper[v] = lower[v];
+            }
+        }
+    }
+
+    // The same near the border, where sampling clamps and each sample is taken on its own: the
+    // samples gathered into rows of vectors (0 beyond the patch) and added as above, every lane
+    // the same fused product and sum as a cell on its own. The sampling loop stays rolled (this
+    // path is rare, and unrolled it doubled the worker's compile time).
+    static PELTA_ALWAYS_INLINE void addNearBorder(
         Sum &patch, const float *src, float w, float px, float py, const Frame &f)
     {
-        const int width = f.width;
-        const int height = f.height;
         const int xi = int(px);
         const int yi = int(py);
         const int x0 = xi - f.originX;
         const int y0 = yi - f.originY;
-        if (x0 - R >= 0 && x0 + R + 1 < width && y0 - R >= 0 && y0 + R + 1 < height) {
-            const float fx = px - float(xi);
-            const float fy = py - float(yi);
-            const Vector weight = Vector {} + w;
-            const std::ptrdiff_t stride = std::ptrdiff_t(f.pitch) * C;
-            const float *base = src + std::ptrdiff_t(y0 - R) * stride + std::ptrdiff_t(x0 - R) * C;
-            Vector upper[kVectors];
-            blendRow(base, fx, upper);
-#pragma GCC unroll 16
-            for (int j = 0; j < kSide; ++j) {
-                Vector lower[kVectors];
-                blendRow(base + (j + 1) * stride, fx, lower);
-#pragma GCC unroll 16
-                for (int v = 0; v < kVectors; ++v) {
-                    patch.row[j][v] = fused<Fma>(
-                        weight, blendLanes<Fma>(upper[v], lower[v], fy), patch.row[j][v]);
-                    upper[v] = lower[v];
-                }
-            }
-            return;
-        }
-        // The samples gathered into rows of vectors (0 beyond the patch) and added as above:
-        // every lane is the same fused product and sum as a cell on its own. The sampling loop
-        // stays rolled (this path is rare, and unrolled it doubled the worker's compile time).
         const float fx = px - float(xi);
         const float fy = py - float(yi);
         const Vector weight = Vector {} + w;
@@ -1199,11 +1251,11 @@ struct Pixel
         const int paths = p.pathsPerPixel - 1;
         for (int m = 0; m < paths; ++m) {
             for (int k = 1; k < p.stepsPerPath; ++k) {
-                const float weightHere = weight[(k - 1) * paths + m];
+                const int place = (k - 1) * paths + m;
+                const float weightHere = weight[place];
                 weightSum += weightHere;
                 addWeight[adds] = weightHere;
-                addX[adds] = w.x[k][m];
-                addY[adds] = w.y[k][m];
+                addPoint[adds] = place;
                 adds += weightHere > 0.0f ? 1 : 0;
             }
             // After the path's last place (if it has any).
@@ -1220,15 +1272,24 @@ struct Pixel
                 const bool usable = usableCell(
                     nearestCell(cx) - f.originX, nearestCell(cy) - f.originY, R, width, height);
                 weightSum += usable ? kClosingWeight : 0.0f;
+                const int point = kMostPlaces + m;
+                pointX[point] = cx;
+                pointY[point] = cy;
+                block[point] = blockAt<float, int>(cx, cy, f, fractionX[point], fractionY[point]);
                 addWeight[adds] = kClosingWeight;
-                addX[adds] = cx;
-                addY[adds] = cy;
+                addPoint[adds] = point;
                 adds += usable ? 1 : 0;
             }
         }
         Sum patch {};
-        for (int i = 0; i < adds; ++i)
-            add(patch, in.src, addWeight[i], addX[i], addY[i], f);
+        for (int i = 0; i < adds; ++i) {
+            const int point = addPoint[i];
+            if (block[point] >= 0)
+                add(patch, in.src + std::ptrdiff_t(block[point]) * C, addWeight[i],
+                    fractionX[point], fractionY[point], f);
+            else
+                addNearBorder(patch, in.src, addWeight[i], pointX[point], pointY[point], f);
+        }
 
         if (weightSum > kLeastWeightSum) {
             // Every share is the patch sum times the inverse of the weight sum.
