@@ -110,14 +110,17 @@ struct Frame
     // A moved coordinate limited to the plane: [left, right] and [top, bottom], the upper
     // bound included, so a path may stand up to one pixel beyond the last pixel centre, where
     // sampling reads the border.
-    PELTA_ALWAYS_INLINE float clampX(float v) const
+    // T: a float or a vector of them.
+    template<typename T>
+    PELTA_ALWAYS_INLINE T clampX(T v) const
     {
-        const float m = v < right ? v : right;
+        const T m = v < right ? v : right;
         return m > left ? m : left;
     }
-    PELTA_ALWAYS_INLINE float clampY(float v) const
+    template<typename T>
+    PELTA_ALWAYS_INLINE T clampY(T v) const
     {
-        const float m = v < bottom ? v : bottom;
+        const T m = v < bottom ? v : bottom;
         return m > top ? m : top;
     }
 };
@@ -966,6 +969,8 @@ struct Pixel
     alignas(32) float pointY[kPoints];
     alignas(32) float fractionX[kPoints];
     alignas(32) float fractionY[kPoints];
+    // Whether a patch fits at each path's closing move (all bits one) or not (0).
+    alignas(32) int closingFits[kWalkLanes];
     // The patches run() adds, in order: weight and point (an index of the arrays above).
     float addWeight[kPoints];
     int addPoint[kPoints];
@@ -1007,33 +1012,24 @@ struct Pixel
         return beyond ? zero : w;
     }
 
-    // The top-left cell of the block of whole cells (a side of 2R + 2) that the patch at a path
-    // point blends, and the point's fractions, as add() takes them; -1 where the block reaches
-    // past the plane, so that the patch is sampled near the border cell by cell. V, I: a float
-    // and an int, or vectors of them.
-    template<typename V, typename I>
-    static PELTA_ALWAYS_INLINE I blockAt(V px, V py, const Frame &f, V &fx, V &fy)
+    // The top-left cells of the blocks of whole cells (a side of 2R + 2) that the patches at
+    // path points blend, and the points' fractions, as add() takes them; -1 where the block
+    // reaches past the plane, so that the patch is sampled near the border cell by cell.
+    static PELTA_ALWAYS_INLINE Int8 blockAt(
+        Float8 px, Float8 py, const Frame &f, Float8 &fx, Float8 &fy)
     {
-        I xi;
-        I yi;
-        if constexpr (std::is_same_v<I, int>) {
-            xi = int(px);
-            yi = int(py);
-            fx = px - float(xi);
-            fy = py - float(yi);
-        } else {
-            xi = __builtin_convertvector(px, I);
-            yi = __builtin_convertvector(py, I);
-            fx = px - __builtin_convertvector(xi, V);
-            fy = py - __builtin_convertvector(yi, V);
-        }
-        const I x0 = xi - f.originX;
-        const I y0 = yi - f.originY;
-        const I inside = (x0 >= R) & (x0 + R + 1 < f.width) & (y0 >= R) & (y0 + R + 1 < f.height);
+        const Int8 xi = __builtin_convertvector(px, Int8);
+        const Int8 yi = __builtin_convertvector(py, Int8);
+        fx = px - __builtin_convertvector(xi, Float8);
+        fy = py - __builtin_convertvector(yi, Float8);
+        const Int8 x0 = xi - f.originX;
+        const Int8 y0 = yi - f.originY;
+        const Int8 inside
+            = (x0 >= R) & (x0 + R + 1 < f.width) & (y0 >= R) & (y0 + R + 1 < f.height);
         // R where the block does not fit, before any arithmetic: no row or column overflows.
-        const I row = (inside ? y0 : I {} + R) - R;
-        const I column = (inside ? x0 : I {} + R) - R;
-        return inside ? row * f.pitch + column : I {} - 1;
+        const Int8 row = (inside ? y0 : Int8 {} + R) - R;
+        const Int8 column = (inside ? x0 : Int8 {} + R) - R;
+        return inside ? row * f.pitch + column : Int8 {} - 1;
     }
 
     // Where the patches of a step's places are added from, into the point arrays at `at`.
@@ -1041,7 +1037,7 @@ struct Pixel
     {
         Float8 fx;
         Float8 fy;
-        const Int8 cells = blockAt<Float8, Int8>(x, y, f, fx, fy);
+        const Int8 cells = blockAt(x, y, f, fx, fy);
         std::memcpy(block + at, &cells, sizeof cells);
         store(pointX + at, x);
         store(pointY + at, y);
@@ -1103,6 +1099,50 @@ struct Pixel
                 store(weight + b, fitsAt(b) ? weightLanes(in.weights, d, scale) : Vector {});
             }
         }
+    }
+
+    // The closing move of every path, all paths at once, whether run() takes it or not: the
+    // point that the path's next two draws reach from its point before the last step `last`,
+    // along the local structure there (into the point arrays at kMostPlaces + m), and whether
+    // a patch fits at that point.
+    PELTA_ALWAYS_INLINE void closingMoves(
+        const Inputs &in, const Frame &f, const Walks &w, int last)
+    {
+        // Lanes beyond the paths hold points that may lie outside the frame: limited to it, so
+        // that they read the planes where the others do (a point of a path is left as it is).
+        const Float8 qx = f.clampX(load<Float8>(w.x[last - 1]));
+        const Float8 qy = f.clampY(load<Float8>(w.y[last - 1]));
+        // pathCornersAt and sampleChannel in lanes.
+        const Float8 xc = qx < f.right ? qx : f.right - 1.0f;
+        const Float8 yc = qy < f.bottom ? qy : f.bottom - 1.0f;
+        const Int8 xi = __builtin_convertvector(xc, Int8);
+        const Int8 yi = __builtin_convertvector(yc, Int8);
+        const Int8 x0 = xi - f.originX;
+        const Int8 y0 = yi - f.originY;
+        const Int8 x1 = x0 + 1 < f.width ? x0 + 1 : x0;
+        const Int8 row0 = y0 * f.width;
+        const Int8 row1 = y0 + 1 < f.height ? row0 + f.width : row0;
+        const Float8 fx = xc - __builtin_convertvector(xi, Float8);
+        const Float8 fy = yc - __builtin_convertvector(yi, Float8);
+        const auto sample = [&](const float *plane) {
+            const Float8 top = blendLanes<Fma>(gatherLanes<Fma, Float8>(plane, row0 + x0),
+                gatherLanes<Fma, Float8>(plane, row0 + x1), fx);
+            const Float8 bottom = blendLanes<Fma>(gatherLanes<Fma, Float8>(plane, row1 + x0),
+                gatherLanes<Fma, Float8>(plane, row1 + x1), fx);
+            return blendLanes<Fma>(top, bottom, fy);
+        };
+        const Float8 sx = sample(in.dirX);
+        const Float8 sy = sample(in.dirY);
+        Int8 next;
+        std::memcpy(&next, w.next, sizeof next);
+        const float *values = in.table->values();
+        const Float8 cx = f.clampX(qx + gatherLanes<Fma, Float8>(values, next) * sx);
+        const Float8 cy = f.clampY(qy + gatherLanes<Fma, Float8>(values + 1, next) * sy);
+        const Int8 rx = nearestCells(cx) - f.originX;
+        const Int8 ry = nearestCells(cy) - f.originY;
+        const Int8 fits = (rx >= R) & (ry >= R) & (rx + R < f.width) & (ry + R < f.height);
+        std::memcpy(closingFits, &fits, sizeof fits);
+        locate(cx, cy, f, kMostPlaces);
     }
 
     // The sum of v's lanes as Lanes<L>::sums adds them: lane i + lane i + L / 2, then the
@@ -1235,14 +1275,14 @@ struct Pixel
         const Inputs &in, const Frame &f, int x, int y, const Walks &w, const ChunkSink<Cell> &sink)
     {
         const DenoiseParams &p = in.params;
-        const int width = p.width;
-        const int height = p.height;
         const std::ptrdiff_t stride = std::ptrdiff_t(f.pitch) * C;
         const float *own = in.src + std::ptrdiff_t(y - R) * stride + std::ptrdiff_t(x - R) * C;
         const WeightScale scale(p.weightScale, (float(p.patchValues) * -2.0f) * p.sigmaSq);
-        const float *values = in.table->values();
 
         weighPlaces(in, f, own - in.src, w, scale);
+        const int last = p.stepsPerPath - 1;
+        if (last >= 1)
+            closingMoves(in, f, w, last);
         // First the weights, closing moves and the list of patches to add, in the order they
         // are added, without a branch on a weight: whether a place counts is as good as random.
         // A weight of 0 adds exactly nothing (w * v + s is s), so such places are left out.
@@ -1259,25 +1299,11 @@ struct Pixel
                 adds += weightHere > 0.0f ? 1 : 0;
             }
             // After the path's last place (if it has any).
-            const int k = p.stepsPerPath - 1;
-            if (k >= 1 && weightSum > kClosingAfter) {
-                // The path's next two draws, from the previous point along the structure.
-                const float qx = w.x[k - 1][m];
-                const float qy = w.y[k - 1][m];
-                const Corners q = pathCornersAt(qx, qy, f);
-                const float sx = sampleChannel<1>(in.dirX, q, 0);
-                const float sy = sampleChannel<1>(in.dirY, q, 0);
-                const float cx = f.clampX(qx + values[w.next[m]] * sx);
-                const float cy = f.clampY(qy + values[w.next[m] + 1] * sy);
-                const bool usable = usableCell(
-                    nearestCell(cx) - f.originX, nearestCell(cy) - f.originY, R, width, height);
+            if (last >= 1 && weightSum > kClosingAfter) {
+                const bool usable = closingFits[m] != 0;
                 weightSum += usable ? kClosingWeight : 0.0f;
-                const int point = kMostPlaces + m;
-                pointX[point] = cx;
-                pointY[point] = cy;
-                block[point] = blockAt<float, int>(cx, cy, f, fractionX[point], fractionY[point]);
                 addWeight[adds] = kClosingWeight;
-                addPoint[adds] = point;
+                addPoint[adds] = kMostPlaces + m;
                 adds += usable ? 1 : 0;
             }
         }
