@@ -1289,9 +1289,10 @@ struct Pixel
         float weightSum = 0.0f;
         int adds = 0;
         const int paths = p.pathsPerPixel - 1;
+        const int places = last > 0 ? last * paths : 0;
         for (int m = 0; m < paths; ++m) {
-            for (int k = 1; k < p.stepsPerPath; ++k) {
-                const int place = (k - 1) * paths + m;
+            // Steps 1 to last of path m, `paths` apart.
+            for (int place = m; place < places; place += paths) {
                 const float weightHere = weight[place];
                 weightSum += weightHere;
                 addWeight[adds] = weightHere;
