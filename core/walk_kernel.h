@@ -1101,6 +1101,18 @@ struct Pixel
         }
     }
 
+    // sampleChannel of a one-channel plane in lanes, at the corners and fractions given. (Not a
+    // lambda: GCC would not inline the instruction helpers into it.)
+    static PELTA_ALWAYS_INLINE Float8 sampleLanes(
+        const float *plane, Int8 row0, Int8 row1, Int8 x0, Int8 x1, Float8 fx, Float8 fy)
+    {
+        const Float8 top = blendLanes<Fma>(gatherLanes<Fma, Float8>(plane, row0 + x0),
+            gatherLanes<Fma, Float8>(plane, row0 + x1), fx);
+        const Float8 bottom = blendLanes<Fma>(gatherLanes<Fma, Float8>(plane, row1 + x0),
+            gatherLanes<Fma, Float8>(plane, row1 + x1), fx);
+        return blendLanes<Fma>(top, bottom, fy);
+    }
+
     // The closing move of every path, all paths at once, whether run() takes it or not: the
     // point that the path's next two draws reach from its point before the last step `last`,
     // along the local structure there (into the point arrays at kMostPlaces + m), and whether
@@ -1124,15 +1136,8 @@ struct Pixel
         const Int8 row1 = y0 + 1 < f.height ? row0 + f.width : row0;
         const Float8 fx = xc - __builtin_convertvector(xi, Float8);
         const Float8 fy = yc - __builtin_convertvector(yi, Float8);
-        const auto sample = [&](const float *plane) {
-            const Float8 top = blendLanes<Fma>(gatherLanes<Fma, Float8>(plane, row0 + x0),
-                gatherLanes<Fma, Float8>(plane, row0 + x1), fx);
-            const Float8 bottom = blendLanes<Fma>(gatherLanes<Fma, Float8>(plane, row1 + x0),
-                gatherLanes<Fma, Float8>(plane, row1 + x1), fx);
-            return blendLanes<Fma>(top, bottom, fy);
-        };
-        const Float8 sx = sample(in.dirX);
-        const Float8 sy = sample(in.dirY);
+        const Float8 sx = sampleLanes(in.dirX, row0, row1, x0, x1, fx, fy);
+        const Float8 sy = sampleLanes(in.dirY, row0, row1, x0, x1, fx, fy);
         Int8 next;
         std::memcpy(&next, w.next, sizeof next);
         const float *values = in.table->values();
