@@ -952,13 +952,18 @@ struct Pixel
     };
     // Most places a pixel's walks reach: 8 paths of 7 moves.
     static constexpr int kMostPlaces = kWalkLanes * (kMaxSteps - 1);
+    // Room for the weights of the places in batches of up to 16, whatever L is: the arrays
+    // below then fill whole 64-byte lines without padding.
+    static constexpr int kWeights = padded(kMostPlaces, 16);
     // The weights of the places the walks reached, see weighPlaces.
-    alignas(64) float weight[padded(kMostPlaces, L)] = {};
+    alignas(64) float weight[kWeights] = {};
     // Which of them have patches that fit (all bits one) and which do not (0), in the same
     // order. Each step writes all kWalkLanes lanes and the next step's places overwrite those
     // beyond its paths; entries past the last place mean nothing, and their weights are never
     // read.
-    alignas(64) int fitting[padded(kMostPlaces, L) + kWalkLanes] = {};
+    alignas(64) int fitting[kWeights + kWalkLanes] = {};
+    // Whether a patch fits at each path's closing move (all bits one) or not (0).
+    alignas(32) int closingFits[kWalkLanes];
     // Where the patch of each place is added from, in the order of the weights, and of each
     // path's closing move at kMostPlaces + m: the path point, its fractions and the block of
     // whole cells the patch blends (see blockAt). Like the fit masks, each step writes all
@@ -969,8 +974,6 @@ struct Pixel
     alignas(32) float pointY[kPoints];
     alignas(32) float fractionX[kPoints];
     alignas(32) float fractionY[kPoints];
-    // Whether a patch fits at each path's closing move (all bits one) or not (0).
-    alignas(32) int closingFits[kWalkLanes];
     // The patches run() adds, in order: weight and point (an index of the arrays above).
     float addWeight[kPoints];
     int addPoint[kPoints];
