@@ -5,6 +5,8 @@
 #include "vec3.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 // The nearest cell coordinate of a path coordinate, halves away from zero (std::round, without
 // the library call). The fraction v - trunc(v) is exact in float.
@@ -36,53 +38,64 @@ inline float blend(float a, float b, float t)
     return std::fma(t, b - a, a);
 }
 
-// The weights interpolate exp(-x) between points 16 / 1000 apart: every 16th entry of the
-// ExpTable, 1814 entries (7 KB) that stay in the processor's nearest cache, where the whole
-// table's 120 KB do not. The interpolation differs from exp by less than 3e-5.
-constexpr int kWeightStep = 16;
-constexpr int kWeightEntries = 29000 / kWeightStep + 2;
+// The weight exp(-x) of a patch is computed as 2^-y, y = x log2(e): 2^-floor(y), which is
+// exact in float, times a polynomial in the fraction f = y - floor(y). That is a few
+// multiply-adds in registers, where a table would be read lane by lane. The polynomial (degree
+// 5, exactly 1 at f = 0) is within 2e-7 of 2^-f on [0, 1) after float rounding, and the weight
+// is 0 from exp(-29) on.
+constexpr float kLog2e = 1.44269504f;
+constexpr float kWeightCutoff = 29.0f * kLog2e;
+// c1 ... c5 of 2^-f = 1 + f (c1 + f (c2 + f (c3 + f (c4 + f c5)))), a near-minimax fit of the
+// relative error.
+constexpr float kExp2Fraction[5]
+    = {-0.6931437254f, 0.2401801497f, -0.05529738963f, 0.009205838665f, -0.0009449218051f};
 
-// weights[i] = expTable[i * kWeightStep] for the kWeightEntries entries.
-inline void fillWeightTable(float *weights, const float *expTable)
+// 2^-n for a whole n in [0, 126], from its bits.
+inline float twoToMinus(int n)
 {
-    for (int i = 0; i < kWeightEntries; ++i)
-        weights[i] = expTable[i * kWeightStep];
+    const std::uint32_t bits = std::uint32_t(127 - n) << 23;
+    float v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
 }
 
-// The factor and bias of a patch weight's position in the weight table: the position of
-// distance d is max(d * factor + bias, 0) (rounded once), the plain
-// max(d - 2 n sigma^2, 0) / weightScale in steps of the table, with the division and the scale
-// to table entries folded into one factor.
+// The factor and bias of a patch weight's exponent: the exponent of distance d is
+// max(d * factor + bias, 0) (rounded once), the plain max(d - 2 n sigma^2, 0) / weightScale in
+// powers of two, with the division and log2(e) folded into one factor.
 struct WeightScale
 {
-    float factor; // (1000 / kWeightStep) / weightScale
+    float factor; // log2(e) / weightScale
     float bias; // (-2 n sigma^2) * factor
 
     WeightScale(float weightScale, float offset)
-        : factor((1000.0f / float(kWeightStep)) / weightScale)
+        : factor(kLog2e / weightScale)
         , bias(offset * factor)
     { }
 };
 
-// The weight at position t >= 0 of the weight table: 0 from exp(-29) on (t = 29000 /
-// kWeightStep), else the table interpolated between entries floor(t) and floor(t) + 1
-// (difference times fraction plus entry, rounded once).
-inline float weightAt(const float *weights, float t)
+// 2^-y for y >= 0: 0 from y = kWeightCutoff on, else the polynomial of the fraction (each
+// step one multiply-add, highest power first) times 2^-floor(y).
+inline float weightAt(float y)
 {
-    // Looked up at 0 where the result is 0, and chosen without a branch: whether a patch is too
-    // far away to count is as good as random.
-    const bool beyond = t >= 29000.0f / float(kWeightStep);
-    const float u = beyond ? 0.0f : t;
-    const int i = int(u);
-    const float w = std::fma(u - float(i), weights[i + 1] - weights[i], weights[i]);
-    return beyond ? 0.0f : w;
+    // Worked out at 0 where the result is 0, and chosen without a branch: whether a patch is
+    // too far away to count is as good as random.
+    const bool beyond = y >= kWeightCutoff;
+    const float u = beyond ? 0.0f : y;
+    const int n = int(u);
+    const float f = u - float(n);
+    float p = std::fma(kExp2Fraction[4], f, kExp2Fraction[3]);
+    p = std::fma(p, f, kExp2Fraction[2]);
+    p = std::fma(p, f, kExp2Fraction[1]);
+    p = std::fma(p, f, kExp2Fraction[0]);
+    p = std::fma(p, f, 1.0f);
+    return beyond ? 0.0f : p * twoToMinus(n);
 }
 
 // The weight of a patch at squared distance d.
-inline float patchWeight(const float *weights, float d, const WeightScale &scale)
+inline float patchWeight(float d, const WeightScale &scale)
 {
-    const float t = std::fma(d, scale.factor, scale.bias);
-    return weightAt(weights, t > 0.0f ? t : 0.0f);
+    const float y = std::fma(d, scale.factor, scale.bias);
+    return weightAt(y > 0.0f ? y : 0.0f);
 }
 
 // The squared length of a colour difference: b^2 + (g^2 + r^2), each product and sum after

@@ -32,7 +32,6 @@ std::int64_t runWorkingSetBytes(int width, int height, bool color, bool buildsTa
         * std::int64_t(color ? sizeof(JumpPlane<Vec3>::Word) : sizeof(JumpPlane<float>::Word));
     std::int64_t bytes
         = jumpBytes + cells * (std::int64_t(cellSize) + 3 * std::int64_t(sizeof(float)));
-    bytes += std::int64_t(sizeof(ExpTable));
     if (buildsTable)
         bytes += std::int64_t(kNormalTableSize) * std::int64_t(sizeof(float));
     const int widestRadius = (color ? colorParams(0, 1, 1) : grayParams(0, 1, 1)).patchRadius;
@@ -77,8 +76,6 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
     GrayPlane dirX(width, height);
     GrayPlane dirY(width, height);
     JumpPlane<Cell> jump(width, height);
-    const auto expTable = std::make_unique<ExpTable>();
-    fillExpTable(expTable->data(), kExpTableSize);
     std::unique_ptr<NormalTable> ownTable;
     if (!options.table)
         ownTable = std::make_unique<NormalTable>();
@@ -113,8 +110,8 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
     accum = Plane<Cell>(width, height);
     GrayPlane count(width, height);
 
-    const RowInputs<Cell> inputs {source, jump, dirX, dirY, expTable->data(), table, params,
-        options.originX, options.originY};
+    const RowInputs<Cell> inputs {
+        source, jump, dirX, dirY, table, params, options.originX, options.originY};
     const ChunkWork<Cell> work
         = [&](ThreadControl &control, int rowBegin, int rowEnd, const ChunkSink<Cell> &sink) {
               return denoiseRows(inputs, control, rowBegin, rowEnd, sink);

@@ -61,12 +61,9 @@ bool dispatch(const RowInputs<Cell> &inputs, ThreadControl &control, int rowBegi
     constexpr int C = kChannels<Cell>;
     static_assert(std::is_same_v<typename JumpPlane<Cell>::Word, walk::JumpWord<C>>,
         "the workers read the jump plane's words");
-    std::array<float, kWeightEntries> weights;
-    fillWeightTable(weights.data(), inputs.expTable);
     const walk::Inputs in {reinterpret_cast<const float *>(inputs.src.data()), inputs.src.pitch(),
-        inputs.smooth.data(), inputs.dirX.data(), inputs.dirY.data(), weights.data(), &inputs.table,
-        inputs.params, walk::Smoothed<C>::limitFor(inputs.params.sigma), inputs.originX,
-        inputs.originY};
+        inputs.smooth.data(), inputs.dirX.data(), inputs.dirY.data(), &inputs.table, inputs.params,
+        walk::Smoothed<C>::limitFor(inputs.params.sigma), inputs.originX, inputs.originY};
     switch (target) {
 #if PELTA_WORKER_DISPATCH
     case WorkerTarget::X86_64_V4:

@@ -20,7 +20,6 @@ struct RowInputs
     const JumpPlane<Cell> &smooth; // its 3 x 3 binomial smoothing, narrowed: the jump test's
     const GrayPlane &dirX; // direction of the local structure, scaling the closing moves
     const GrayPlane &dirY;
-    const float *expTable; // kExpTableSize entries of exp(-i / 1000)
     const NormalTable &table;
     DenoiseParams params;
     // Where cell (0, 0) of the planes sits in the image: the draws of a pixel follow its place

@@ -222,9 +222,3 @@ void NormalTable::build(unsigned seed)
         std::copy(block + kBlockWords - kHistory, block + kBlockWords, scratch->words);
     }
 }
-
-void fillExpTable(float *table, int n)
-{
-    for (int i = 0; i < n; ++i)
-        table[i] = std::exp(float(i) / -1000.0f);
-}

@@ -1,9 +1,8 @@
-// NormalTable (standard normal samples, read in stretches fixed by the pixel) and the ExpTable.
+// NormalTable: standard normal samples, read in stretches fixed by the pixel.
 #pragma once
 
 #include "page_memory.h"
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -14,7 +13,6 @@
 // of every path and took tens of milliseconds to build for every run. Each pixel's paths still
 // start at a place of their own (NormalTable::pixelBase); the table holds 16 paths' stretches.
 constexpr int kNormalTableSize = 1 << 16;
-constexpr int kExpTableSize = 30'000;
 
 // A lock-free replica of the C library's rand() (glibc's additive feedback generator, TYPE_3),
 // seeded like srand(). It yields the same sequence as srand(seed) followed by rand() calls,
@@ -115,8 +113,3 @@ private:
     int size_ = 0;
     int start_ = 0;
 };
-
-using ExpTable = std::array<float, kExpTableSize>;
-
-// Entry i = exp(-i / 1000) in single precision, for i in [0, n); nothing for n <= 0.
-void fillExpTable(float *table, int n);

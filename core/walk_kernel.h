@@ -72,7 +72,6 @@ struct Inputs
     const void *smooth; // a JumpPlane's words (JumpWord<C>): height + 1 rows of width + 1 cells
     const float *dirX;
     const float *dirY;
-    const float *weights; // kWeightEntries, see fillWeightTable
     const NormalTable *table;
     DenoiseParams params;
     float jumpLimit; // Smoothed<C>::limitFor(params.sigma)
@@ -998,21 +997,27 @@ struct Pixel
         return total;
     }
 
-    // patchWeight in every lane.
-    static PELTA_ALWAYS_INLINE Vector weightLanes(
-        const float *weights, Vector d, const WeightScale &scale)
+    // patchWeight in every lane: weightAt's operations, in the same order.
+    static PELTA_ALWAYS_INLINE Vector weightLanes(Vector d, const WeightScale &scale)
     {
         using Index = typename Lanes<L>::Index;
         const Vector zero {};
-        Vector t = fused<Fma>(d, zero + scale.factor, zero + scale.bias);
-        t = t > 0.0f ? t : zero;
-        const Index beyond = t >= 29000.0f / float(kWeightStep);
-        const Vector u = beyond ? zero : t;
-        const Index i = __builtin_convertvector(u, Index);
-        const Vector low = gatherLanes<Fma, Vector>(weights, i);
-        const Vector high = gatherLanes<Fma, Vector>(weights + 1, i);
-        const Vector w = fused<Fma>(u - __builtin_convertvector(i, Vector), high - low, low);
-        return beyond ? zero : w;
+        Vector y = fused<Fma>(d, zero + scale.factor, zero + scale.bias);
+        y = y > 0.0f ? y : zero;
+        const Index beyond = y >= kWeightCutoff;
+        const Vector u = beyond ? zero : y;
+        const Index n = __builtin_convertvector(u, Index);
+        const Vector f = u - __builtin_convertvector(n, Vector);
+        Vector p = fused<Fma>(zero + kExp2Fraction[4], f, zero + kExp2Fraction[3]);
+        p = fused<Fma>(p, f, zero + kExp2Fraction[2]);
+        p = fused<Fma>(p, f, zero + kExp2Fraction[1]);
+        p = fused<Fma>(p, f, zero + kExp2Fraction[0]);
+        p = fused<Fma>(p, f, zero + 1.0f);
+        // twoToMinus(n), lane by lane.
+        const Index bits = (127 - n) << 23;
+        Vector power;
+        std::memcpy(&power, &bits, sizeof power);
+        return beyond ? zero : p * power;
     }
 
     // The top-left cells of the blocks of whole cells (a side of 2R + 2) that the patches at
@@ -1091,15 +1096,14 @@ struct Pixel
                 Vector sums[L];
                 for (int o = 0; o < L; ++o)
                     sums[kOrder.of[o]] = distanceLanes(in.src + own, place(b + o), stride);
-                store(weight + b,
-                    fitsAt(b) ? weightLanes(in.weights, Lanes<L>::sums(sums), scale) : Vector {});
+                store(weight + b, fitsAt(b) ? weightLanes(Lanes<L>::sums(sums), scale) : Vector {});
             } else {
                 // The last few places, each summed on its own in the tree of Lanes<L>::sums:
                 // the zero vectors that would fill the batch add nothing.
                 Vector d {};
                 for (int o = 0; b + o < count; ++o)
                     d[o] = treeSum(distanceLanes(in.src + own, place(b + o), stride));
-                store(weight + b, fitsAt(b) ? weightLanes(in.weights, d, scale) : Vector {});
+                store(weight + b, fitsAt(b) ? weightLanes(d, scale) : Vector {});
             }
         }
     }

@@ -1,5 +1,6 @@
 // The row workers: whole planes on chosen and seeded samples, and every build of the fast
 // workers against the plain reference.
+#include "core/cell_math.h"
 #include "core/row_worker.h"
 #include "core/run_stages.h"
 #include "support/reference_workers.h"
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <type_traits>
@@ -107,4 +109,29 @@ TEST(Workers, FastBuildsComputeTheReferenceBitForBitOnChosenSamples)
         expectSameAsReference(addNoise(sceneGray(37, 33), float(level), 300u), level, chosen);
     for (const int level : {20, 40, 60})
         expectSameAsReference(addNoise(sceneColor(35, 30), float(level), 301u), level, chosen);
+}
+
+// The weight follows exp(-x) to float precision over the whole range that counts, is exactly 1
+// at distance 0 (a flat image weighs every place alike) and 0 from exp(-29) on. The fast
+// workers compute the same operations, which the tests above hold them to.
+TEST(Workers, PatchWeightIsExpToFloatPrecisionUpToTheCutoff)
+{
+    const WeightScale plain(1.0f, 0.0f);
+    EXPECT_EQ(patchWeight(0.0f, plain), 1.0f);
+    EXPECT_EQ(patchWeight(-5.0f, plain), 1.0f);
+    double worst = 0.0;
+    for (float y = 0.0f; y < kWeightCutoff; y += 0.000731f) {
+        const double exact = std::exp2(-double(y));
+        worst = std::max(worst, std::fabs(double(weightAt(y)) - exact) / exact);
+    }
+    EXPECT_LT(worst, 3e-7);
+    EXPECT_GT(weightAt(std::nextafter(kWeightCutoff, 0.0f)), 0.0f);
+    EXPECT_EQ(weightAt(kWeightCutoff), 0.0f);
+    // Distances in the run's own scale: exp(-max(d - offset, 0) / scale).
+    const WeightScale run(12.5f, -100.0f);
+    for (const float d : {0.0f, 100.0f, 150.0f, 300.0f, 462.0f})
+        EXPECT_NEAR(patchWeight(d, run), std::exp(-std::max(d - 100.0f, 0.0f) / 12.5f),
+            2e-6 * std::exp(-std::max(d - 100.0f, 0.0f) / 12.5f))
+            << d;
+    EXPECT_EQ(patchWeight(100.0f + 12.5f * 29.5f, run), 0.0f);
 }

@@ -108,13 +108,12 @@ float distance(const Plane<Cell> &src, int x1, int y1, int x2, int y2, int r)
     return sum;
 }
 
-// The non-local-means weight: exp(-max(d - 2 m sigma^2, 0) / scale), from the table.
-// weights: the weight table (fillWeightTable).
-float weightOf(float d, const DenoiseParams &params, const float *weights)
+// The non-local-means weight: exp(-max(d - 2 m sigma^2, 0) / scale).
+float weightOf(float d, const DenoiseParams &params)
 {
     const WeightScale scale(
         params.weightScale, (float(params.patchValues) * -2.0f) * params.sigmaSq);
-    return patchWeight(weights, d, scale);
+    return patchWeight(d, scale);
 }
 
 // Whether the patch of radius r around the cell nearest to (px, py) lies inside the plane.
@@ -149,8 +148,6 @@ bool referenceRows(const RowInputs<Cell> &in, ThreadControl &control, int rowBeg
     const int f = params.patchRadius;
     const int side = params.patchSide;
     const int steps = params.stepsPerPath;
-    std::vector<float> weights(kWeightEntries);
-    fillWeightTable(weights.data(), in.expTable);
     // Path points in image coordinates (see RowInputs::originX), moved within the plane's part
     // of the image, the far edge included; planes sampled at the point minus the origin. Path p
     // of a pixel draws entries n, n + 1, ... from n = firstDraw + 4096 p, wrapping at the end.
@@ -223,9 +220,7 @@ bool referenceRows(const RowInputs<Cell> &in, ThreadControl &control, int rowBeg
                         const int rx = int(std::round(px - left));
                         const int ry = int(std::round(py - top));
                         // Distance at the nearest cell, patch sampled at the exact point.
-                        addPatch(
-                            weightOf(distance(in.src, x, y, rx, ry, r), params, weights.data()), px,
-                            py);
+                        addPatch(weightOf(distance(in.src, x, y, rx, ry, r), params), px, py);
                     }
 
                     if (k == steps - 1 && weightSum > 1.0f) {
@@ -267,14 +262,13 @@ WorkerInputs<Cell>::WorkerInputs(
     , smooth(src.width(), src.height())
     , dirX(src.width(), src.height())
     , dirY(src.width(), src.height())
-    , inputs {src, smooth, dirX, dirY, expTable.data(), table, params}
+    , inputs {src, smooth, dirX, dirY, table, params}
 {
     ThreadControl control;
     Plane<Cell> smoothed(src.width(), src.height());
     presmoothRows(src, smoothed, 0, src.height(), control);
     fillDirectionRows(smoothed, dirX, dirY, 0, src.height(), 0, 0, control);
     smooth.fillRows(smoothed, 0, src.height(), control);
-    fillExpTable(expTable.data(), kExpTableSize);
 }
 
 template struct WorkerInputs<float>;

@@ -25,6 +25,5 @@ struct WorkerInputs
     JumpPlane<Cell> smooth;
     GrayPlane dirX;
     GrayPlane dirY;
-    ExpTable expTable;
     RowInputs<Cell> inputs;
 };
