@@ -1,9 +1,8 @@
-// The row workers for every instruction set they are built for, and the choice between them.
+// The choice between the builds of the row workers (see row_worker_builds.h).
 #include "row_worker.h"
 
-#include "walk_kernel.h"
+#include "row_worker_builds.h"
 
-#include <array>
 #include <type_traits>
 
 namespace {
@@ -22,43 +21,11 @@ WorkerTarget widestTarget()
     return WorkerTarget::Baseline;
 }
 
-// Gray patches reach radius 5, colour ones 3 (see denoise_params.cpp).
-template<typename Cell>
-constexpr int kChannels = sizeof(Cell) / sizeof(float);
-template<typename Cell>
-constexpr int kMaxRadius = kChannels<Cell> == 1 ? 5 : 3;
-
-template<typename Cell>
-bool rowsBaseline(ThreadControl &control, int rowBegin, int rowEnd, const walk::Inputs &in,
-    const ChunkSink<Cell> &sink)
-{
-    return walk::rows<kChannels<Cell>, kMaxRadius<Cell>, 8, false>(
-        control, rowBegin, rowEnd, in, sink);
-}
-
-#if PELTA_WORKER_DISPATCH
-template<typename Cell>
-PELTA_TARGET_V3 bool rowsV3(ThreadControl &control, int rowBegin, int rowEnd,
-    const walk::Inputs &in, const ChunkSink<Cell> &sink)
-{
-    return walk::rows<kChannels<Cell>, kMaxRadius<Cell>, 8, true>(
-        control, rowBegin, rowEnd, in, sink);
-}
-
-template<typename Cell>
-PELTA_TARGET_V4 bool rowsV4(ThreadControl &control, int rowBegin, int rowEnd,
-    const walk::Inputs &in, const ChunkSink<Cell> &sink)
-{
-    return walk::rows<kChannels<Cell>, kMaxRadius<Cell>, 16, true>(
-        control, rowBegin, rowEnd, in, sink);
-}
-#endif
-
 template<typename Cell>
 bool dispatch(const RowInputs<Cell> &inputs, ThreadControl &control, int rowBegin, int rowEnd,
     const ChunkSink<Cell> &sink, WorkerTarget target)
 {
-    constexpr int C = kChannels<Cell>;
+    constexpr int C = walk::kChannels<Cell>;
     static_assert(std::is_same_v<typename JumpPlane<Cell>::Word, walk::JumpWord<C>>,
         "the workers read the jump plane's words");
     const walk::Inputs in {reinterpret_cast<const float *>(inputs.src.data()), inputs.src.pitch(),
@@ -67,12 +34,12 @@ bool dispatch(const RowInputs<Cell> &inputs, ThreadControl &control, int rowBegi
     switch (target) {
 #if PELTA_WORKER_DISPATCH
     case WorkerTarget::X86_64_V4:
-        return rowsV4<Cell>(control, rowBegin, rowEnd, in, sink);
+        return walk::rowsV4(control, rowBegin, rowEnd, in, sink);
     case WorkerTarget::X86_64_V3:
-        return rowsV3<Cell>(control, rowBegin, rowEnd, in, sink);
+        return walk::rowsV3(control, rowBegin, rowEnd, in, sink);
 #endif
     default:
-        return rowsBaseline<Cell>(control, rowBegin, rowEnd, in, sink);
+        return walk::rowsPlain(control, rowBegin, rowEnd, in, sink);
     }
 }
 
