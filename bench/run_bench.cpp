@@ -82,7 +82,7 @@ void BM_Workers(benchmark::State &state)
         accum.fill(Cell(0.0f));
         count.fill(0.0f);
         state.ResumeTiming();
-        if (runChunks(threads, params.patchRadius, 0, accum, count, work, nullptr)
+        if (runChunks(threads, params.patchRadius, 0, 0, accum, count, work, nullptr)
             != RunStatus::Done)
             state.SkipWithError("chunks did not finish");
         benchmark::DoNotOptimize(accum.data());

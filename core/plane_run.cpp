@@ -116,8 +116,8 @@ RunStatus computeEstimates(const Plane<Cell> &source, const DenoiseParams &param
         = [&](ThreadControl &control, int rowBegin, int rowEnd, const ChunkSink<Cell> &sink) {
               return denoiseRows(inputs, control, rowBegin, rowEnd, sink);
           };
-    status = runChunks(threads, params.patchRadius, options.originY, accum, count, work,
-        staged.stage(kCopiedAt, kEstimatedAt), options.hooks);
+    status = runChunks(threads, params.patchRadius, options.originX, options.originY, accum, count,
+        work, staged.stage(kCopiedAt, kEstimatedAt), options.hooks);
     if (status != RunStatus::Done)
         return status;
     return stage(kEstimatedAt, 100, [&](ThreadControl &control, int rowBegin, int rowEnd) {

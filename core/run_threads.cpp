@@ -50,7 +50,11 @@ std::int64_t sharedRowBytes(int width, int radius, int threads, std::size_t cell
     // A running chunk holds the buffers of its two edges, and an edge lives until the chunk on
     // its other side is done: at most two edges per thread, each two buffers of 2 * radius rows.
     const std::int64_t rows = std::int64_t(std::max(threads, 1)) * 2 * 2 * 2 * radius;
-    return rows * width * std::int64_t(cellBytes + sizeof(float));
+    // A chunk in parts holds one part's buffer at a time.
+    const std::int64_t partCells = std::int64_t(std::min(width, kChunkColumns) + 2 * radius)
+        * (chunkHeight(radius, kChunkRows) + 2 * radius);
+    const std::int64_t parts = width > kChunkColumns ? std::max(threads, 1) * partCells : 0;
+    return (rows * width + parts) * std::int64_t(cellBytes + sizeof(float));
 }
 
 namespace {
@@ -215,11 +219,14 @@ template<typename Cell>
 class ChunkedRun
 {
 public:
-    ChunkedRun(int radius, int originY, Plane<Cell> &accum, GrayPlane &count, int chunkHeight)
+    ChunkedRun(int radius, int originX, int originY, Plane<Cell> &accum, GrayPlane &count,
+        const RunHooks *hooks)
         : radius_(radius)
         , accum_(accum)
         , count_(count)
-        , chunks_(chunkRows(accum.height(), radius, originY, chunkHeight))
+        , chunks_(chunkRows(accum.height(), radius, originY, hooks ? hooks->chunkRows : kChunkRows))
+        , parts_(chunkRows(
+              accum.width(), radius, originX, hooks ? hooks->chunkColumns : kChunkColumns))
         , edges_(chunks_.size())
     {
         // Edge k lies above chunk k; the first chunk has none, and a radius of 0 shares nothing.
@@ -246,7 +253,7 @@ public:
         Edge<Cell> *bottom = k + 1 < chunkCount() ? &edges_[std::size_t(k) + 1] : nullptr;
         const int first = std::max(rows.begin - radius_, 0);
         const int last = std::min(rows.end + radius_, height);
-        ChunkSink<Cell> sink(first, last - first);
+        ChunkSink<Cell> sink(first, last - first, 0, width, 0);
         if (top)
             allocateHalf(top->below, top->belowCount, width, top->rows.end - top->rows.begin);
         if (bottom)
@@ -263,7 +270,8 @@ public:
                 sink.setRow(y, accum_.row(y), count_.row(y));
             }
         }
-        if (!work(control, rows.begin, rows.end, sink))
+        if (!(parts_.size() <= 1 ? work(control, rows.begin, rows.end, sink)
+                                 : runParts(rows, first, last, sink, control, work)))
             return false;
         for (Edge<Cell> *edge : {top, bottom})
             if (edge && edge->chunksDone.fetch_add(1, std::memory_order_acq_rel) == 1)
@@ -272,6 +280,50 @@ public:
     }
 
 private:
+    // The chunk's parts in turn, each computed into a buffer of its rows [first, last) and of
+    // its columns widened by the radius, then moved into the chunk's sink.
+    bool runParts(RowRange rows, int first, int last, const ChunkSink<Cell> &sink,
+        ThreadControl &control, const ChunkWork<Cell> &work)
+    {
+        const int width = accum_.width();
+        int partWidth = 0;
+        for (const RowRange part : parts_)
+            partWidth = std::max(partWidth, part.end - part.begin + 2 * radius_);
+        Plane<Cell> sums(std::min(partWidth, width), last - first);
+        GrayPlane counts(std::min(partWidth, width), last - first);
+        for (std::size_t k = 0; k < parts_.size(); ++k) {
+            const RowRange part = parts_[k];
+            const int from = std::max(part.begin - radius_, 0);
+            const int to = std::min(part.end + radius_, width);
+            if (k > 0) {
+                sums.fill(Cell(0.0f));
+                counts.fill(0.0f);
+            }
+            ChunkSink<Cell> partSink(first, last - first, part.begin, part.end, from);
+            for (int y = first; y < last; ++y)
+                partSink.setRow(y, sums.row(y - first), counts.row(y - first));
+            if (!work(control, rows.begin, rows.end, partSink))
+                return false;
+            // Columns [from, shared) were written by the part before too.
+            const int shared = k > 0 ? std::min(part.begin + radius_, to) : from;
+            for (int y = first; y < last; ++y) {
+                const Cell *partSums = sums.row(y - first);
+                const float *partCounts = counts.row(y - first);
+                Cell *chunkSums = sink.accumAt(from, y);
+                float *chunkCounts = sink.countAt(from, y);
+                for (int i = 0; i < shared - from; ++i) {
+                    chunkSums[i] = chunkSums[i] + partSums[i];
+                    chunkCounts[i] += partCounts[i];
+                }
+                std::copy(partSums + (shared - from), partSums + (to - from),
+                    chunkSums + (shared - from));
+                std::copy(partCounts + (shared - from), partCounts + (to - from),
+                    chunkCounts + (shared - from));
+            }
+        }
+        return true;
+    }
+
     // Both chunks are done: the edge's rows are the sums of their two buffers, which the
     // planes did not hold before. Frees the buffers.
     void merge(Edge<Cell> &edge)
@@ -300,21 +352,21 @@ private:
     Plane<Cell> &accum_;
     GrayPlane &count_;
     std::vector<RowRange> chunks_;
+    std::vector<RowRange> parts_; // columns
     std::vector<Edge<Cell>> edges_;
 };
 
 } // namespace
 
 template<typename Cell>
-RunStatus runChunks(int threads, int radius, int originY, Plane<Cell> &accum, GrayPlane &count,
-    const ChunkWork<Cell> &work, RunObserver *observer, const RunHooks *hooks)
+RunStatus runChunks(int threads, int radius, int originX, int originY, Plane<Cell> &accum,
+    GrayPlane &count, const ChunkWork<Cell> &work, RunObserver *observer, const RunHooks *hooks)
 {
     if (accum.height() == 0)
         return RunStatus::Done;
     std::unique_ptr<ChunkedRun<Cell>> run;
     try {
-        run = std::make_unique<ChunkedRun<Cell>>(
-            radius, originY, accum, count, hooks ? hooks->chunkRows : kChunkRows);
+        run = std::make_unique<ChunkedRun<Cell>>(radius, originX, originY, accum, count, hooks);
     } catch (const std::bad_alloc &) {
         return RunStatus::OutOfMemory;
     }
@@ -354,7 +406,7 @@ RunStatus runRowStage(int rows, int threads, const RowWork &work, RunObserver *o
     return runOnThreads(std::clamp(threads, 1, std::max(slices, 1)), task, observer, &progress);
 }
 
-template RunStatus runChunks<float>(int, int, int, GrayPlane &, GrayPlane &,
+template RunStatus runChunks<float>(int, int, int, int, GrayPlane &, GrayPlane &,
     const ChunkWork<float> &, RunObserver *, const RunHooks *);
-template RunStatus runChunks<Vec3>(int, int, int, ColorPlane &, GrayPlane &,
+template RunStatus runChunks<Vec3>(int, int, int, int, ColorPlane &, GrayPlane &,
     const ChunkWork<Vec3> &, RunObserver *, const RunHooks *);

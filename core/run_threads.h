@@ -37,8 +37,9 @@ int hardwareThreads();
 // order, and a crop with its origin cuts its rows where the whole image does.
 std::vector<RowRange> chunkRows(int height, int radius, int originY, int chunkRows = kChunkRows);
 
-// The bytes that the rows shared by chunks take at most at once while `threads` threads run
-// over an image `width` cells wide, for cells of `cellBytes` bytes plus a float count.
+// The bytes that the rows shared by chunks, and the buffers of the chunks' parts, take at most
+// at once while `threads` threads run over an image `width` cells wide, for cells of `cellBytes`
+// bytes plus a float count.
 std::int64_t sharedRowBytes(int width, int radius, int threads, std::size_t cellBytes);
 
 // A chunk's work: compute rows [rowBegin, rowEnd) into the sink; false when the control
@@ -54,6 +55,11 @@ using ChunkWork = std::function<bool(
 // planes as soon as both chunks are done. So the result is the same bit for bit on any number
 // of threads and with any timing. `accum` and `count` must be zero.
 //
+// A chunk wider than kChunkColumns (or the width from `hooks`) is worked in parts, left to
+// right, cut like its rows (chunkRows on the columns, with originX). Each part is computed into
+// a zeroed buffer of its own, then copied into the chunk's rows, except the columns that the part
+// before it wrote too, where it is added to what that part left.
+//
 // Every observer call is made on the calling thread: it reports the share of rows done and
 // keeps the observer live while it computes or waits, never blocking longer than
 // ThreadControl::kKeepAlivePeriod. Once the observer asks to cancel, or a chunk fails, every
@@ -61,8 +67,9 @@ using ChunkWork = std::function<bool(
 // on any thread; `accum` and `count` are then partly written); any other exception from a chunk
 // is rethrown once all threads are joined.
 template<typename Cell>
-RunStatus runChunks(int threads, int radius, int originY, Plane<Cell> &accum, GrayPlane &count,
-    const ChunkWork<Cell> &work, RunObserver *observer, const RunHooks *hooks = nullptr);
+RunStatus runChunks(int threads, int radius, int originX, int originY, Plane<Cell> &accum,
+    GrayPlane &count, const ChunkWork<Cell> &work, RunObserver *observer,
+    const RunHooks *hooks = nullptr);
 
 // One thread's share of a job: thread k of a run, with the control to poll (see ThreadControl).
 using ThreadTask = std::function<void(int thread, ThreadControl &control)>;

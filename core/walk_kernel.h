@@ -734,7 +734,8 @@ struct PathStream
         return static_cast<const JumpWord<C> *>(in.smooth);
     }
 
-    PELTA_ALWAYS_INLINE void beginRow(int paths)
+    // A row whose pixels start at `first`.
+    PELTA_ALWAYS_INLINE void beginRow(int paths, int first)
     {
         lanes.slot = I {};
         lanes.path = I {};
@@ -745,21 +746,21 @@ struct PathStream
         lanes.qy = F {};
         for (int c = 0; c < C; ++c)
             lanes.smoothQ.value[c] = F {};
-        started = 0;
+        started = first;
         issuedPath = paths;
-        done = 0;
+        done = first;
     }
 
-    // Hands the next paths to idle lanes, starting pixels as needed (up to `width`).
+    // Hands the next paths to idle lanes, starting pixels as needed (before pixel `end`).
     PELTA_ALWAYS_INLINE void fill(
-        Lanes &state, const Inputs &in, const Frame &f, int imageY, int width)
+        Lanes &state, const Inputs &in, const Frame &f, int imageY, int end)
     {
         const NormalTable &table = *in.table;
         const int paths = in.params.pathsPerPixel - 1;
         for (unsigned idle = ~laneBits(state.active) & kAllLanes; idle != 0; idle &= idle - 1) {
             const int l = __builtin_ctz(idle);
             if (issuedPath >= paths) {
-                if (started == width || started - done == kSlots)
+                if (started == end || started - done == kSlots)
                     return;
                 // Pixel `started` begins: its slot, base, smoothed value; the next pixel's
                 // table lines are asked for meanwhile.
@@ -865,18 +866,18 @@ struct PathStream
         return done < started && pending[slotOf(done)] == 0 ? &walks[slotOf(done)] : nullptr;
     }
 
-    // Walks until the next pixel in order is ready (up to `width`) and returns its walks. The
+    // Walks until the next pixel in order is ready (before pixel `end`) and returns its walks. The
     // tries follow one another without a pixel's estimate in between, and the lanes' state is a
     // local copy meanwhile, so that it stays in registers from try to try.
     PELTA_ALWAYS_INLINE const Walks *walkToNext(
-        const Inputs &in, const Frame &f, int imageY, int width)
+        const Inputs &in, const Frame &f, int imageY, int end)
     {
         const Walks *w = ready();
         if (w != nullptr)
             return w;
         Lanes state = lanes;
         do {
-            fill(state, in, f, imageY, width);
+            fill(state, in, f, imageY, end);
             advance(state, in, f);
             w = ready();
         } while (w == nullptr);
@@ -1335,8 +1336,8 @@ struct Pixel
             const float inverse = 1.0f / weightSum;
 #pragma GCC unroll 16
             for (int j = 0; j < kSide; ++j) {
-                float *accumRow = reinterpret_cast<float *>(sink.accumRow(y - R + j)) + (x - R) * C;
-                float *countRow = sink.countRow(y - R + j) + (x - R);
+                float *accumRow = reinterpret_cast<float *>(sink.accumAt(x - R, y - R + j));
+                float *countRow = sink.countAt(x - R, y - R + j);
 #pragma GCC unroll 16
                 for (int v = 0; v < kVectors; ++v)
                     addFirst<Fma>(accumRow + v * kLanes, patch.row[j][v] * inverse,
@@ -1394,9 +1395,9 @@ PELTA_ALWAYS_INLINE bool rows(
             break;
         }
         const int imageY = y + in.originY;
-        stream.beginRow(in.params.pathsPerPixel - 1);
-        while (stream.done < width) {
-            for (const Walks *w = stream.walkToNext(in, frame, imageY, width); w;
+        stream.beginRow(in.params.pathsPerPixel - 1, sink.columnBegin());
+        while (stream.done < sink.columnEnd()) {
+            for (const Walks *w = stream.walkToNext(in, frame, imageY, sink.columnEnd()); w;
                  w = stream.ready()) {
                 if (!control.betweenPixels()) {
                     finished = false;

@@ -164,20 +164,22 @@ TEST(PlaneRun, ResultsDoNotDependOnTheThreads)
     }
 }
 
-// A crop run with its origin draws for each pixel as the whole image does: away from the crop's
-// border, where no walk reaches it (moves of sd sqrt(5), 30 pixels away), its estimates are the
-// image's bit for bit.
+// A crop run with its origin draws for each pixel as the whole image does and cuts its chunks
+// where the image does (parts of 16 columns here): away from the crop's border, where no walk
+// reaches it (moves of sd sqrt(5), 30 pixels away), its estimates are the image's bit for bit.
 TEST(PlaneRun, ACropWithItsOriginDrawsAsTheImageDoes)
 {
+    RunHooks hooks;
+    hooks.chunkColumns = 16;
     const GrayPlane image = addNoise(sceneGray(180, 150), 5.0f, 5);
     GrayPlane crop(100, 90);
     for (int y = 0; y < crop.height(); ++y)
         for (int x = 0; x < crop.width(); ++x)
             crop.at(x, y) = image.at(37 + x, 21 + y);
-    RunOptions placed = runOptions(seeded(), 2);
+    RunOptions placed = runOptions(seeded(), 2, nullptr, &hooks);
     placed.originX = 37;
     placed.originY = 21;
-    const GrayPlane whole = denoised(image, 5, runOptions(seeded(), 2));
+    const GrayPlane whole = denoised(image, 5, runOptions(seeded(), 2, nullptr, &hooks));
     const GrayPlane part = denoised(crop, 5, placed);
     int same = 0;
     for (int y = 30; y < 60; ++y)

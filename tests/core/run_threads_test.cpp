@@ -36,12 +36,15 @@ bool visitRows(ThreadControl &control, int rowBegin, int rowEnd, const ChunkSink
     return true;
 }
 
-// Each chunk computed on its own and added up in chunk order: what the runner must reproduce
-// bit for bit on any number of threads, however they are timed. Thin chunks with a wide patch
-// make most rows shared.
+// Each chunk computed on its own, part by part, with the parts and then the chunks added up in
+// order: what the runner must reproduce bit for bit on any number of threads, however they are
+// timed. Thin chunks and parts with a wide patch make most cells shared.
 template<typename Cell>
-void expectSameAsSeparateChunks(const WorkerInputs<Cell> &scene, int originY, int chunk)
+void expectSameAsSeparateChunks(
+    const WorkerInputs<Cell> &scene, int originX, int originY, int chunk, int columns)
 {
+    SCOPED_TRACE(testing::Message() << "chunks of " << chunk << " rows and " << columns
+                                    << " columns from " << originX << ", " << originY);
     const ChunkWork<Cell> work
         = [&scene](ThreadControl &control, int rowBegin, int rowEnd, const ChunkSink<Cell> &sink) {
               return denoiseRows(scene.inputs, control, rowBegin, rowEnd, sink);
@@ -49,17 +52,26 @@ void expectSameAsSeparateChunks(const WorkerInputs<Cell> &scene, int originY, in
     const int width = scene.src.width();
     const int height = scene.src.height();
     const int radius = scene.inputs.params.patchRadius;
+    const auto addInto = [](auto &sums, const auto &plane) {
+        for (std::int64_t i = 0; i < plane.cellCount(); ++i)
+            sums.data()[i] = sums.data()[i] + plane.data()[i];
+    };
     Plane<Cell> sums = Plane<Cell>(width, height);
     GrayPlane counts = GrayPlane(width, height);
     for (const RowRange rows : chunkRows(height, radius, originY, chunk)) {
-        Plane<Cell> accum = Plane<Cell>(width, height);
-        GrayPlane count = GrayPlane(width, height);
-        ThreadControl control;
-        work(control, rows.begin, rows.end, ChunkSink<Cell>(accum, count));
-        for (std::int64_t i = 0; i < accum.cellCount(); ++i) {
-            sums.data()[i] = sums.data()[i] + accum.data()[i];
-            counts.data()[i] += count.data()[i];
+        Plane<Cell> chunkSums = Plane<Cell>(width, height);
+        GrayPlane chunkCounts = GrayPlane(width, height);
+        for (const RowRange part : chunkRows(width, radius, originX, columns)) {
+            Plane<Cell> accum = Plane<Cell>(width, height);
+            GrayPlane count = GrayPlane(width, height);
+            ThreadControl control;
+            work(
+                control, rows.begin, rows.end, ChunkSink<Cell>(accum, count, part.begin, part.end));
+            addInto(chunkSums, accum);
+            addInto(chunkCounts, count);
         }
+        addInto(sums, chunkSums);
+        addInto(counts, chunkCounts);
     }
     for (const int threads : {1, 2, 3, 64}) {
         SCOPED_TRACE(testing::Message() << threads << " threads");
@@ -68,15 +80,17 @@ void expectSameAsSeparateChunks(const WorkerInputs<Cell> &scene, int originY, in
         std::vector<std::atomic<int>> visits(static_cast<std::size_t>(height));
         RunHooks hooks;
         hooks.chunkRows = chunk;
+        hooks.chunkColumns = columns;
         hooks.atRow = [&](int, int row) { ++visits[std::size_t(row)]; };
-        ASSERT_EQ(runChunks(threads, radius, originY, accum, count, work, nullptr, &hooks),
+        ASSERT_EQ(runChunks(threads, radius, originX, originY, accum, count, work, nullptr, &hooks),
             RunStatus::Done);
         for (std::int64_t i = 0; i < accum.cellCount(); ++i) {
             ASSERT_TRUE(count.data()[i] == counts.data()[i]) << "count at " << i;
             ASSERT_TRUE(accum.data()[i] == sums.data()[i]) << "sum at " << i;
         }
+        const int parts = int(chunkRows(width, radius, originX, columns).size());
         for (const auto &v : visits)
-            ASSERT_EQ(v, 1);
+            ASSERT_EQ(v, parts);
     }
 }
 
@@ -97,13 +111,13 @@ TEST(ChunkRunner, FailuresOnAnyThreadAreReportedAfterEveryThreadIsJoined)
         return &hooks;
     };
     for (const int failingRow : {3, 170}) {
-        EXPECT_EQ(runChunks<float>(4, 2, 0, accum, count, visitRows, nullptr,
+        EXPECT_EQ(runChunks<float>(4, 2, 0, 0, accum, count, visitRows, nullptr,
                       failAt(failingRow, std::bad_alloc())),
             RunStatus::OutOfMemory)
             << "row " << failingRow;
         EXPECT_EQ(liveThreads, 0);
     }
-    EXPECT_THROW(runChunks<float>(4, 2, 0, accum, count, visitRows, nullptr,
+    EXPECT_THROW(runChunks<float>(4, 2, 0, 0, accum, count, visitRows, nullptr,
                      failAt(250, std::runtime_error("broken chunk"))),
         std::runtime_error);
     EXPECT_EQ(liveThreads, 0);
@@ -114,9 +128,11 @@ TEST(ChunkRunner, ThinChunksAddExactlyWhatSeparateChunksAdd)
     const NormalTable table(777u);
     const WorkerInputs<float> gray(
         addNoise(sceneGray(16, 100), 20.0f, 5), grayParams(80, 16, 100), table); // radius 5
-    expectSameAsSeparateChunks(gray, 0, 1);
-    expectSameAsSeparateChunks(gray, 7, 16);
+    expectSameAsSeparateChunks(gray, 0, 0, 1, kChunkColumns);
+    expectSameAsSeparateChunks(gray, 0, 7, 16, kChunkColumns);
+    expectSameAsSeparateChunks(gray, 4, 0, 1, 1); // parts of 10 columns, the first of 6
     const WorkerInputs<Vec3> color(
         addNoise(sceneColor(12, 57), 20.0f, 6), colorParams(60, 12, 57), table); // radius 3
-    expectSameAsSeparateChunks(color, 3, 1);
+    expectSameAsSeparateChunks(color, 0, 3, 1, kChunkColumns);
+    expectSameAsSeparateChunks(color, 5, 3, 1, 1); // parts of 6 columns, the first of 1
 }

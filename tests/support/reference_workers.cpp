@@ -166,7 +166,7 @@ bool referenceRows(const RowInputs<Cell> &in, ThreadControl &control, int rowBeg
             return false;
         std::vector<Cell> patchBuffer(std::size_t(params.patchCells), Cell(0.0f));
 
-        for (int x = 0; x < width; ++x) {
+        for (int x = sink.columnBegin(); x < sink.columnEnd(); ++x) {
             if (!control.betweenPixels())
                 return false;
             int r = f;
@@ -241,11 +241,11 @@ bool referenceRows(const RowInputs<Cell> &in, ThreadControl &control, int rowBeg
             if (weightSum > 1e-8f) {
                 const Cell inverse(1.0f / weightSum);
                 for (int dy = -r; dy <= r; ++dy) {
-                    Cell *accumRow = sink.accumRow(y + dy);
-                    float *countRow = sink.countRow(y + dy);
+                    Cell *accumRow = sink.accumAt(x - r, y + dy);
+                    float *countRow = sink.countAt(x - r, y + dy);
                     for (int dx = -r; dx <= r; ++dx) {
-                        countRow[x + dx] += 1.0f;
-                        accumRow[x + dx]
+                        countRow[r + dx] += 1.0f;
+                        accumRow[r + dx]
                             += patchBuffer[std::size_t((f + dy) * side + f + dx)] * inverse;
                     }
                 }
